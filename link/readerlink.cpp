@@ -1,0 +1,153 @@
+#include "link/readerlink.h"
+
+#include "config/appsettings.h"
+#include "link/frame.h"
+#include "platform/apperror.h"
+#include "platform/clock.h"
+#include "platform/eventpump.h"
+#include "platform/messagebox.h"
+#include "platform/serialport.h"
+
+ReaderLink::ReaderLink(ISerialPort& port, IClock& clock, IMessageBox& messages,
+                       IEventPump& pump, const AppSettings& settings, QObject* parent)
+    : QObject(parent), m_port(port), m_clock(clock), m_messages(messages), m_pump(pump),
+      m_settings(settings)
+{
+    connect(&m_port, &ISerialPort::onComm, this, &ReaderLink::MSComm1_OnComm);
+}
+
+void ReaderLink::SendData(const QByteArray& data)
+{
+    // Buffer and flag first, so a reply that starts at once lands in an empty buffer.
+    ReplyBuffer.clear();
+    WaitingForReply = true;
+    m_port.output(buildFrame(data));
+}
+
+void ReaderLink::tmrCheckComms_Timer()
+{
+    QByteArray received;
+    try {
+        received = m_port.input();
+    } catch (const AppError&) {
+        return;
+    }
+    if (received.isEmpty())
+        return;
+    ReplyBuffer.append(received);
+    if (ReplyBuffer.size() > kMaxReplyBuffer)
+        ReplyBuffer = ReplyBuffer.right(kMaxReplyBuffer);
+    const qsizetype length = ReplyBuffer.size();
+    if (length < 2)
+        return;
+    // Completeness is judged by the second-last character alone.
+    if (ReplyBuffer.at(length - 2) != cmd::ETX)
+        return;
+    const char receivedLrc = ReplyBuffer.at(length - 1);
+    const char receivedStx = ReplyBuffer.at(0);
+    // A two-character buffer (ETX and one more) has no body and no start: a bad frame.
+    const bool hasBody = length >= 3;
+    ReplyBuffer = hasBody ? ReplyBuffer.mid(1, length - 3) : QByteArray();
+    if (hasBody && receivedStx == cmd::STX &&
+        CalcLRC(ReplyBuffer + cmd::ETX) == receivedLrc) {
+        WaitingForReply = false;
+        return;
+    }
+    try {
+        SendData(QByteArray(1, cmd::CMD_RESEND));
+    } catch (const AppError&) {
+        // The port is gone; the waiting operation ends by its time-out.
+    }
+}
+
+void ReaderLink::MSComm1_OnComm()
+{
+    try {
+        (void)m_port.inBufferCount();
+        (void)m_port.input();
+    } catch (const AppError&) {
+    }
+}
+
+int ReaderLink::WaitForReply(bool askOnTimeout)
+{
+    const qint64 start = m_clock.ms();
+    // In 32 bits every stored time-out up to 32767 s fits; a negative one counts as 0.
+    const qint32 budget = qMax<qint32>(0, qint32(m_settings.Timeout) * 1000);
+    const qint64 deadline = start + budget;
+    ++m_waitDepth;
+    while (WaitingForReply && !m_aborting) {
+        m_pump.waitForEvents(deadline);
+        if (m_clock.ms() > deadline)
+            break;
+    }
+    --m_waitDepth;
+    if (!WaitingForReply)
+        return WAIT_REPLIED;
+    if (!askOnTimeout || m_aborting)
+        return askOnTimeout ? WAIT_GIVE_UP : WAIT_TIMED_OUT;
+    const int answer = m_messages.show(
+        QStringLiteral("A Comms Timeout has occured.  Would you like to try again?"),
+        QString::fromLatin1(APP_TITLE) + QStringLiteral(" - Timeout ERROR"), mb::YesNo,
+        mb::Exclamation);
+    return answer == mb::IDYES ? WAIT_TRY_AGAIN : WAIT_GIVE_UP;
+}
+
+QString statusMessage(const QByteArray& replyBuffer)
+{
+    const QByteArray code = replyBuffer.mid(1, 1);
+    switch (code.isEmpty() ? '\0' : code.at(0)) {
+    case cmd::ST_PARITY_ERROR: return QStringLiteral("Receive Parity Is Error");
+    case cmd::ST_LRC_ERROR: return QStringLiteral("Receive LRC is Error");
+    case cmd::ST_BAD_COMMAND: return QStringLiteral("Command Is Invalid");
+    case cmd::ST_BUFFER_FULL: return QStringLiteral("Receive Buffer Is Full");
+    case cmd::ST_WRITE_ERROR: return QStringLiteral("Write Data Error");
+    case cmd::ST_READ_ERROR: return QStringLiteral("Read Data Error");
+    case cmd::ST_READ_NO_DATA: return QStringLiteral("Read No Data");
+    default: break;
+    }
+    // Only blanks are trimmed, as the status code is shown as it came.
+    QString shown = QString::fromLatin1(code);
+    while (shown.startsWith(QLatin1Char(' ')))
+        shown.remove(0, 1);
+    while (shown.endsWith(QLatin1Char(' ')))
+        shown.chop(1);
+    return QStringLiteral("Unknown error: ") + shown;
+}
+
+int ReaderLink::ShowReplyError()
+{
+    if (ReplyBuffer.isEmpty() || ReplyBuffer.at(0) != cmd::REPLY_STATUS || m_aborting)
+        return mb::IDCANCEL;
+    const int answer =
+        m_messages.show(statusMessage(ReplyBuffer),
+                        QString::fromLatin1(APP_TITLE) + QStringLiteral(" - ERROR"),
+                        mb::RetryCancel, mb::Critical);
+    return answer == mb::IDRETRY ? int(mb::IDRETRY) : int(mb::IDCANCEL);
+}
+
+bool ReaderLink::GetReaderType()
+{
+    if (DemoMode) {
+        ReaderType = 8;
+        return true;
+    }
+    int outcome;
+    do {
+        SendData(QByteArray(1, cmd::CMD_VERSION));
+        outcome = WaitForReply(true);
+    } while (outcome == WAIT_TRY_AGAIN);
+    if (outcome != WAIT_REPLIED)
+        ReplyBuffer.clear();
+    if (ReplyBuffer.size() == 2 && ReplyBuffer.at(0) == cmd::CMD_VERSION) {
+        const char type = ReplyBuffer.at(1);
+        ReaderType = (type >= '0' && type <= '9') ? qint16(type - '0') : qint16(0);
+        return true;
+    }
+    return false;
+}
+
+void ReaderLink::abortWaits()
+{
+    m_aborting = true;
+}

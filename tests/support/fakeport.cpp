@@ -1,0 +1,34 @@
+#include "support/fakeport.h"
+
+#include <cerrno>
+#include <cstring>
+
+void FakePort::setPortOpen(bool open)
+{
+    if (open && openFailures > 0) {
+        --openFailures;
+        throw AppError(ENOENT, QStringLiteral("Cannot open COM%1: No such file or directory").arg(m_commPort));
+    }
+    m_open = open;
+}
+
+void FakePort::output(const QByteArray& data)
+{
+    if (!m_open)
+        throw AppError(EBADF, QStringLiteral("Port is not open"));
+    written.append(data);
+    if (onOutput)
+        onOutput(data);
+}
+
+QByteArray FakePort::input()
+{
+    if (!m_open)
+        throw AppError(EBADF, QStringLiteral("Port is not open"));
+    return m_pieces.isEmpty() ? QByteArray() : m_pieces.takeFirst();
+}
+
+int FakePort::inBufferCount() const
+{
+    return m_pieces.isEmpty() ? 0 : int(m_pieces.first().size());
+}
