@@ -16,6 +16,8 @@ void FakePort::output(const QByteArray& data)
 {
     if (!m_open)
         throw AppError(EBADF, QStringLiteral("Port is not open"));
+    if (failWrites)
+        throw AppError(EIO, QStringLiteral("Input/output error"));
     written.append(data);
     if (onOutput)
         onOutput(data);

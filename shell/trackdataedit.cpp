@@ -1,0 +1,61 @@
+#include "shell/trackdataedit.h"
+
+#include <QValidator>
+
+namespace {
+// Refuses growth past the limit: typed or pasted characters beyond it are dropped, shrinking
+// or same-length edits of an over-long text still work.
+class LengthLimitValidator : public QValidator
+{
+public:
+    explicit LengthLimitValidator(TrackDataEdit* edit) : QValidator(edit), m_edit(edit) {}
+
+    State validate(QString& input, int& pos) const override
+    {
+        const int limit = m_edit->lengthLimit();
+        const qsizetype oldLength = m_edit->text().size();
+        if (limit <= 0 || input.size() <= limit || input.size() <= oldLength)
+            return Acceptable;
+        const qsizetype keep = qMax<qsizetype>(limit, oldLength);
+        const qsizetype excess = qMin<qsizetype>(input.size() - keep, pos);
+        input.remove(pos - excess, excess);
+        pos -= int(excess);
+        if (input.size() > keep)
+            input.truncate(keep);
+        return Acceptable;
+    }
+
+private:
+    TrackDataEdit* m_edit;
+};
+} // namespace
+
+TrackDataEdit::TrackDataEdit(QWidget* parent) : QLineEdit(parent)
+{
+    setValidator(new LengthLimitValidator(this));
+}
+
+void TrackDataEdit::putText(const QString& text)
+{
+    setText(m_limit > 0 ? text.left(m_limit) : text);
+}
+
+HelpTextBox::HelpTextBox(QWidget* parent) : QPlainTextEdit(parent)
+{
+    setReadOnly(true);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+}
+
+void HelpTextBox::setText(const QString& text)
+{
+    m_text = text;
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    setPlainText(shown);
+    // Caret to the start, so the box shows the beginning of the rules.
+    QTextCursor cursor = textCursor();
+    cursor.setPosition(0);
+    setTextCursor(cursor);
+}
