@@ -1,0 +1,371 @@
+#include "platform/qtserialport.h"
+
+#include "platform/paths.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cerrno>
+#include <climits>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+namespace {
+
+// Unix98 pty slaves use majors 136 to 143 on Linux.
+constexpr unsigned kFirstPtySlaveMajor = 136;
+constexpr unsigned kLastPtySlaveMajor = 143;
+
+QString settingsFormatError(const QString& text)
+{
+    return QStringLiteral("Invalid property value: line settings \"%1\" (expected speed,parity,"
+                          "data bits,stop bits such as 9600,e,7,1)")
+        .arg(text);
+}
+
+// QSerialPort's own messages, as it may have translated them.
+bool isQtMessage(const QString& message, const char* source)
+{
+    return message == QLatin1String(source) ||
+           message == QCoreApplication::translate("QSerialPort", source);
+}
+
+// errno read after a Qt call may be left over from something else: trust it only when it
+// explains the message Qt produced at the time.
+int systemErrorFor(int captured, const QString& qtMessage, int fallback)
+{
+    if (captured > 0 && qt_error_string(captured) == qtMessage)
+        return captured;
+    return fallback;
+}
+
+QString parityName(QSerialPort::Parity parity)
+{
+    switch (parity) {
+    case QSerialPort::EvenParity:
+        return QStringLiteral("even parity");
+    case QSerialPort::OddParity:
+        return QStringLiteral("odd parity");
+    case QSerialPort::MarkParity:
+        return QStringLiteral("mark parity");
+    case QSerialPort::SpaceParity:
+        return QStringLiteral("space parity");
+    default:
+        return QStringLiteral("no parity");
+    }
+}
+
+} // namespace
+
+QtSerialPort::QtSerialPort(QObject* parent) : ISerialPort(parent), m_port(new QSerialPort(this))
+{
+    connect(m_port, &QSerialPort::errorOccurred, this, &QtSerialPort::handleError);
+}
+
+QtSerialPort::~QtSerialPort()
+{
+    // The child outlives this part of the object; nothing may call back into it.
+    m_port->disconnect(this);
+}
+
+void QtSerialPort::setCommPort(int number)
+{
+    if (number < 1)
+        throw AppError(ErrInvalidPortNumber,
+                       QStringLiteral("Invalid port number (COM%1)").arg(number));
+    if (number == m_commPort)
+        return;
+    if (m_port->isOpen())
+        throw AppError(ErrPortAlreadyOpen,
+                       QStringLiteral("Port already open (%1): close it before choosing COM%2")
+                           .arg(portLabel())
+                           .arg(number));
+    m_commPort = number;
+}
+
+QtSerialPort::LineSettings QtSerialPort::parseSettings(const QString& text)
+{
+    const QStringList items = text.split(QLatin1Char(','));
+    if (items.size() != 4)
+        throw AppError(ErrInvalidPropertyValue, settingsFormatError(text));
+
+    LineSettings line;
+    bool ok = false;
+    line.speed = items.at(0).trimmed().toInt(&ok);
+    if (!ok || line.speed <= 0)
+        throw AppError(ErrInvalidPropertyValue, settingsFormatError(text));
+
+    const QString parity = items.at(1).trimmed().toLower();
+    if (parity == QLatin1String("e"))
+        line.parity = QSerialPort::EvenParity;
+    else if (parity == QLatin1String("o"))
+        line.parity = QSerialPort::OddParity;
+    else if (parity == QLatin1String("n"))
+        line.parity = QSerialPort::NoParity;
+    else if (parity == QLatin1String("m"))
+        line.parity = QSerialPort::MarkParity;
+    else if (parity == QLatin1String("s"))
+        line.parity = QSerialPort::SpaceParity;
+    else
+        throw AppError(ErrInvalidPropertyValue, settingsFormatError(text));
+
+    const int dataBits = items.at(2).trimmed().toInt(&ok);
+    if (!ok || dataBits < 5 || dataBits > 8)
+        throw AppError(ErrInvalidPropertyValue, settingsFormatError(text));
+    line.dataBits = QSerialPort::DataBits(dataBits);
+
+    const QString stopBits = items.at(3).trimmed();
+    if (stopBits == QLatin1String("1"))
+        line.stopBits = QSerialPort::OneStop;
+    else if (stopBits == QLatin1String("2"))
+        line.stopBits = QSerialPort::TwoStop;
+    else if (stopBits == QLatin1String("1.5"))
+        // termios has no 1.5 stop bits, and QSerialPort would quietly send 1.
+        throw AppError(ErrInvalidPropertyValue,
+                       QStringLiteral("Invalid property value: line settings \"%1\": 1.5 stop "
+                                      "bits are not supported on this system (use 1 or 2)")
+                           .arg(text));
+    else
+        throw AppError(ErrInvalidPropertyValue, settingsFormatError(text));
+    return line;
+}
+
+void QtSerialPort::setSettings(const QString& settings)
+{
+    const LineSettings line = parseSettings(settings);
+    m_settings = settings;
+    m_line = line;
+    if (m_port->isOpen())
+        applySettings();
+}
+
+QString QtSerialPort::devicePath() const
+{
+    if (m_port->isOpen())
+        return m_openDevice;
+    const QFileInfo link(portsDirectory() + QStringLiteral("/com%1").arg(m_commPort));
+    if (link.isSymLink()) {
+        // A dangling link still names the device the operator meant: opening it then says
+        // that it is missing instead of quietly taking /dev/ttyS(n-1).
+        const QString canonical = link.canonicalFilePath();
+        return canonical.isEmpty() ? link.symLinkTarget() : canonical;
+    }
+    if (link.exists())
+        return link.canonicalFilePath();
+    return QStringLiteral("/dev/ttyS%1").arg(m_commPort - 1);
+}
+
+bool QtSerialPort::isPseudoTerminal(const QString& device)
+{
+    struct stat st {
+    };
+    if (::stat(QFile::encodeName(device).constData(), &st) == 0 && S_ISCHR(st.st_mode)) {
+        const unsigned deviceMajor = major(st.st_rdev);
+        if (deviceMajor >= kFirstPtySlaveMajor && deviceMajor <= kLastPtySlaveMajor)
+            return true;
+    }
+    const QFileInfo info(device);
+    const QString canonical = info.canonicalFilePath();
+    bool numbered = false;
+    info.fileName().toUInt(&numbered);
+    return numbered && canonical.startsWith(QLatin1String("/dev/pts/"));
+}
+
+AppError QtSerialPort::openError(QSerialPort::SerialPortError error, int systemError,
+                                 const QString& qtMessage, const QString& device, int commPort)
+{
+    const QString where = QStringLiteral("COM%1 (%2)").arg(commPort).arg(device);
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError: {
+        const int number = (systemError == ENODEV || systemError == ENXIO) ? systemError : ENOENT;
+        const QString ports = portsDirectory();
+        return AppError(number,
+                        QStringLiteral("%1: %2. Check the cable and the link com%3 in %4 "
+                                       "(for example: ln -s /dev/ttyUSB0 %4/com%3).")
+                            .arg(where, qt_error_string(number), QString::number(commPort), ports));
+    }
+    case QSerialPort::PermissionError:
+        if (isQtMessage(qtMessage, "Permission error while locking the device") ||
+            systemError == EBUSY || qtMessage == qt_error_string(EBUSY))
+            return AppError(EBUSY, QStringLiteral("%1: %2. Another program holds the port; close "
+                                                  "it and try again.")
+                                       .arg(where, qt_error_string(EBUSY)));
+        if (isQtMessage(qtMessage, "Permission error while creating lock file"))
+            return AppError(EACCES, QStringLiteral("%1: %2: no lock folder (/var/lock, /tmp) is "
+                                                   "writable.")
+                                        .arg(where, qtMessage));
+        {
+            const int number =
+                (systemError == EPERM || qtMessage == qt_error_string(EPERM)) ? EPERM : EACCES;
+            return AppError(number,
+                            QStringLiteral("%1: %2. Add the user to the dialout group (sudo "
+                                           "adduser $USER dialout), then log in again.")
+                                .arg(where, qt_error_string(number)));
+        }
+    default:
+        break;
+    }
+    const int fallback = error == QSerialPort::UnsupportedOperationError ? EINVAL : EIO;
+    const int number = systemErrorFor(systemError, qtMessage, fallback);
+    const QString reason = qtMessage.isEmpty() ? qt_error_string(number) : qtMessage;
+    return AppError(number, QStringLiteral("%1: %2.").arg(where, reason));
+}
+
+void QtSerialPort::setPortOpen(bool open)
+{
+    if (!open) {
+        if (m_port->isOpen())
+            m_port->close();
+        m_openDevice.clear();
+        m_deviceLost = false;
+        return;
+    }
+    if (m_port->isOpen())
+        throw AppError(ErrPortAlreadyOpen,
+                       QStringLiteral("Port already open (%1)").arg(portLabel()));
+
+    const QString device = devicePath();
+    m_port->setPortName(device);
+    // Open at plain 8N1 and change one setting at a time afterwards, so that a refusal names
+    // the setting instead of failing the whole open.
+    m_port->setBaudRate(9600);
+    m_port->setDataBits(QSerialPort::Data8);
+    m_port->setParity(QSerialPort::NoParity);
+    m_port->setStopBits(QSerialPort::OneStop);
+    m_port->setFlowControl(QSerialPort::NoFlowControl);
+    m_port->clearError();
+    errno = 0;
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        const int systemError = errno;
+        const AppError failure =
+            openError(m_port->error(), systemError, m_port->errorString(), device, m_commPort);
+        m_port->clearError();
+        throw failure;
+    }
+    m_openDevice = device;
+    m_deviceLost = false;
+    m_pseudoTerminal = isPseudoTerminal(device);
+    try {
+        applySettings();
+    } catch (...) {
+        if (m_port->isOpen())
+            m_port->close();
+        m_openDevice.clear();
+        throw;
+    }
+    if (!m_port->isOpen()) {
+        m_openDevice.clear();
+        throw AppError(EIO, QStringLiteral("COM%1 (%2): the device disappeared while it was "
+                                           "being opened.")
+                                .arg(m_commPort)
+                                .arg(device));
+    }
+}
+
+bool QtSerialPort::portOpen() const
+{
+    return m_port->isOpen();
+}
+
+void QtSerialPort::checkSetting(bool ok, int systemError, const QString& what, bool ptyMayRefuse)
+{
+    const QString reason = m_port->errorString();
+    // QSerialPort keeps the last error until cleared; the next setting must start clean.
+    m_port->clearError();
+    if (ok || (ptyMayRefuse && m_pseudoTerminal) || !m_port->isOpen())
+        return;
+    throw AppError(systemErrorFor(systemError, reason, EINVAL),
+                   QStringLiteral("COM%1 (%2) refused the line setting %3 of \"%4\": %5")
+                       .arg(m_commPort)
+                       .arg(m_openDevice, what, m_settings, reason));
+}
+
+void QtSerialPort::applySettings()
+{
+    const auto apply = [this](const auto& setter, const QString& what, bool ptyMayRefuse) {
+        errno = 0;
+        const bool ok = setter();
+        const int systemError = errno;
+        checkSetting(ok, systemError, what, ptyMayRefuse);
+    };
+    m_port->clearError();
+    apply([this] { return m_port->setBaudRate(m_line.speed); },
+          QStringLiteral("speed %1").arg(m_line.speed), false);
+    apply([this] { return m_port->setDataBits(m_line.dataBits); },
+          QStringLiteral("%1 data bits").arg(int(m_line.dataBits)), true);
+    apply([this] { return m_port->setParity(m_line.parity); }, parityName(m_line.parity), true);
+    apply([this] { return m_port->setStopBits(m_line.stopBits); },
+          m_line.stopBits == QSerialPort::TwoStop ? QStringLiteral("2 stop bits")
+                                                  : QStringLiteral("1 stop bit"),
+          false);
+    apply([this] { return m_port->setFlowControl(QSerialPort::NoFlowControl); },
+          QStringLiteral("no handshaking"), false);
+}
+
+QString QtSerialPort::portLabel() const
+{
+    const QString device = m_openDevice.isEmpty() ? devicePath() : m_openDevice;
+    return QStringLiteral("COM%1, %2").arg(m_commPort).arg(device);
+}
+
+AppError QtSerialPort::notOpenError() const
+{
+    QString text =
+        QStringLiteral("Operation valid only when the port is open (%1)").arg(portLabel());
+    if (m_deviceLost)
+        text += QStringLiteral(": the device disappeared and the port was closed");
+    return AppError(ErrPortNotOpen, text);
+}
+
+void QtSerialPort::output(const QByteArray& data)
+{
+    if (!m_port->isOpen())
+        throw notOpenError();
+    if (data.isEmpty())
+        return;
+    m_port->clearError();
+    errno = 0;
+    // flush() hands the bytes to the driver now; the line itself is not waited for.
+    const bool sent = m_port->write(data) == data.size() && m_port->flush();
+    if (sent)
+        return;
+    const int systemError = errno;
+    if (!m_port->isOpen())
+        throw notOpenError();
+    const QString reason = m_port->errorString();
+    m_port->clearError();
+    throw AppError(systemErrorFor(systemError, reason, EIO),
+                   QStringLiteral("Could not write to COM%1 (%2): %3")
+                       .arg(m_commPort)
+                       .arg(m_openDevice, reason));
+}
+
+QByteArray QtSerialPort::input()
+{
+    if (!m_port->isOpen())
+        return {};
+    return m_port->readAll();
+}
+
+int QtSerialPort::inBufferCount() const
+{
+    if (!m_port->isOpen())
+        return 0;
+    return int(qMin<qint64>(m_port->bytesAvailable(), INT_MAX));
+}
+
+void QtSerialPort::handleError(QSerialPort::SerialPortError error)
+{
+    if ((error != QSerialPort::ReadError && error != QSerialPort::ResourceError) ||
+        !m_port->isOpen())
+        return;
+    // A vanished device makes QSerialPort repeat this error tens of thousands of times a
+    // second until the port is closed.
+    m_deviceLost = true;
+    m_port->close();
+    // Raised from a clean stack rather than from inside QSerialPort's read handler.
+    QMetaObject::invokeMethod(
+        this, [this] { emit onComm(); }, Qt::QueuedConnection);
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "platform/apperror.h"
+#include "platform/serialport.h"
+
+#include <QByteArray>
+#include <QSerialPort>
+#include <QString>
+
+// The serial control on a real device through QSerialPort. COMn is the link comN in the ports
+// folder when there is one (normally a symlink to /dev/ttyUSB0 or the like), else
+// /dev/ttyS(n-1). The QSerialPort is a child object, so it can be found with findChild().
+class QtSerialPort : public ISerialPort
+{
+    Q_OBJECT
+public:
+    // Error numbers of the serial control that programs of its era test for.
+    static constexpr int ErrInvalidPropertyValue = 380;
+    static constexpr int ErrInvalidPortNumber = 8002;
+    static constexpr int ErrPortAlreadyOpen = 8005;
+    static constexpr int ErrPortNotOpen = 8018;
+
+    explicit QtSerialPort(QObject* parent = nullptr);
+    ~QtSerialPort() override;
+
+    void setCommPort(int number) override;
+    int commPort() const override { return m_commPort; }
+    void setSettings(const QString& settings) override;
+    QString settings() const override { return m_settings; }
+    void setPortOpen(bool open) override;
+    bool portOpen() const override;
+    void setInputMode(int mode) override { m_inputMode = mode; }
+    int inputMode() const { return m_inputMode; }
+    void output(const QByteArray& data) override;
+    QByteArray input() override;
+    int inBufferCount() const override;
+
+    // The device COMn stands for: the open device while open, otherwise where the ports-folder
+    // link points now (followed to the end) or /dev/ttyS(n-1) when there is no link.
+    QString devicePath() const;
+
+    // The error a failed open becomes. systemError is errno as the open left it (0 when
+    // unknown, it may be stale); qtMessage is QSerialPort::errorString(), the only sign of a
+    // lock file held by another process.
+    static AppError openError(QSerialPort::SerialPortError error, int systemError,
+                              const QString& qtMessage, const QString& device, int commPort);
+    // Unix98 pseudo-terminal slaves refuse parity and data-bit changes that a real line would
+    // take, so those refusals only matter on real devices.
+    static bool isPseudoTerminal(const QString& device);
+
+private:
+    struct LineSettings {
+        qint32 speed = 9600;
+        QSerialPort::Parity parity = QSerialPort::NoParity;
+        QSerialPort::DataBits dataBits = QSerialPort::Data8;
+        QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+    };
+
+    static LineSettings parseSettings(const QString& text);
+    void applySettings();
+    void checkSetting(bool ok, int systemError, const QString& what, bool ptyMayRefuse);
+    void handleError(QSerialPort::SerialPortError error);
+    AppError notOpenError() const;
+    QString portLabel() const;
+
+    QSerialPort* m_port;
+    int m_commPort = 1;
+    QString m_settings = QStringLiteral("9600,n,8,1");
+    LineSettings m_line;
+    int m_inputMode = 0;
+    QString m_openDevice;
+    bool m_pseudoTerminal = false;
+    // Set when the device vanished under an open port; cleared by the next open or close.
+    bool m_deviceLost = false;
+};
