@@ -1,0 +1,46 @@
+#include "config/settingsio.h"
+
+#include "config/appsettings.h"
+#include "config/includedude.h"
+#include "config/valnumber.h"
+#include "platform/settingsstore.h"
+
+#include <QVariant>
+
+namespace {
+
+struct Field {
+    const char* name;
+    qint16 AppSettings::*member;
+};
+
+constexpr Field kFields[] = {
+    {"BaudRate", &AppSettings::BaudRate}, {"CommPort", &AppSettings::CommPort},
+    {"DataBits", &AppSettings::DataBits}, {"DefType", &AppSettings::DefType},
+    {"Parity", &AppSettings::Parity},     {"StopBits", &AppSettings::StopBits},
+    {"Timeout", &AppSettings::Timeout},
+};
+
+} // namespace
+
+void LoadSettings(AppSettings& settings, ISettingsStore& store, const QString& keyPath)
+{
+    for (const Field& field : kFields) {
+        const QString text = IncludeDude::ReadKeyValue(store, store::HKEY_CURRENT_USER, keyPath,
+                                                       QString::fromLatin1(field.name));
+        if (text.isEmpty())
+            continue;
+        // A number the 16-bit field cannot hold is treated like a missing value.
+        if (const std::optional<qint16> number = roundedValInt16(text))
+            settings.*field.member = *number;
+    }
+}
+
+void SaveSettings(const AppSettings& settings, ISettingsStore& store, const QString& keyPath)
+{
+    for (const Field& field : kFields) {
+        IncludeDude::WriteKeyValue(store, store::HKEY_CURRENT_USER, keyPath,
+                                   QString::fromLatin1(field.name),
+                                   QVariant(int(settings.*field.member)), store::REG_DWORD);
+    }
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+struct AppSettings;
+class ISettingsStore;
+
+// Overwrites each field whose value the store holds under keyPath (current user's root) with
+// that value's leading number; a missing, empty, unsupported or out-of-range value leaves the
+// field as it is.
+void LoadSettings(AppSettings& settings, ISettingsStore& store, const QString& keyPath);
+
+// Writes all seven fields as REG_DWORD values, creating the key when needed. Failures of the
+// store are not reported: the record keeps its values for the rest of the run.
+void SaveSettings(const AppSettings& settings, ISettingsStore& store, const QString& keyPath);
