@@ -1,0 +1,155 @@
+#include "cards/cardmethods.h"
+
+#include "config/appsettings.h"
+#include "platform/messagebox.h"
+
+#include <QStringList>
+
+QString methodCaption(int index)
+{
+    return isCardMethod(index) ? QString::fromLatin1(CARD_METHODS[index].caption) : QString();
+}
+
+QString methodName(int index)
+{
+    return isCardMethod(index) ? QString::fromLatin1(CARD_METHODS[index].name) : QString();
+}
+
+int methodLengthLimit(int index)
+{
+    return isCardMethod(index) ? CARD_METHODS[index].lengthLimit : 0;
+}
+
+char methodWriteCommand(int index)
+{
+    return isCardMethod(index) ? CARD_METHODS[index].writeCommand : '\0';
+}
+
+char methodReadCommand(int index)
+{
+    return isCardMethod(index) ? CARD_METHODS[index].readCommand : '\0';
+}
+
+namespace {
+
+QStringList titled(int index)
+{
+    const QString name = methodName(index);
+    return {name, QString(name.size(), QLatin1Char('-')), QString()};
+}
+
+const QStringList& isoTrack2Rules()
+{
+    static const QStringList rules = {
+        QStringLiteral("  0 - 9, :, ;, <, =, >, ?"),
+        QString(),
+        QStringLiteral("All characters are special except: 0-9"),
+        QString(),
+        QStringLiteral("Field Seperator: ="),
+        QStringLiteral("Start Sentinel: ;"),
+        QStringLiteral("End Sentinel: ?"),
+    };
+    return rules;
+}
+
+// The offending character as the operator typed it: a character beyond the basic plane is
+// one character to the operator, though it takes two code units here.
+QString characterAt(const QString& data, qsizetype at)
+{
+    if (data.at(at).isHighSurrogate() && at + 1 < data.size() && data.at(at + 1).isLowSurrogate())
+        return data.mid(at, 2);
+    return data.mid(at, 1);
+}
+
+void showInvalidCharacter(const QString& character, IMessageBox& messages)
+{
+    messages.show(QStringLiteral("An invalid character (\"") + character +
+                      QStringLiteral("\") was found.  Please correct this."),
+                  QString::fromLatin1(APP_TITLE) + QStringLiteral(" - Invalid Character"), mb::OK,
+                  mb::Exclamation);
+}
+
+int methodOfCommand(QChar command)
+{
+    // Read command first, as either one selects its method's branch.
+    for (int index = 0; index < CARD_METHOD_COUNT; ++index) {
+        if (command == QLatin1Char(CARD_METHODS[index].readCommand) ||
+            command == QLatin1Char(CARD_METHODS[index].writeCommand))
+            return index;
+    }
+    return -1;
+}
+
+} // namespace
+
+QString helpText(int index)
+{
+    QStringList lines;
+    switch (index) {
+    case 0:
+        lines = titled(0);
+        lines << QStringLiteral("76 characters long consisting of:")
+              << QStringLiteral("  SPACE, !, \", #, $, %, ")
+              << QStringLiteral("  &, ', (, ), *, +, COMMA, ")
+              << QStringLiteral("  -, ., /, 0 - 9, :, ;, <, ")
+              << QStringLiteral("  =, >, ?, @, A - Z, ") << QStringLiteral("  [, \\, ], ^, _")
+              << QString() << QStringLiteral("All characters are special except: 0-9 and A-Z")
+              << QString() << QStringLiteral("Field Seperator: ^")
+              << QStringLiteral("Start Sentinel: %") << QStringLiteral("End Sentinel: ?");
+        break;
+    case 1:
+        lines = titled(1);
+        lines << QStringLiteral("37 characters long consisting of:") << isoTrack2Rules();
+        break;
+    case 2:
+        lines = titled(2);
+        lines << QStringLiteral("104 characters long consisting of:") << isoTrack2Rules();
+        break;
+    case 3:
+    case 4:
+        lines = titled(index);
+        lines << QStringLiteral("No information is available on this mode.");
+        break;
+    default:
+        return QString();
+    }
+    return lines.join(QStringLiteral("\r\n"));
+}
+
+bool CheckTrackData(const QString& command, QString& data, IMessageBox& messages)
+{
+    if (command.isEmpty())
+        return true;
+    const int index = methodOfCommand(command.at(0));
+    if (index < 0)
+        return true;
+    const CardMethodInfo& method = CARD_METHODS[index];
+
+    if (method.padTo == 0) {
+        // Unchecked formats still go out one byte a character.
+        for (qsizetype at = 0; at < data.size(); ++at) {
+            if (data.at(at).unicode() > 0xFF) {
+                showInvalidCharacter(characterAt(data, at), messages);
+                return false;
+            }
+        }
+        const int answer = messages.show(
+            QStringLiteral("Unable to check format \"") + methodName(index) +
+                QStringLiteral("\" for correctness.  Ensure that the data is of the correct "
+                               "characters and length.\r\n\r\nAre you sure you want to continue?"),
+            QString::fromLatin1(APP_TITLE) + QStringLiteral(" - Format WARNING"), mb::YesNo,
+            mb::Exclamation, mb::IDYES);
+        return answer == mb::IDYES;
+    }
+
+    if (data.size() < method.padTo)
+        data.append(QString(method.padTo - data.size(), QLatin1Char('0')));
+    for (qsizetype at = 0; at < data.size(); ++at) {
+        const int code = data.at(at).unicode();
+        if (code < method.lowestCode || code > method.highestCode) {
+            showInvalidCharacter(characterAt(data, at), messages);
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+
+class IMessageBox;
+
+// One card method: how it is offered, which reader commands it uses and what its data may hold.
+struct CardMethodInfo {
+    const char* caption; // option caption, "&" marks the access key
+    const char* name;
+    char writeCommand;
+    char readCommand;
+    int lengthLimit; // of the data box; 0: no limit
+    // Data shorter than this is padded with "0"; 0: neither padded nor checked.
+    int padTo;
+    int lowestCode; // accepted character codes, inclusive
+    int highestCode;
+};
+
+inline constexpr int CARD_METHOD_COUNT = 5;
+
+// Index order is shared with the method options, the default-method list and DefType.
+inline constexpr CardMethodInfo CARD_METHODS[CARD_METHOD_COUNT] = {
+    {"ISO on Track &1", "ISO on Track 1", '1', '5', 76, 76, 32, 95},
+    {"ISO on Track &2", "ISO on Track 2", 'A', 'E', 37, 37, 48, 63},
+    {"ISO on Track &3", "ISO on Track 3", 'Q', 'U', 104, 104, 48, 63},
+    {"IBM &4700 on Track 2", "IBM 4700 on Track 2", '@', 'D', 0, 0, 0, 0},
+    {"Track 1 &ISO on Track 3", "Track 1 ISO on Track 3", '!', '%', 0, 0, 0, 0},
+};
+
+inline constexpr bool isCardMethod(int index)
+{
+    return index >= 0 && index < CARD_METHOD_COUNT;
+}
+
+// Empty, 0 or the NUL character for an index outside 0..4.
+QString methodCaption(int index);
+QString methodName(int index);
+int methodLengthLimit(int index);
+char methodWriteCommand(int index);
+char methodReadCommand(int index);
+
+// The rules shown in the help box, lines joined by "\r\n"; empty for an unknown index.
+QString helpText(int index);
+
+// Checks (and for the ISO methods pads) the data about to be written with the method that
+// command belongs to. False means stop: the operator has been told why or has declined.
+// Data that cannot travel as one byte a character is refused for every method.
+bool CheckTrackData(const QString& command, QString& data, IMessageBox& messages);
