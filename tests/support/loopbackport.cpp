@@ -20,8 +20,8 @@ void LoopbackPort::setPortOpen(bool open)
 {
     if (open && openFailures > 0) {
         --openFailures;
-        throw AppError(ENOENT, QStringLiteral("Cannot open COM%1: No such file or directory")
-                                   .arg(m_commPort));
+        throw AppError(
+            ENOENT, QStringLiteral("Cannot open COM%1: No such file or directory").arg(m_commPort));
     }
     if (!open)
         m_queue.clear();

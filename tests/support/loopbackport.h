@@ -4,6 +4,7 @@
 #include "platform/serialport.h"
 
 #include <QList>
+#include <functional>
 #include <memory>
 
 // A serial port wired in-process to the emulator's device model: what the host writes goes
@@ -21,7 +22,12 @@ public:
 
     void setCommPort(int number) override { m_commPort = number; }
     int commPort() const override { return m_commPort; }
-    void setSettings(const QString& settings) override { m_settings = settings; }
+    void setSettings(const QString& settings) override
+    {
+        if (checkSettings)
+            checkSettings(settings); // may throw, as a port rejecting the text does
+        m_settings = settings;
+    }
     QString settings() const override { return m_settings; }
     void setPortOpen(bool open) override;
     bool portOpen() const override { return m_open; }
@@ -44,6 +50,7 @@ public:
     QList<QByteArray> written; // every output(), in order
     int inputMode = -1;
     int openFailures = 0; // the next opens that fail
+    std::function<void(const QString&)> checkSettings;
     // When on, an armed model swipes its current card on the first input() that finds the
     // queue empty, i.e. one poll after the arm reply has been collected.
     bool autoSwipe = false;

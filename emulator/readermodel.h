@@ -1,0 +1,154 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <array>
+#include <functional>
+#include <optional>
+
+// One magnetic card of the emulator's deck: a name for the operator and three tracks.
+struct ReaderCard {
+    QString name;
+    std::array<QByteArray, 3> tracks;
+};
+
+struct ReaderLamps {
+    bool green = false;
+    bool red = false;
+    bool yellow = false;
+    bool operator==(const ReaderLamps&) const = default;
+};
+
+// One line of the emulator's traffic log: a frame in either direction, or an event.
+struct FrameLogEntry {
+    enum Direction { FromHost, ToHost, Note };
+    Direction direction = Note;
+    QByteArray bytes; // as on the wire; empty for notes
+    QString meaning;
+    // "host   > 02 6B 03 68  version query", "reader < 02 6C 30 03 5F  status l0: OK"
+    QString text() const;
+};
+
+// The card reader/writer as the host sees it on the line: frames in, frames out. No I/O and no
+// clock, so the same model serves the pseudo-terminal program and the in-process loopback port.
+class ReaderModel
+{
+public:
+    // Data between STX and ETX longer than this is answered with "buffer full".
+    static constexpr int kMaxFrameData = 512;
+    static constexpr int kDefaultType = 8;
+    static constexpr int kMaxTrackLength = 512;
+
+    enum class SwipeError { None, Read, NoData, Write };
+
+    ReaderModel();
+
+    // Takes bytes from the host in any chunking and returns what the reader sends back (zero,
+    // one or several frames, back to back).
+    QByteArray receive(const QByteArray& bytes);
+    // The current card passes the slot: the unsolicited status frame when armed, else nothing.
+    QByteArray swipe();
+    QByteArray swipe(int card);
+    // Drops a partly received frame (the line was closed or reset).
+    void clearInput();
+
+    // The last frame sent, uncorrupted: what a resend repeats.
+    QByteArray lastFrame() const { return m_lastFrame; }
+
+    int type() const { return m_type; }
+    bool setType(int type); // 0..9
+    bool isArmed() const { return m_armed; }
+    // Counts accepted arm commands, so a transport can tell a new arm from an old one.
+    quint64 armCount() const { return m_armCount; }
+    bool hasWriteData() const { return !m_loaded.isEmpty(); }
+    // Write data loaded for the next swipe, per card method; nullopt when none.
+    std::optional<QByteArray> loadedData(int method) const;
+    // What the read command of a method returns: the data of the last card read.
+    QByteArray readData(int method) const;
+    bool hasReadCard() const { return m_lastRead.has_value(); }
+    ReaderLamps lamps() const { return m_lamps; }
+    QString lampsText() const;
+
+    const QList<ReaderCard>& deck() const { return m_deck; }
+    bool setDeck(const QList<ReaderCard>& deck); // refuses an empty deck
+    int currentCard() const { return m_current; }
+    bool setCurrentCard(int index);
+    QString cardsText() const;
+
+    // Faults. Corruption counts every frame sent (replies, resends, swipe statuses).
+    void setCorruptCount(int frames) { m_corrupt = qMax(0, frames); }
+    int corruptCount() const { return m_corrupt; }
+    // The transport hands replies out in pieces of this many bytes; 0 = whole.
+    void setSplitSize(int bytes) { m_split = qMax(0, bytes); }
+    int splitSize() const { return m_split; }
+    // Frames whose command character is listed are ignored as if never received.
+    void setSilentCommands(const QByteArray& commands) { m_silent = commands; }
+    QByteArray silentCommands() const { return m_silent; }
+    // The next `count` commands are answered with this body instead of their own reply, and
+    // are not carried out. An empty body switches it off.
+    void setForcedReply(const QByteArray& body, int count = 1);
+    QByteArray forcedReply() const { return m_forcedCount > 0 ? m_forced : QByteArray(); }
+    int forcedCount() const { return m_forcedCount; }
+    // The next armed swipe fails with this status.
+    void setSwipeError(SwipeError error) { m_swipeError = error; }
+    SwipeError swipeError() const { return m_swipeError; }
+    void clearFaults();
+    QString faultsText() const;
+
+    std::function<void(const FrameLogEntry&)> onLog;
+
+    static int trackOfMethod(int method); // 0..2
+    static QString methodName(int method);
+    // Card method of a write or read command character, or -1.
+    static int methodOfWriteCommand(char c);
+    static int methodOfReadCommand(char c);
+    static QList<ReaderCard> defaultDeck();
+    // The deck file: see deckFormatHelp(). False with *error set (line number included).
+    static bool parseDeck(const QByteArray& text, QList<ReaderCard>* deck, QString* error);
+    static QString deckFormatHelp();
+    static QString swipeErrorName(SwipeError error);
+    static std::optional<SwipeError> parseSwipeError(const QString& name);
+    // "3" or "l3" -> "l3"; any longer text is taken as the whole body.
+    static QByteArray parseForcedReply(const QString& text);
+    static QString hex(const QByteArray& bytes);
+    // Text with every byte outside 32..126 shown as \xHH, in double quotes.
+    static QString printable(const QByteArray& bytes);
+    static QString statusName(char code);
+    static QString describeReply(const QByteArray& body);
+
+private:
+    enum class Rx { Idle, InFrame, AwaitLrc };
+
+    QByteArray handleFrame(const QByteArray& data, char lrc, int overflow);
+    QByteArray dispatch(const QByteArray& data);
+    QByteArray sendBody(const QByteArray& body, const QString& note = QString());
+    QByteArray sendFrame(const QByteArray& frame, const QString& meaning);
+    QByteArray status(char code) { return sendBody(QByteArray(1, 'l') + code); }
+    QString describeCommand(const QByteArray& data) const;
+    void log(FrameLogEntry::Direction direction, const QByteArray& bytes, const QString& meaning);
+    void flushGarbage();
+
+    Rx m_rx = Rx::Idle;
+    QByteArray m_frameData;
+    int m_overflow = 0; // bytes beyond kMaxFrameData, not kept
+    QByteArray m_garbage;
+
+    QByteArray m_lastFrame;
+    int m_type = kDefaultType;
+    bool m_armed = false;
+    quint64 m_armCount = 0;
+    QList<QPair<int, QByteArray>> m_loaded; // in load order; one entry per method
+    std::optional<std::array<QByteArray, 3>> m_lastRead;
+    ReaderLamps m_lamps;
+
+    QList<ReaderCard> m_deck;
+    int m_current = 0;
+
+    int m_corrupt = 0;
+    int m_split = 0;
+    QByteArray m_silent;
+    QByteArray m_forced;
+    int m_forcedCount = 0;
+    SwipeError m_swipeError = SwipeError::None;
+};

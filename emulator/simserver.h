@@ -1,0 +1,76 @@
+#pragma once
+
+#include "emulator/pty.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class QSocketNotifier;
+class ReaderModel;
+
+// Serves a ReaderModel on a pseudo-terminal: the host program opens the slave side as its
+// serial port. Every reply goes out as it is produced, in pieces when the model's split fault
+// is on; nothing is written while no program has the slave open, so a host that opens the
+// device later never finds stale frames waiting.
+class SimServer : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kPieceGapMs = 5;
+    // How often a master without a slave is looked at again.
+    static constexpr int kRetryMs = 100;
+
+    explicit SimServer(ReaderModel& model, QObject* parent = nullptr);
+    ~SimServer() override;
+
+    bool open(QString* error);
+    bool isOpen() const { return m_pty.isOpen(); }
+    QString devicePath() const { return m_pty.slavePath(); }
+
+    // Links <ports folder>/comN to the device. A link left behind by an earlier emulator (or
+    // dangling) is replaced; anything else is left alone and refused.
+    bool linkAsCom(int number, QString* error);
+    // Removes the link, if it still points to this device.
+    void removeLink();
+    QString linkPath() const { return m_linkPath; }
+
+    ReaderModel& model() { return m_model; }
+    // Swipes the card in the slot (or card `card`, 0-based) and sends the status, if armed.
+    QByteArray swipe(int card = -1);
+    // Automatic swipe this many milliseconds after each arm; negative = off.
+    void setAutoSwipeMs(int ms);
+    int autoSwipeMs() const { return m_autoSwipeMs; }
+    // Pause between two pieces of a split reply.
+    void setPieceGapMs(int ms) { m_gapTimer.setInterval(qMax(0, ms)); }
+    int pieceGapMs() const { return m_gapTimer.interval(); }
+
+signals:
+    // The traffic: frames with their meaning, and events of the line.
+    void logLine(const QString& line);
+
+private:
+    void onReadable();
+    void onWritable();
+    void retryRead();
+    void hostGone();
+    void send(const QByteArray& bytes);
+    void writePending();
+    bool hostPresent() const;
+    void dropPending(const QString& why);
+    void afterReceive(quint64 armsBefore);
+
+    ReaderModel& m_model;
+    PseudoTerminal m_pty;
+    QSocketNotifier* m_readNotifier = nullptr;
+    QSocketNotifier* m_writeNotifier = nullptr;
+    QTimer m_retryTimer;
+    QTimer m_gapTimer;
+    QTimer m_autoTimer;
+    QList<QByteArray> m_pending;
+    bool m_hostSeen = false;
+    int m_autoSwipeMs = -1;
+    QString m_linkPath;
+};

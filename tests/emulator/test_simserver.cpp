@@ -1,0 +1,286 @@
+#include "emulator/readermodel.h"
+#include "emulator/simserver.h"
+#include "link/frame.h"
+
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// Bounded loops of short event-loop passes; nothing here measures time.
+constexpr int kPasses = 400;
+constexpr int kPassMs = 10;
+
+class Host
+{
+public:
+    explicit Host(const QString& path)
+    {
+        m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (m_fd < 0)
+            return;
+        termios tio{};
+        ::tcgetattr(m_fd, &tio);
+        ::cfmakeraw(&tio);
+        ::tcsetattr(m_fd, TCSANOW, &tio);
+    }
+    ~Host() { close(); }
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    void close()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+    bool send(const QByteArray& bytes)
+    {
+        return ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+    // What has arrived so far, without waiting.
+    QByteArray take()
+    {
+        QByteArray got;
+        char buffer[256];
+        ssize_t n;
+        while ((n = ::read(m_fd, buffer, sizeof buffer)) > 0)
+            got.append(buffer, int(n));
+        return got;
+    }
+    // Runs the server's event loop until `count` bytes have come or the passes run out.
+    QByteArray receive(qsizetype count)
+    {
+        QByteArray got;
+        for (int pass = 0; pass < kPasses && got.size() < count; ++pass) {
+            QTest::qWait(kPassMs);
+            got += take();
+        }
+        return got;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+bool waitFor(const std::function<bool()>& condition)
+{
+    for (int pass = 0; pass < kPasses && !condition(); ++pass)
+        QTest::qWait(kPassMs);
+    return condition();
+}
+
+} // namespace
+
+class TestSimServer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void answersOnTheDevice();
+    void splitRepliesGoOutPieceByPiece();
+    void nothingIsWrittenWithoutAHost();
+    void unreadRepliesDoNotGreetTheNextHost();
+    void autoSwipeAfterArm();
+    void linkAsCom();
+    void linkRefusals_data();
+    void linkRefusals();
+    void linkTakenOverIsLeftAlone();
+
+private:
+    QTemporaryDir m_config;
+};
+
+void TestSimServer::init()
+{
+    QVERIFY(m_config.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+}
+
+void TestSimServer::answersOnTheDevice()
+{
+    ReaderModel model;
+    SimServer server(model);
+    QString error;
+    QVERIFY2(server.open(&error), qPrintable(error));
+    QVERIFY(server.devicePath().startsWith(QLatin1String("/dev/pts/")));
+    Host host(server.devicePath());
+    QVERIFY(host.isOpen());
+    QVERIFY(host.send(buildFrame("k") + buildFrame("`2")));
+    QCOMPARE(host.receive(10), buildFrame("k8") + buildFrame("l0"));
+    QVERIFY(model.lamps().red);
+}
+
+void TestSimServer::splitRepliesGoOutPieceByPiece()
+{
+    ReaderModel model;
+    model.setSplitSize(2);
+    SimServer server(model);
+    // A gap far beyond any pass, so what has arrived can be looked at between pieces.
+    server.setPieceGapMs(600000);
+    QString error;
+    QVERIFY2(server.open(&error), qPrintable(error));
+    Host host(server.devicePath());
+    QVERIFY(host.send(buildFrame("k")));
+    QCOMPARE(host.receive(1), buildFrame("k8").left(2));
+    for (int pass = 0; pass < 5; ++pass)
+        QTest::qWait(kPassMs);
+    QCOMPARE(host.take(), QByteArray());
+    server.setPieceGapMs(0);
+    QCOMPARE(host.receive(3), buildFrame("k8").mid(2));
+}
+
+void TestSimServer::nothingIsWrittenWithoutAHost()
+{
+    ReaderModel model;
+    SimServer server(model);
+    QStringList log;
+    connect(&server, &SimServer::logLine, this, [&](const QString& line) { log << line; });
+    QString error;
+    QVERIFY2(server.open(&error), qPrintable(error));
+    model.receive(buildFrame("n"));
+    QCOMPARE(server.swipe(), buildFrame("lP"));
+    QVERIFY(log.join(QLatin1Char('\n')).contains(QLatin1String("5 byte(s) not sent")));
+    Host host(server.devicePath());
+    QVERIFY(host.send(buildFrame("k")));
+    // The first bytes to come are the reply to the query, not the swipe status.
+    QCOMPARE(host.receive(5), buildFrame("k8"));
+}
+
+void TestSimServer::unreadRepliesDoNotGreetTheNextHost()
+{
+    ReaderModel model;
+    SimServer server(model);
+    QSignalSpy logged(&server, &SimServer::logLine);
+    QString error;
+    QVERIFY2(server.open(&error), qPrintable(error));
+    {
+        Host first(server.devicePath());
+        QVERIFY(first.send(buildFrame("n")));
+        QVERIFY(waitFor([&] { return model.isArmed(); }));
+    }
+    auto closedSeen = [&] {
+        for (const QList<QVariant>& args : logged) {
+            if (args.at(0).toString().contains(QLatin1String("closed the device")))
+                return true;
+        }
+        return false;
+    };
+    QVERIFY(waitFor(closedSeen));
+    Host second(server.devicePath());
+    QVERIFY(second.send(buildFrame("k")));
+    QCOMPARE(second.receive(5), buildFrame("k8"));
+}
+
+void TestSimServer::autoSwipeAfterArm()
+{
+    ReaderModel model;
+    SimServer server(model);
+    server.setAutoSwipeMs(0);
+    QString error;
+    QVERIFY2(server.open(&error), qPrintable(error));
+    Host host(server.devicePath());
+    QVERIFY(host.send(buildFrame("k")));
+    QCOMPARE(host.receive(5), buildFrame("k8"));
+    QVERIFY(host.send(buildFrame("n")));
+    QCOMPARE(host.receive(10), buildFrame("l0") + buildFrame("lP"));
+    QVERIFY(!model.isArmed());
+    server.setAutoSwipeMs(-1);
+    QVERIFY(host.send(buildFrame("n")));
+    QCOMPARE(host.receive(5), buildFrame("l0"));
+    for (int pass = 0; pass < 5; ++pass)
+        QTest::qWait(kPassMs);
+    QCOMPARE(host.take(), QByteArray());
+    QVERIFY(model.isArmed());
+}
+
+void TestSimServer::linkAsCom()
+{
+    ReaderModel model;
+    SimServer server(model);
+    QString error;
+    QVERIFY(!server.linkAsCom(5, &error));
+    QVERIFY2(server.open(&error), qPrintable(error));
+    const QString ports = m_config.path() + QStringLiteral("/quorvex-tarnavel/ports");
+    const QString link = ports + QStringLiteral("/com5");
+    QVERIFY2(server.linkAsCom(5, &error), qPrintable(error));
+    QCOMPARE(server.linkPath(), link);
+    QCOMPARE(QFileInfo(link).symLinkTarget(), server.devicePath());
+    QCOMPARE(QFileInfo(ports).permissions() & (QFile::ReadOther | QFile::ReadGroup),
+             QFile::Permissions());
+    // Another emulator's link is taken over.
+    ReaderModel otherModel;
+    SimServer other(otherModel);
+    QVERIFY2(other.open(&error), qPrintable(error));
+    QVERIFY2(other.linkAsCom(5, &error), qPrintable(error));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), other.devicePath());
+    other.removeLink();
+    QVERIFY(!QFileInfo(link).isSymLink());
+}
+
+void TestSimServer::linkRefusals_data()
+{
+    QTest::addColumn<QString>("occupant");
+    QTest::addColumn<bool>("isFile");
+    QTest::newRow("a real device") << QStringLiteral("/dev/null") << false;
+    QTest::newRow("a plain file") << QStringLiteral("not a link") << true;
+}
+
+void TestSimServer::linkRefusals()
+{
+    QFETCH(QString, occupant);
+    QFETCH(bool, isFile);
+    const QString ports = m_config.path() + QStringLiteral("/quorvex-tarnavel/ports");
+    QVERIFY(QDir().mkpath(ports));
+    const QString link = ports + QStringLiteral("/com9");
+    QFile::remove(link);
+    if (isFile) {
+        QFile file(link);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(occupant.toUtf8());
+    } else {
+        QVERIFY(QFile::link(occupant, link));
+    }
+    ReaderModel model;
+    SimServer server(model);
+    QString error;
+    QVERIFY2(server.open(&error), qPrintable(error));
+    QVERIFY(!server.linkAsCom(9, &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(server.linkPath().isEmpty());
+    QCOMPARE(QFileInfo(link).isSymLink(), !isFile);
+    if (!isFile)
+        QCOMPARE(QFileInfo(link).symLinkTarget(), occupant);
+    QFile::remove(link);
+}
+
+void TestSimServer::linkTakenOverIsLeftAlone()
+{
+    ReaderModel model;
+    QString error;
+    const QString link = m_config.path() + QStringLiteral("/quorvex-tarnavel/ports/com6");
+    {
+        SimServer first(model);
+        QVERIFY2(first.open(&error), qPrintable(error));
+        QVERIFY2(first.linkAsCom(6, &error), qPrintable(error));
+        ReaderModel secondModel;
+        SimServer second(secondModel);
+        QVERIFY2(second.open(&error), qPrintable(error));
+        QVERIFY2(second.linkAsCom(6, &error), qPrintable(error));
+        // The first one ends: the link is the second one's now and stays.
+        first.removeLink();
+        QCOMPARE(QFileInfo(link).symLinkTarget(), second.devicePath());
+    }
+    QVERIFY(!QFileInfo(link).isSymLink());
+}
+
+QTEST_GUILESS_MAIN(TestSimServer)
+#include "test_simserver.moc"
