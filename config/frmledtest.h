@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/messagebox.h"
+
+#include <QDialog>
+
+class ReaderLink;
+class QCloseEvent;
+class QGroupBox;
+class QKeyEvent;
+class QShowEvent;
+class QPushButton;
+
+// The LED test dialog: switches the reader's lamps. Modal, made afresh for every opening.
+class frmLEDTest : public QDialog
+{
+    Q_OBJECT
+public:
+    frmLEDTest(ReaderLink& link, QWidget* parent);
+
+    // Where a port failure is reported; the real boxes unless a test puts its own.
+    void setMessageBox(IMessageBox& messages) { m_messages = &messages; }
+
+    void chkButtons_Click(int index);
+    void cmdClose_Click();
+
+    QPushButton* chkButtons(int index) const { return m_chkButtons[index]; }
+
+    void done(int result) override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildControls();
+    void Form_Load();
+    void reportPortError(const QString& text);
+
+    ReaderLink& m_link;
+    QtMessageBox m_qtMessages;
+    IMessageBox* m_messages = &m_qtMessages;
+    int m_waits = 0; // lamp commands of this dialog waiting for their reply
+    bool m_closed = false;
+
+    QGroupBox* m_fraLEDTest = nullptr;
+    QPushButton* m_chkButtons[4] = {};
+    QPushButton* m_cmdClose = nullptr;
+};
