@@ -1,5 +1,7 @@
 #include "cards/frmstatus.h"
 
+#include "platform/fonts.h"
+
 #include "platform/twips.h"
 
 #include <QGuiApplication>
@@ -10,24 +12,13 @@
 
 namespace {
 
-// MS Sans Serif where it exists, the system's sans-serif otherwise, at the same point size.
-QFont labelFont(qreal pointSize)
-{
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Sans Serif")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(pointSize);
-    font.setBold(true);
-    return font;
-}
-
 QLabel* makeLabel(QWidget* parent, const char* name, int top, int height, qreal pointSize)
 {
     auto* label = new QLabel(parent);
     label->setObjectName(QLatin1String(name));
     label->setAlignment(Qt::AlignCenter);
     label->setAutoFillBackground(false);
-    label->setFont(labelFont(pointSize));
+    label->setFont(designFont(QStringLiteral("MS Sans Serif"), pointSize, true));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, palette.color(QPalette::HighlightedText));
     label->setPalette(palette);

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, asking apt only when one is missing.
 # Usage: scripts/deps.sh [extra packages...]
 set -euo pipefail
-packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev fonts-dejavu-core "$@")
+packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev fonts-liberation2 fonts-dejavu-core "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

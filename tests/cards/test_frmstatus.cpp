@@ -1,4 +1,5 @@
 #include "cards/frmstatus.h"
+#include "platform/fonts.h"
 
 #include <QLabel>
 #include <QPainter>
@@ -144,7 +145,7 @@ void TestFrmStatus::fonts()
     frmStatus window;
     const QFont title = window.lblTitle()->font();
     const QFont status = window.lblStatus()->font();
-    QCOMPARE(title.families().value(0), QStringLiteral("MS Sans Serif"));
+    QCOMPARE(title.family(), designFont(QStringLiteral("MS Sans Serif"), 12).family());
     QCOMPARE(title.pointSizeF(), 12.0);
     QVERIFY(title.bold());
     QCOMPARE(status.pointSizeF(), 9.75);
