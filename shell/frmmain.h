@@ -70,7 +70,7 @@ public:
     bool LinkUp() const { return m_linkUp; }
     qint16 CardMethod() const { return m_cardMethod; }
     frmStatus* statusWindow() const { return m_status; }
-    frmAbout* aboutBox() const { return m_about; }
+    frmAbout* aboutBox() const;
     QString settingsKey() const { return m_keyPath; }
 
 protected:
@@ -80,6 +80,7 @@ private:
     void buildControls();
     void buildMenus();
     void runStartupStep(int step);
+    void showCentred();
     void openPort();
     void configurePort();
     void showError(const QString& text, bool retry, int* answer = nullptr);

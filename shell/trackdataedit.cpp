@@ -13,7 +13,7 @@ public:
     State validate(QString& input, int& pos) const override
     {
         const int limit = m_edit->lengthLimit();
-        const qsizetype oldLength = m_edit->text().size();
+        const qsizetype oldLength = m_edit->acceptedLength();
         if (limit <= 0 || input.size() <= limit || input.size() <= oldLength)
             return Acceptable;
         const qsizetype keep = qMax<qsizetype>(limit, oldLength);
@@ -33,6 +33,10 @@ private:
 TrackDataEdit::TrackDataEdit(QWidget* parent) : QLineEdit(parent)
 {
     setValidator(new LengthLimitValidator(this));
+    // The line edit has already changed its text when it asks the validator, so the length
+    // before the edit is kept here.
+    connect(this, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_acceptedLength = text.size(); });
 }
 
 void TrackDataEdit::putText(const QString& text)

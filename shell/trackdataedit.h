@@ -16,9 +16,11 @@ public:
     int lengthLimit() const { return m_limit; }
     // Puts text into the box the way the program does: cut to the limit when there is one.
     void putText(const QString& text);
+    qsizetype acceptedLength() const { return m_acceptedLength; }
 
 private:
     int m_limit = 0;
+    qsizetype m_acceptedLength = 0;
 };
 
 // The read-only help box; keeps the text exactly as given (line breaks included), which the
