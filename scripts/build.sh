@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds into the given folder (default: build). Extra arguments go to cmake.
+# Configures and builds into the given folder (default: build). Extra arguments go to cmake;
+# TARGETS (blank-separated) limits the build to those targets.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-"$root/build"}
@@ -7,4 +8,6 @@ shift || true
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >/dev/null
-cmake --build "$dir" --parallel "$(nproc)"
+targets=()
+for t in ${TARGETS:-}; do targets+=(--target "$t"); done
+cmake --build "$dir" --parallel "$(nproc)" "${targets[@]}"

@@ -11,7 +11,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   exit 2
 fi
 "$root/scripts/deps.sh"
-"$root/scripts/build.sh" "$root/build"
+TARGETS="tarnavel-app tarnavel-sim" "$root/scripts/build.sh" "$root/build"
 config=$(mktemp -d "${TMPDIR:-/tmp}/tarnavel-run.XXXXXX")
 sim_pid=""
 cleanup() {
