@@ -270,6 +270,9 @@ void frmMain::Form_Load()
         }
     }
     showCentred();
+    // The window was closed while the start-up check waited: carry the close out now.
+    if (m_closePending)
+        QTimer::singleShot(0, this, &QWidget::close);
 }
 
 void frmMain::showCentred()

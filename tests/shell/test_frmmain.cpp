@@ -106,6 +106,7 @@ private slots:
     void methodChangedDuringReadHasNoEffect();
     void closeDuringWait();
     void closeButtonClosesPort();
+    void closeDuringStartupCheck();
 };
 
 void TestFrmMain::startupOnlineByReaderType_data()
@@ -544,6 +545,21 @@ void TestFrmMain::closeButtonClosesPort()
     QVERIFY(!w.isVisible());
     QVERIFY(!rig.port.portOpen());
     QVERIFY(!w.statusWindow());
+}
+
+void TestFrmMain::closeDuringStartupCheck()
+{
+    Rig rig;
+    rig.port.model().setSilentCommands("k");
+    rig.pump.onPass = [&] {
+        if (rig.window->isVisible())
+            rig.window->close();
+    };
+    frmMain& w = rig.start();
+    // No time-out question and no failure box for a program that is closing.
+    QVERIFY(rig.boxes.shown.isEmpty());
+    QTRY_VERIFY(!w.isVisible());
+    QVERIFY(!rig.port.portOpen());
 }
 
 QTEST_MAIN(TestFrmMain)
