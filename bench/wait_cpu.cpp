@@ -34,7 +34,10 @@ public:
 class NoBoxes : public IMessageBox
 {
 public:
-    int show(const QString&, const QString&, mb::Buttons, mb::Icon, int) override { return mb::IDNO; }
+    int show(const QString&, const QString&, mb::Buttons, mb::Icon, int) override
+    {
+        return mb::IDNO;
+    }
 };
 
 double cpuSeconds()

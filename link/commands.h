@@ -45,4 +45,9 @@ inline constexpr char READ_COMMANDS[5] = {CMD_READ_ISO_T1, CMD_READ_ISO_T2, CMD_
 } // namespace cmd
 
 // Outcomes of WaitForReply; the last two are the Yes and No message-box codes.
-enum WaitOutcome : int { WAIT_REPLIED = 1, WAIT_TIMED_OUT = 2, WAIT_TRY_AGAIN = 6, WAIT_GIVE_UP = 7 };
+enum WaitOutcome : int {
+    WAIT_REPLIED = 1,
+    WAIT_TIMED_OUT = 2,
+    WAIT_TRY_AGAIN = 6,
+    WAIT_GIVE_UP = 7
+};

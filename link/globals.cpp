@@ -5,8 +5,8 @@
 
 QString settingsKeyPath()
 {
-    return QStringLiteral("Software\\") + QString::fromLatin1(COMPANY_NAME) +
-           QStringLiteral("\\") + QString::fromLatin1(APP_TITLE) + QStringLiteral("\\");
+    return QStringLiteral("Software\\") + QString::fromLatin1(COMPANY_NAME) + QStringLiteral("\\") +
+           QString::fromLatin1(APP_TITLE) + QStringLiteral("\\");
 }
 
 QString InitGlobals(AppSettings& settings, ReaderLink& link)

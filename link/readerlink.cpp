@@ -8,8 +8,8 @@
 #include "platform/messagebox.h"
 #include "platform/serialport.h"
 
-ReaderLink::ReaderLink(ISerialPort& port, IClock& clock, IMessageBox& messages,
-                       IEventPump& pump, const AppSettings& settings, QObject* parent)
+ReaderLink::ReaderLink(ISerialPort& port, IClock& clock, IMessageBox& messages, IEventPump& pump,
+                       const AppSettings& settings, QObject* parent)
     : QObject(parent), m_port(port), m_clock(clock), m_messages(messages), m_pump(pump),
       m_settings(settings)
 {
@@ -48,8 +48,7 @@ void ReaderLink::tmrCheckComms_Timer()
     // A two-character buffer (ETX and one more) has no body and no start: a bad frame.
     const bool hasBody = length >= 3;
     ReplyBuffer = hasBody ? ReplyBuffer.mid(1, length - 3) : QByteArray();
-    if (hasBody && receivedStx == cmd::STX &&
-        CalcLRC(ReplyBuffer + cmd::ETX) == receivedLrc) {
+    if (hasBody && receivedStx == cmd::STX && CalcLRC(ReplyBuffer + cmd::ETX) == receivedLrc) {
         WaitingForReply = false;
         return;
     }
@@ -97,14 +96,22 @@ QString statusMessage(const QByteArray& replyBuffer)
 {
     const QByteArray code = replyBuffer.mid(1, 1);
     switch (code.isEmpty() ? '\0' : code.at(0)) {
-    case cmd::ST_PARITY_ERROR: return QStringLiteral("Receive Parity Is Error");
-    case cmd::ST_LRC_ERROR: return QStringLiteral("Receive LRC is Error");
-    case cmd::ST_BAD_COMMAND: return QStringLiteral("Command Is Invalid");
-    case cmd::ST_BUFFER_FULL: return QStringLiteral("Receive Buffer Is Full");
-    case cmd::ST_WRITE_ERROR: return QStringLiteral("Write Data Error");
-    case cmd::ST_READ_ERROR: return QStringLiteral("Read Data Error");
-    case cmd::ST_READ_NO_DATA: return QStringLiteral("Read No Data");
-    default: break;
+    case cmd::ST_PARITY_ERROR:
+        return QStringLiteral("Receive Parity Is Error");
+    case cmd::ST_LRC_ERROR:
+        return QStringLiteral("Receive LRC is Error");
+    case cmd::ST_BAD_COMMAND:
+        return QStringLiteral("Command Is Invalid");
+    case cmd::ST_BUFFER_FULL:
+        return QStringLiteral("Receive Buffer Is Full");
+    case cmd::ST_WRITE_ERROR:
+        return QStringLiteral("Write Data Error");
+    case cmd::ST_READ_ERROR:
+        return QStringLiteral("Read Data Error");
+    case cmd::ST_READ_NO_DATA:
+        return QStringLiteral("Read No Data");
+    default:
+        break;
     }
     // Only blanks are trimmed, as the status code is shown as it came.
     QString shown = QString::fromLatin1(code);
@@ -119,10 +126,9 @@ int ReaderLink::ShowReplyError()
 {
     if (ReplyBuffer.isEmpty() || ReplyBuffer.at(0) != cmd::REPLY_STATUS || m_aborting)
         return mb::IDCANCEL;
-    const int answer =
-        m_messages.show(statusMessage(ReplyBuffer),
-                        QString::fromLatin1(APP_TITLE) + QStringLiteral(" - ERROR"),
-                        mb::RetryCancel, mb::Critical);
+    const int answer = m_messages.show(statusMessage(ReplyBuffer),
+                                       QString::fromLatin1(APP_TITLE) + QStringLiteral(" - ERROR"),
+                                       mb::RetryCancel, mb::Critical);
     return answer == mb::IDRETRY ? int(mb::IDRETRY) : int(mb::IDCANCEL);
 }
 

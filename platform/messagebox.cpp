@@ -6,8 +6,7 @@
 #include <memory>
 
 namespace {
-struct Choice
-{
+struct Choice {
     QMessageBox::StandardButton button;
     int result;
 };
@@ -15,9 +14,12 @@ struct Choice
 QList<Choice> choicesOf(mb::Buttons buttons)
 {
     switch (buttons) {
-    case mb::OK: return {{QMessageBox::Ok, mb::IDOK}};
-    case mb::OKCancel: return {{QMessageBox::Ok, mb::IDOK}, {QMessageBox::Cancel, mb::IDCANCEL}};
-    case mb::YesNo: return {{QMessageBox::Yes, mb::IDYES}, {QMessageBox::No, mb::IDNO}};
+    case mb::OK:
+        return {{QMessageBox::Ok, mb::IDOK}};
+    case mb::OKCancel:
+        return {{QMessageBox::Ok, mb::IDOK}, {QMessageBox::Cancel, mb::IDCANCEL}};
+    case mb::YesNo:
+        return {{QMessageBox::Yes, mb::IDYES}, {QMessageBox::No, mb::IDNO}};
     case mb::RetryCancel:
         return {{QMessageBox::Retry, mb::IDRETRY}, {QMessageBox::Cancel, mb::IDCANCEL}};
     }
@@ -33,10 +35,18 @@ QMessageBox* QtMessageBox::build(const QString& text, const QString& title, mb::
     box->setWindowTitle(title);
     box->setText(text);
     switch (icon) {
-    case mb::Critical: box->setIcon(QMessageBox::Critical); break;
-    case mb::Exclamation: box->setIcon(QMessageBox::Warning); break;
-    case mb::Information: box->setIcon(QMessageBox::Information); break;
-    case mb::NoIcon: box->setIcon(QMessageBox::NoIcon); break;
+    case mb::Critical:
+        box->setIcon(QMessageBox::Critical);
+        break;
+    case mb::Exclamation:
+        box->setIcon(QMessageBox::Warning);
+        break;
+    case mb::Information:
+        box->setIcon(QMessageBox::Information);
+        break;
+    case mb::NoIcon:
+        box->setIcon(QMessageBox::NoIcon);
+        break;
     }
     const QList<Choice> choices = choicesOf(buttons);
     QMessageBox::StandardButtons set;

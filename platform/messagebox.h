@@ -17,8 +17,8 @@ public:
     virtual ~IMessageBox() = default;
     // Shows a modal box and returns the pressed button's code. defaultResult names the default
     // button (0: the first of the set).
-    virtual int show(const QString& text, const QString& title, mb::Buttons buttons,
-                     mb::Icon icon, int defaultResult = 0) = 0;
+    virtual int show(const QString& text, const QString& title, mb::Buttons buttons, mb::Icon icon,
+                     int defaultResult = 0) = 0;
 };
 
 class QMessageBox;

@@ -133,9 +133,12 @@ void frmMain::buildControls()
                             twipsRect(120, 840, 1215, 375));
     m_cmdReset = makeButton(QStringLiteral("&Reset"), QStringLiteral("cmdReset"), fraOperation,
                             twipsRect(120, 1680, 1215, 375));
-    connect(m_cmdRead, &QPushButton::clicked, this, [this] { runHandler([this] { cmdRead_Click(); }); });
-    connect(m_cmdWrite, &QPushButton::clicked, this, [this] { runHandler([this] { cmdWrite_Click(); }); });
-    connect(m_cmdReset, &QPushButton::clicked, this, [this] { runHandler([this] { cmdReset_Click(); }); });
+    connect(m_cmdRead, &QPushButton::clicked, this,
+            [this] { runHandler([this] { cmdRead_Click(); }); });
+    connect(m_cmdWrite, &QPushButton::clicked, this,
+            [this] { runHandler([this] { cmdWrite_Click(); }); });
+    connect(m_cmdReset, &QPushButton::clicked, this,
+            [this] { runHandler([this] { cmdReset_Click(); }); });
 
     auto* fraHelp = makeFrame(QStringLiteral(" &Help "), QStringLiteral("fraHelp"), m_picMain,
                               twipsRect(4080, 120, 3495, 2175));
@@ -163,9 +166,9 @@ void frmMain::buildControls()
     m_picError = new QWidget(client);
     m_picError->setObjectName(QStringLiteral("picError"));
     m_picError->setGeometry(twipsRect(0, 3480, 7695, 3375));
-    m_cmdConnect = makeButton(QStringLiteral("&Connect to Card Reader/Writer"),
-                              QStringLiteral("cmdConnect"), m_picError,
-                              twipsRect(2235, 1628, 3000, 735));
+    m_cmdConnect =
+        makeButton(QStringLiteral("&Connect to Card Reader/Writer"), QStringLiteral("cmdConnect"),
+                   m_picError, twipsRect(2235, 1628, 3000, 735));
     connect(m_cmdConnect, &QPushButton::clicked, this,
             [this] { runHandler([this] { cmdConnect_Click(); }); });
 
@@ -179,8 +182,7 @@ void frmMain::buildControls()
 
 void frmMain::buildMenus()
 {
-    struct Entry
-    {
+    struct Entry {
         const char* top;
         const char* topName;
         const char* item;
@@ -189,7 +191,8 @@ void frmMain::buildMenus()
     };
     const Entry entries[] = {
         {"&File", "mnuMain0", "E&xit", "mnuFile0", {}},
-        {"&Settings", "mnuMain1", "&Options...", "mnuSettings0", QKeySequence(Qt::CTRL | Qt::Key_O)},
+        {"&Settings", "mnuMain1", "&Options...", "mnuSettings0",
+         QKeySequence(Qt::CTRL | Qt::Key_O)},
         {"&Tools", "mnuMain2", "LED &Test...", "mnuTools0", QKeySequence(Qt::CTRL | Qt::Key_T)},
         {"&Help", "mnuMain3", "&About...", "mnuHelp0", QKeySequence(Qt::Key_F1)},
     };
@@ -293,10 +296,17 @@ void frmMain::configurePort()
     m_port.setCommPort(m_settings.CommPort);
     QString parity;
     switch (m_settings.Parity) {
-    case 0: parity = QStringLiteral("e"); break;
-    case 1: parity = QStringLiteral("o"); break;
-    case 2: parity = QStringLiteral("n"); break;
-    default: break;
+    case 0:
+        parity = QStringLiteral("e");
+        break;
+    case 1:
+        parity = QStringLiteral("o");
+        break;
+    case 2:
+        parity = QStringLiteral("n");
+        break;
+    default:
+        break;
     }
     m_port.setSettings(QStringLiteral("%1,%2,%3,%4")
                            .arg(m_settings.BaudRate)
@@ -317,17 +327,32 @@ void frmMain::openPort()
 void frmMain::runStartupStep(int step)
 {
     switch (step) {
-    case 15: m_port.setPortOpen(true); break;
-    case 16: m_port.setInputMode(0); break;
-    case 17: m_link.WaitingForReply = false; break;
-    case 18: m_tmrCheckComms.start(); break;
-    case 19: showCentred(); break;
-    case 20: TryToConnect(); break;
-    case 21: UpdateStatus(); break;
+    case 15:
+        m_port.setPortOpen(true);
+        break;
+    case 16:
+        m_port.setInputMode(0);
+        break;
+    case 17:
+        m_link.WaitingForReply = false;
+        break;
+    case 18:
+        m_tmrCheckComms.start();
+        break;
+    case 19:
+        showCentred();
+        break;
+    case 20:
+        TryToConnect();
+        break;
+    case 21:
+        UpdateStatus();
+        break;
     case 22: {
         const int method = m_settings.DefType;
         if (method < 0 || method > 4)
-            throw AppError(340, QStringLiteral("Control array element '%1' doesn't exist").arg(method));
+            throw AppError(340,
+                           QStringLiteral("Control array element '%1' doesn't exist").arg(method));
         if (m_optMethod[method]->isChecked())
             optMethod_Click(method);
         else
@@ -352,16 +377,17 @@ void frmMain::runStartupStep(int step)
         }
         break;
     }
-    default: break;
+    default:
+        break;
     }
 }
 
 void frmMain::TryToConnect()
 {
     setEnabled(false);
-    m_status->ShowStatusWindow(
-        QStringLiteral("Connecting to Card Reader on COM") + QString::number(m_settings.CommPort),
-        false);
+    m_status->ShowStatusWindow(QStringLiteral("Connecting to Card Reader on COM") +
+                                   QString::number(m_settings.CommPort),
+                               false);
     bool replied = false;
     try {
         replied = m_link.GetReaderType();
@@ -379,10 +405,10 @@ void frmMain::TryToConnect()
         m_picError->hide();
     } else {
         if (!m_link.aborting())
-            m_messages.show(QStringLiteral("Error retrieving BT905 Version.\r\n\r\n"
-                                           "Check your communications configuration and try again."),
-                            QStringLiteral("ERROR: Retrieval of BT905 Version"), mb::OK,
-                            mb::Critical);
+            m_messages.show(
+                QStringLiteral("Error retrieving BT905 Version.\r\n\r\n"
+                               "Check your communications configuration and try again."),
+                QStringLiteral("ERROR: Retrieval of BT905 Version"), mb::OK, mb::Critical);
         m_linkUp = false;
         m_picError->show();
         m_picMain->hide();
@@ -394,7 +420,8 @@ void frmMain::TryToConnect()
 
 void frmMain::UpdateStatus()
 {
-    setWindowTitle(appTitle() + (m_linkUp ? QStringLiteral(": Online") : QStringLiteral(": Offline")));
+    setWindowTitle(appTitle() +
+                   (m_linkUp ? QStringLiteral(": Online") : QStringLiteral(": Offline")));
     for (int index : unsupportedMethods(m_link.ReaderType))
         m_optMethod[index]->setEnabled(false);
 }

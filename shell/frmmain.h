@@ -30,8 +30,7 @@ class DataBoxAdapter;
 class TrackDataEdit;
 
 // What the main window works with; main() passes the real ones, tests their doubles.
-struct MainServices
-{
+struct MainServices {
     ISerialPort& port;
     IClock& clock;
     IMessageBox& messages;

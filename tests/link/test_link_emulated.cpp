@@ -10,8 +10,7 @@
 #include <QTest>
 
 namespace {
-struct Rig
-{
+struct Rig {
     AppSettings settings;
     LoopbackPort port;
     ManualClock clock;

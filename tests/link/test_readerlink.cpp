@@ -253,7 +253,8 @@ void TestReaderLink::waitOutcomes()
     if (ask) {
         QCOMPARE(m_boxes->shown.size(), 1);
         const auto& box = m_boxes->shown.first();
-        QCOMPARE(box.text, QStringLiteral("A Comms Timeout has occured.  Would you like to try again?"));
+        QCOMPARE(box.text,
+                 QStringLiteral("A Comms Timeout has occured.  Would you like to try again?"));
         QCOMPARE(box.title, QStringLiteral("Quorvex Tarnavel - Timeout ERROR"));
         QCOMPARE(box.buttons, mb::YesNo);
         QCOMPARE(box.icon, mb::Exclamation);

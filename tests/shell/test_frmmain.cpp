@@ -5,12 +5,7 @@
 #include "platform/apperror.h"
 #include "shell/frmmain.h"
 #include "shell/trackdataedit.h"
-#include "support/loopbackport.h"
-#include "support/manualclock.h"
-#include "support/manualpump.h"
-#include "support/memorystore.h"
-#include "support/recordingshell.h"
-#include "support/scriptedmessagebox.h"
+#include "support/mainrig.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,24 +20,7 @@
 namespace {
 const QString kKey = QStringLiteral("Software\\Quorvex\\Quorvex Tarnavel\\");
 
-struct Rig
-{
-    LoopbackPort port;
-    ManualClock clock;
-    ManualPump pump{clock};
-    ScriptedMessageBox boxes;
-    MemoryStore store;
-    RecordingShell shell;
-    std::unique_ptr<frmMain> window;
-
-    frmMain& start(const QString& commandLine = QString())
-    {
-        window = std::make_unique<frmMain>(MainServices{port, clock, boxes, pump, store, shell},
-                                           commandLine);
-        pump.setLink(&window->link());
-        window->Form_Load();
-        return *window;
-    }
+struct Rig : MainRig {
     template <typename T> T* find(const QString& name) const
     {
         T* child = window->findChild<T*>(name);
@@ -113,8 +91,8 @@ void TestFrmMain::startupOnlineByReaderType_data()
 {
     QTest::addColumn<int>("type");
     QTest::addColumn<QList<int>>("disabled");
-    const QList<QList<int>> table = {{}, {2, 3, 4}, {0, 4}, {2, 3, 4}, {3, 4},
-                                     {3, 4}, {0, 4}, {2, 3, 4}, {}, {}};
+    const QList<QList<int>> table = {{},     {2, 3, 4}, {0, 4},    {2, 3, 4}, {3, 4},
+                                     {3, 4}, {0, 4},    {2, 3, 4}, {},        {}};
     for (int t = 0; t <= 9; ++t)
         QTest::addRow("type %d", t) << t << table[t];
 }
@@ -220,7 +198,8 @@ void TestFrmMain::portOpenFailure()
     frmMain& w = rig.start();
     QCOMPARE(rig.boxes.shown.size(), 1);
     const auto& box = rig.boxes.shown.first();
-    QVERIFY2(box.text.contains(QRegularExpression(QStringLiteral("^\\d+: \\S"))), qPrintable(box.text));
+    QVERIFY2(box.text.contains(QRegularExpression(QStringLiteral("^\\d+: \\S"))),
+             qPrintable(box.text));
     QCOMPARE(box.title, QStringLiteral("Quorvex Tarnavel - ERROR"));
     QCOMPARE(box.buttons, mb::RetryCancel);
     QCOMPARE(box.icon, mb::Critical);
@@ -375,24 +354,37 @@ void TestFrmMain::layout_data()
     QTest::addColumn<QString>("parent");
     QTest::addColumn<QRect>("twipsRect");
     QTest::addColumn<QString>("caption");
-    QTest::newRow("picMain") << "picMain" << "clientArea" << QRect(0, 0, 7695, 3375) << "";
-    QTest::newRow("fraMethod") << "fraMethod" << "picMain" << QRect(120, 120, 2295, 2175) << " &Card Method ";
+    QTest::newRow("picMain") << "picMain"
+                             << "clientArea" << QRect(0, 0, 7695, 3375) << "";
+    QTest::newRow("fraMethod") << "fraMethod"
+                               << "picMain" << QRect(120, 120, 2295, 2175) << " &Card Method ";
     const char* captions[] = {"ISO on Track &1", "ISO on Track &2", "ISO on Track &3",
                               "IBM &4700 on Track 2", "Track 1 &ISO on Track 3"};
     for (int i = 0; i < 5; ++i)
         QTest::addRow("optMethod%d", i) << QStringLiteral("optMethod%1").arg(i) << "fraMethod"
                                         << QRect(120, 360 + 360 * i, 2055, 255) << captions[i];
-    QTest::newRow("fraOperation") << "fraOperation" << "picMain" << QRect(2520, 120, 1455, 2175) << " &Operation ";
-    QTest::newRow("cmdRead") << "cmdRead" << "fraOperation" << QRect(120, 360, 1215, 375) << "&Read";
-    QTest::newRow("cmdWrite") << "cmdWrite" << "fraOperation" << QRect(120, 840, 1215, 375) << "&Write";
-    QTest::newRow("cmdReset") << "cmdReset" << "fraOperation" << QRect(120, 1680, 1215, 375) << "&Reset";
-    QTest::newRow("fraHelp") << "fraHelp" << "picMain" << QRect(4080, 120, 3495, 2175) << " &Help ";
-    QTest::newRow("txtHelp") << "txtHelp" << "fraHelp" << QRect(120, 360, 3255, 1695) << "";
-    QTest::newRow("fraData") << "fraData" << "picMain" << QRect(120, 2400, 7455, 855) << " &Data ";
-    QTest::newRow("txtData") << "txtData" << "fraData" << QRect(120, 360, 7215, 285) << "";
-    QTest::newRow("cmdClose") << "cmdClose" << "clientArea" << QRect(6360, 3480, 1215, 375) << "C&lose";
-    QTest::newRow("picError") << "picError" << "clientArea" << QRect(0, 0, 7695, 3375) << "";
-    QTest::newRow("cmdConnect") << "cmdConnect" << "picError" << QRect(2235, 1628, 3000, 735)
+    QTest::newRow("fraOperation") << "fraOperation"
+                                  << "picMain" << QRect(2520, 120, 1455, 2175) << " &Operation ";
+    QTest::newRow("cmdRead") << "cmdRead"
+                             << "fraOperation" << QRect(120, 360, 1215, 375) << "&Read";
+    QTest::newRow("cmdWrite") << "cmdWrite"
+                              << "fraOperation" << QRect(120, 840, 1215, 375) << "&Write";
+    QTest::newRow("cmdReset") << "cmdReset"
+                              << "fraOperation" << QRect(120, 1680, 1215, 375) << "&Reset";
+    QTest::newRow("fraHelp") << "fraHelp"
+                             << "picMain" << QRect(4080, 120, 3495, 2175) << " &Help ";
+    QTest::newRow("txtHelp") << "txtHelp"
+                             << "fraHelp" << QRect(120, 360, 3255, 1695) << "";
+    QTest::newRow("fraData") << "fraData"
+                             << "picMain" << QRect(120, 2400, 7455, 855) << " &Data ";
+    QTest::newRow("txtData") << "txtData"
+                             << "fraData" << QRect(120, 360, 7215, 285) << "";
+    QTest::newRow("cmdClose") << "cmdClose"
+                              << "clientArea" << QRect(6360, 3480, 1215, 375) << "C&lose";
+    QTest::newRow("picError") << "picError"
+                              << "clientArea" << QRect(0, 0, 7695, 3375) << "";
+    QTest::newRow("cmdConnect") << "cmdConnect"
+                                << "picError" << QRect(2235, 1628, 3000, 735)
                                 << "&Connect to Card Reader/Writer";
 }
 
@@ -424,18 +416,23 @@ void TestFrmMain::menusAndTabOrder()
     const QStringList tops = {"&File", "&Settings", "&Tools", "&Help"};
     for (int i = 0; i < 4; ++i)
         QCOMPARE(rig.find<QMenu>(QStringLiteral("mnuMain%1").arg(i))->title(), tops[i]);
-    QCOMPARE(rig.find<QAction>(QStringLiteral("mnuFile0"))->text(), QStringLiteral("E&xit\tAlt+F4"));
+    QCOMPARE(rig.find<QAction>(QStringLiteral("mnuFile0"))->text(),
+             QStringLiteral("E&xit\tAlt+F4"));
     QVERIFY(rig.find<QAction>(QStringLiteral("mnuFile0"))->shortcut().isEmpty());
-    QCOMPARE(rig.find<QAction>(QStringLiteral("mnuSettings0"))->text(), QStringLiteral("&Options..."));
-    QCOMPARE(rig.find<QAction>(QStringLiteral("mnuSettings0"))->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
-    QCOMPARE(rig.find<QAction>(QStringLiteral("mnuTools0"))->text(), QStringLiteral("LED &Test..."));
-    QCOMPARE(rig.find<QAction>(QStringLiteral("mnuTools0"))->shortcut(), QKeySequence(QStringLiteral("Ctrl+T")));
+    QCOMPARE(rig.find<QAction>(QStringLiteral("mnuSettings0"))->text(),
+             QStringLiteral("&Options..."));
+    QCOMPARE(rig.find<QAction>(QStringLiteral("mnuSettings0"))->shortcut(),
+             QKeySequence(QStringLiteral("Ctrl+O")));
+    QCOMPARE(rig.find<QAction>(QStringLiteral("mnuTools0"))->text(),
+             QStringLiteral("LED &Test..."));
+    QCOMPARE(rig.find<QAction>(QStringLiteral("mnuTools0"))->shortcut(),
+             QKeySequence(QStringLiteral("Ctrl+T")));
     QCOMPARE(rig.find<QAction>(QStringLiteral("mnuHelp0"))->text(), QStringLiteral("&About..."));
     QCOMPARE(rig.find<QAction>(QStringLiteral("mnuHelp0"))->shortcut(), QKeySequence(Qt::Key_F1));
 
-    const QStringList order = {"optMethod0", "optMethod1", "optMethod2", "optMethod3", "optMethod4",
-                               "cmdRead",    "cmdWrite",   "cmdReset",   "txtHelp",    "txtData",
-                               "cmdClose",   "cmdConnect"};
+    const QStringList order = {"optMethod0", "optMethod1", "optMethod2", "optMethod3",
+                               "optMethod4", "cmdRead",    "cmdWrite",   "cmdReset",
+                               "txtHelp",    "txtData",    "cmdClose",   "cmdConnect"};
     QWidget* widget = rig.find<QWidget>(order.first());
     QStringList seen;
     for (int i = 0; i < 200 && seen.size() < order.size(); ++i) {
@@ -453,7 +450,8 @@ void TestFrmMain::rejectedLineSettingsLeaveProgramOffline()
     rig.port.setPortOpen(false);
     rig.port.checkSettings = [](const QString& text) {
         if (text.split(QLatin1Char(',')).value(1).isEmpty())
-            throw AppError(380, QStringLiteral("Invalid property value: line settings \"%1\"").arg(text));
+            throw AppError(
+                380, QStringLiteral("Invalid property value: line settings \"%1\"").arg(text));
     };
     rig.store.putDword(kKey, QStringLiteral("Parity"), 3);
     rig.boxes.answer(mb::IDOK);

@@ -8,12 +8,7 @@
 #include "shell/frmabout.h"
 #include "shell/frmmain.h"
 #include "shell/sysinfo.h"
-#include "support/loopbackport.h"
-#include "support/manualclock.h"
-#include "support/manualpump.h"
-#include "support/memorystore.h"
-#include "support/recordingshell.h"
-#include "support/scriptedmessagebox.h"
+#include "support/mainrig.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -26,25 +21,7 @@
 #include <QTest>
 
 namespace {
-struct Rig
-{
-    LoopbackPort port;
-    ManualClock clock;
-    ManualPump pump{clock};
-    ScriptedMessageBox boxes;
-    MemoryStore store;
-    RecordingShell shell;
-    std::unique_ptr<frmMain> window;
-
-    frmMain& start(const QString& commandLine = QString())
-    {
-        window = std::make_unique<frmMain>(MainServices{port, clock, boxes, pump, store, shell},
-                                           commandLine);
-        pump.setLink(&window->link());
-        window->Form_Load();
-        return *window;
-    }
-};
+using Rig = MainRig;
 
 // The room a caption needs beside what its control draws around it.
 int chromeOf(const QWidget* widget)
@@ -103,8 +80,8 @@ void TestRender::checkCaptionsFit(QWidget* root)
             text = frame->title();
         if (text.isEmpty() || text.contains(QLatin1Char('\n')))
             continue;
-        const int needed = widget->fontMetrics().horizontalAdvance(visibleText(text)) +
-                           chromeOf(widget);
+        const int needed =
+            widget->fontMetrics().horizontalAdvance(visibleText(text)) + chromeOf(widget);
         QVERIFY2(needed <= widget->width(),
                  qPrintable(QStringLiteral("%1 \"%2\" needs %3 px, has %4")
                                 .arg(widget->objectName(), text)

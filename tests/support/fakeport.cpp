@@ -7,7 +7,8 @@ void FakePort::setPortOpen(bool open)
 {
     if (open && openFailures > 0) {
         --openFailures;
-        throw AppError(ENOENT, QStringLiteral("Cannot open COM%1: No such file or directory").arg(m_commPort));
+        throw AppError(
+            ENOENT, QStringLiteral("Cannot open COM%1: No such file or directory").arg(m_commPort));
     }
     m_open = open;
 }

@@ -30,7 +30,7 @@ public:
 
     QList<QByteArray> written;
     int inputMode = -1;
-    int openFailures = 0; // the next opens that fail
+    int openFailures = 0;    // the next opens that fail
     bool failWrites = false; // every write fails as on a vanished device
     // Runs after each output(), so a test can answer a command.
     std::function<void(const QByteArray&)> onOutput;

@@ -17,9 +17,11 @@ int ScriptedMessageBox::show(const QString& text, const QString& title, mb::Butt
         onShow(box);
     if (m_answers.isEmpty()) {
         unexpected = true;
-        QTest::qFail(qPrintable(QStringLiteral("unexpected message box \"%1\": %2").arg(title, text)),
-                     __FILE__, __LINE__);
-        return buttons == mb::YesNo ? int(mb::IDNO) : (buttons == mb::OK ? int(mb::IDOK) : int(mb::IDCANCEL));
+        QTest::qFail(
+            qPrintable(QStringLiteral("unexpected message box \"%1\": %2").arg(title, text)),
+            __FILE__, __LINE__);
+        return buttons == mb::YesNo ? int(mb::IDNO)
+                                    : (buttons == mb::OK ? int(mb::IDOK) : int(mb::IDCANCEL));
     }
     return m_answers.takeFirst();
 }

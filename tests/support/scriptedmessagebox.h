@@ -10,8 +10,7 @@
 class ScriptedMessageBox : public IMessageBox
 {
 public:
-    struct Box
-    {
+    struct Box {
         QString text;
         QString title;
         mb::Buttons buttons;
