@@ -48,7 +48,11 @@ void ReaderLink::tmrCheckComms_Timer()
     // A two-character buffer (ETX and one more) has no body and no start: a bad frame.
     const bool hasBody = length >= 3;
     ReplyBuffer = hasBody ? ReplyBuffer.mid(1, length - 3) : QByteArray();
-    if (hasBody && receivedStx == cmd::STX && CalcLRC(ReplyBuffer + cmd::ETX) == receivedLrc) {
+    // Frames collected together look like one frame from the first STX to the last check
+    // character; with an odd number of identical frames the XOR still matches, so a body
+    // that holds a start character is never taken for a reply.
+    if (hasBody && receivedStx == cmd::STX && !ReplyBuffer.contains(cmd::STX) &&
+        CalcLRC(ReplyBuffer + cmd::ETX) == receivedLrc) {
         WaitingForReply = false;
         return;
     }

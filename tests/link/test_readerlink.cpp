@@ -29,6 +29,7 @@ private slots:
     void checkCharacterEqualToEtx();
     void leftoverAtHeadGetsOneResend();
     void twoFramesInOneTickGetOneResend();
+    void threeIdenticalFramesAreNoReply();
     void twoCharacterBufferIsBadFrame();
     void unsolicitedGoodFrameLowersFlag();
     void bufferKeepsOnlyNewest();
@@ -153,6 +154,17 @@ void TestReaderLink::twoFramesInOneTickGetOneResend()
     m_link->tmrCheckComms_Timer();
     QCOMPARE(m_port->written, QList<QByteArray>{frame("o")});
     QVERIFY(m_link->WaitingForReply);
+}
+
+void TestReaderLink::threeIdenticalFramesAreNoReply()
+{
+    // Their XOR cancels out in pairs, so the check character alone would pass them.
+    m_link->WaitingForReply = true;
+    m_port->feed(frame("l0") + frame("l0") + frame("l0"));
+    m_link->tmrCheckComms_Timer();
+    QCOMPARE(m_port->written, QList<QByteArray>{frame("o")});
+    QVERIFY(m_link->WaitingForReply);
+    QVERIFY(m_link->ReplyBuffer.isEmpty());
 }
 
 void TestReaderLink::twoCharacterBufferIsBadFrame()
