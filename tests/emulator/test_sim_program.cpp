@@ -6,10 +6,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/rawline.h"
+
 #include <cerrno>
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -18,52 +17,7 @@ namespace {
 constexpr int kLooks = 300;
 constexpr int kLookMs = 50;
 
-// The host side of the line: the pseudo-terminal's slave, raw, as a serial port would be.
-class Line
-{
-public:
-    explicit Line(const QString& path)
-    {
-        m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (m_fd < 0)
-            return;
-        termios tio{};
-        ::tcgetattr(m_fd, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(m_fd, TCSANOW, &tio);
-    }
-    ~Line()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Line(const Line&) = delete;
-    Line& operator=(const Line&) = delete;
-
-    bool isOpen() const { return m_fd >= 0; }
-    bool send(const QByteArray& bytes)
-    {
-        return ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    }
-    // Reads until `count` bytes have come or the looks run out.
-    QByteArray receive(qsizetype count)
-    {
-        QByteArray got;
-        for (int look = 0; look < kLooks && got.size() < count; ++look) {
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, kLookMs) <= 0)
-                continue;
-            char buffer[256];
-            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-            if (n > 0)
-                got.append(buffer, int(n));
-        }
-        return got;
-    }
-
-private:
-    int m_fd = -1;
-};
+using Line = RawLine;
 
 } // namespace
 

@@ -7,9 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
+#include "support/rawline.h"
+
 #include <unistd.h>
 
 namespace {
@@ -18,58 +17,7 @@ namespace {
 constexpr int kPasses = 400;
 constexpr int kPassMs = 10;
 
-class Host
-{
-public:
-    explicit Host(const QString& path)
-    {
-        m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (m_fd < 0)
-            return;
-        termios tio{};
-        ::tcgetattr(m_fd, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(m_fd, TCSANOW, &tio);
-    }
-    ~Host() { close(); }
-    Host(const Host&) = delete;
-    Host& operator=(const Host&) = delete;
-
-    bool isOpen() const { return m_fd >= 0; }
-    void close()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-    bool send(const QByteArray& bytes)
-    {
-        return ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    }
-    // What has arrived so far, without waiting.
-    QByteArray take()
-    {
-        QByteArray got;
-        char buffer[256];
-        ssize_t n;
-        while ((n = ::read(m_fd, buffer, sizeof buffer)) > 0)
-            got.append(buffer, int(n));
-        return got;
-    }
-    // Runs the server's event loop until `count` bytes have come or the passes run out.
-    QByteArray receive(qsizetype count)
-    {
-        QByteArray got;
-        for (int pass = 0; pass < kPasses && got.size() < count; ++pass) {
-            QTest::qWait(kPassMs);
-            got += take();
-        }
-        return got;
-    }
-
-private:
-    int m_fd = -1;
-};
+using Host = RawLine;
 
 bool waitFor(const std::function<bool()>& condition)
 {
