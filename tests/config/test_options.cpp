@@ -3,6 +3,7 @@
 #include "link/globals.h"
 #include "platform/twips.h"
 #include "support/memorystore.h"
+#include "support/placement.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -189,11 +190,8 @@ void TestOptions::layout()
     MemoryStore store;
     frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
     dialog.show();
-    QWidget* control = dialog.findChild<QWidget*>(name);
-    QVERIFY(control);
-    QCOMPARE(control->parentWidget()->objectName(), parent);
-    QCOMPARE(control->geometry(), rect);
-    QVERIFY(control->isVisible());
+    comparePlacement(&dialog, name, parent, rect);
+    QVERIFY(dialog.findChild<QWidget*>(name)->isVisible());
 }
 
 void TestOptions::clientSize()
