@@ -1,6 +1,6 @@
 #include "cards/cardmethods.h"
 
-#include "config/appsettings.h"
+#include "config/version.h"
 #include "platform/messagebox.h"
 
 #include <QStringList>
@@ -65,7 +65,7 @@ void showInvalidCharacter(const QString& character, IMessageBox& messages)
 {
     messages.show(QStringLiteral("An invalid character (\"") + character +
                       QStringLiteral("\") was found.  Please correct this."),
-                  QString::fromLatin1(APP_TITLE) + QStringLiteral(" - Invalid Character"), mb::OK,
+                  appTitle() + QStringLiteral(" - Invalid Character"), mb::OK,
                   mb::Exclamation);
 }
 
@@ -137,7 +137,7 @@ bool CheckTrackData(const QString& command, QString& data, IMessageBox& messages
             QStringLiteral("Unable to check format \"") + methodName(index) +
                 QStringLiteral("\" for correctness.  Ensure that the data is of the correct "
                                "characters and length.\r\n\r\nAre you sure you want to continue?"),
-            QString::fromLatin1(APP_TITLE) + QStringLiteral(" - Format WARNING"), mb::YesNo,
+            appTitle() + QStringLiteral(" - Format WARNING"), mb::YesNo,
             mb::Exclamation, mb::IDYES);
         return answer == mb::IDYES;
     }

@@ -3,7 +3,7 @@
 #include "cards/cardmethods.h"
 #include "cards/databox.h"
 #include "cards/statuswindow.h"
-#include "config/appsettings.h"
+#include "config/version.h"
 #include "link/commands.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
@@ -194,6 +194,6 @@ void CardOperations::reportPortError(const AppError& error)
     // Closing the program: the window the box would belong to is going away.
     if (m_link.aborting())
         return;
-    m_messages.show(error.text(), QString::fromLatin1(APP_TITLE) + QStringLiteral(" - ERROR"),
+    m_messages.show(error.text(), appTitle() + QStringLiteral(" - ERROR"),
                     mb::OK, mb::Critical);
 }

@@ -2,7 +2,7 @@
 
 #include "platform/fonts.h"
 
-#include "config/appsettings.h"
+#include "config/version.h"
 #include "link/commands.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
@@ -71,7 +71,7 @@ void frmLEDTest::buildControls()
 
 void frmLEDTest::Form_Load()
 {
-    setWindowTitle(QString::fromLatin1(APP_TITLE) + QStringLiteral(" - LED Test"));
+    setWindowTitle(appTitle() + QStringLiteral(" - LED Test"));
     setWindowIcon(QIcon(QStringLiteral(":/tarnavel.png")));
 }
 
@@ -150,7 +150,7 @@ void frmLEDTest::showEvent(QShowEvent* event)
 
 void frmLEDTest::reportPortError(const QString& text)
 {
-    m_messages->show(text, QString::fromLatin1(APP_TITLE) + QStringLiteral(" - ERROR"), mb::OK,
+    m_messages->show(text, appTitle() + QStringLiteral(" - ERROR"), mb::OK,
                      mb::Critical);
 }
 

@@ -1,12 +1,13 @@
 #include "link/globals.h"
 
 #include "config/appsettings.h"
+#include "config/version.h"
 #include "link/readerlink.h"
 
 QString settingsKeyPath()
 {
-    return QStringLiteral("Software\\") + QString::fromLatin1(COMPANY_NAME) + QStringLiteral("\\") +
-           QString::fromLatin1(APP_TITLE) + QStringLiteral("\\");
+    return QStringLiteral("Software\\") + appVersionInfo().companyName + QStringLiteral("\\") +
+           appTitle() + QStringLiteral("\\");
 }
 
 QString InitGlobals(AppSettings& settings, ReaderLink& link)

@@ -1,6 +1,7 @@
 #include "link/readerlink.h"
 
 #include "config/appsettings.h"
+#include "config/version.h"
 #include "link/frame.h"
 #include "platform/apperror.h"
 #include "platform/clock.h"
@@ -91,7 +92,7 @@ int ReaderLink::WaitForReply(bool askOnTimeout)
         return askOnTimeout ? WAIT_GIVE_UP : WAIT_TIMED_OUT;
     const int answer = m_messages.show(
         QStringLiteral("A Comms Timeout has occured.  Would you like to try again?"),
-        QString::fromLatin1(APP_TITLE) + QStringLiteral(" - Timeout ERROR"), mb::YesNo,
+        appTitle() + QStringLiteral(" - Timeout ERROR"), mb::YesNo,
         mb::Exclamation);
     return answer == mb::IDYES ? WAIT_TRY_AGAIN : WAIT_GIVE_UP;
 }
@@ -131,7 +132,7 @@ int ReaderLink::ShowReplyError()
     if (ReplyBuffer.isEmpty() || ReplyBuffer.at(0) != cmd::REPLY_STATUS || m_aborting)
         return mb::IDCANCEL;
     const int answer = m_messages.show(statusMessage(ReplyBuffer),
-                                       QString::fromLatin1(APP_TITLE) + QStringLiteral(" - ERROR"),
+                                       appTitle() + QStringLiteral(" - ERROR"),
                                        mb::RetryCancel, mb::Critical);
     return answer == mb::IDRETRY ? int(mb::IDRETRY) : int(mb::IDCANCEL);
 }

@@ -128,7 +128,7 @@ void frmAbout::buildControls()
 
 void frmAbout::Form_Load()
 {
-    setWindowTitle(QStringLiteral("About ") + QString::fromLatin1(APP_TITLE));
+    setWindowTitle(QStringLiteral("About ") + appTitle());
     setWindowIcon(QIcon(QStringLiteral(":/about.png")));
 
     const QPixmap icon(QStringLiteral(":/tarnavel.png"));

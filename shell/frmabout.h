@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/version.h"
+#include "config/version.h"
 
 #include <QDialog>
 

@@ -7,6 +7,7 @@
 #include "config/frmledtest.h"
 #include "config/frmoptions.h"
 #include "config/settingsio.h"
+#include "config/version.h"
 #include "link/connection.h"
 #include "link/globals.h"
 #include "platform/apperror.h"
@@ -40,11 +41,6 @@ private:
 };
 
 namespace {
-QString appTitle()
-{
-    return QString::fromLatin1(APP_TITLE);
-}
-
 QPushButton* makeButton(const QString& caption, const QString& name, QWidget* parent,
                         const QRect& rect)
 {
@@ -294,25 +290,7 @@ void frmMain::showCentred()
 void frmMain::configurePort()
 {
     m_port.setCommPort(m_settings.CommPort);
-    QString parity;
-    switch (m_settings.Parity) {
-    case 0:
-        parity = QStringLiteral("e");
-        break;
-    case 1:
-        parity = QStringLiteral("o");
-        break;
-    case 2:
-        parity = QStringLiteral("n");
-        break;
-    default:
-        break;
-    }
-    m_port.setSettings(QStringLiteral("%1,%2,%3,%4")
-                           .arg(m_settings.BaudRate)
-                           .arg(parity)
-                           .arg(m_settings.DataBits)
-                           .arg(m_settings.StopBits));
+    m_port.setSettings(lineSettingsText(m_settings));
     m_portConfigured = true;
 }
 

@@ -1,6 +1,6 @@
 #include "shell/sysinfo.h"
 
-#include "config/appsettings.h"
+#include "config/version.h"
 #include "platform/messagebox.h"
 #include "platform/shell.h"
 
@@ -90,6 +90,6 @@ void StartSysInfo(ISettingsStore& machineStore, IShell& shell, IMessageBox& mess
         started = false;
     }
     if (!started)
-        messages.show(QString::fromLatin1(SYSINFO_UNAVAILABLE), QString::fromLatin1(APP_TITLE),
+        messages.show(QString::fromLatin1(SYSINFO_UNAVAILABLE), appTitle(),
                       mb::OK, mb::NoIcon);
 }
