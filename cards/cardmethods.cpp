@@ -65,8 +65,7 @@ void showInvalidCharacter(const QString& character, IMessageBox& messages)
 {
     messages.show(QStringLiteral("An invalid character (\"") + character +
                       QStringLiteral("\") was found.  Please correct this."),
-                  appTitle() + QStringLiteral(" - Invalid Character"), mb::OK,
-                  mb::Exclamation);
+                  appTitle() + QStringLiteral(" - Invalid Character"), mb::OK, mb::Exclamation);
 }
 
 int methodOfCommand(QChar command)
@@ -137,8 +136,8 @@ bool CheckTrackData(const QString& command, QString& data, IMessageBox& messages
             QStringLiteral("Unable to check format \"") + methodName(index) +
                 QStringLiteral("\" for correctness.  Ensure that the data is of the correct "
                                "characters and length.\r\n\r\nAre you sure you want to continue?"),
-            appTitle() + QStringLiteral(" - Format WARNING"), mb::YesNo,
-            mb::Exclamation, mb::IDYES);
+            appTitle() + QStringLiteral(" - Format WARNING"), mb::YesNo, mb::Exclamation,
+            mb::IDYES);
         return answer == mb::IDYES;
     }
 

@@ -6,6 +6,7 @@
 #include "link/commands.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
+#include "platform/messagebox.h"
 #include "platform/twips.h"
 
 #include <QCloseEvent>
@@ -15,10 +16,10 @@
 #include <QPushButton>
 #include <exception>
 
-frmLEDTest::frmLEDTest(ReaderLink& link, QWidget* parent)
+frmLEDTest::frmLEDTest(ReaderLink& link, IMessageBox& messages, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      m_link(link)
+      m_link(link), m_messages(messages)
 {
     setObjectName(QStringLiteral("frmLEDTest"));
     setFont(designFont(QStringLiteral("MS Sans Serif"), 8.25));
@@ -150,8 +151,7 @@ void frmLEDTest::showEvent(QShowEvent* event)
 
 void frmLEDTest::reportPortError(const QString& text)
 {
-    m_messages->show(text, appTitle() + QStringLiteral(" - ERROR"), mb::OK,
-                     mb::Critical);
+    m_messages.show(text, appTitle() + QStringLiteral(" - ERROR"), mb::OK, mb::Critical);
 }
 
 void frmLEDTest::keyPressEvent(QKeyEvent* event)

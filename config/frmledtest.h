@@ -1,9 +1,8 @@
 #pragma once
 
-#include "platform/messagebox.h"
-
 #include <QDialog>
 
+class IMessageBox;
 class ReaderLink;
 class QCloseEvent;
 class QGroupBox;
@@ -16,10 +15,8 @@ class frmLEDTest : public QDialog
 {
     Q_OBJECT
 public:
-    frmLEDTest(ReaderLink& link, QWidget* parent);
-
-    // Where a port failure is reported; the real boxes unless a test puts its own.
-    void setMessageBox(IMessageBox& messages) { m_messages = &messages; }
+    // messages: where a port failure is reported (the main window's boxes).
+    frmLEDTest(ReaderLink& link, IMessageBox& messages, QWidget* parent);
 
     void chkButtons_Click(int index);
     void cmdClose_Click();
@@ -39,8 +36,7 @@ private:
     void reportPortError(const QString& text);
 
     ReaderLink& m_link;
-    QtMessageBox m_qtMessages;
-    IMessageBox* m_messages = &m_qtMessages;
+    IMessageBox& m_messages;
     int m_waits = 0; // lamp commands of this dialog waiting for their reply
     bool m_closed = false;
 

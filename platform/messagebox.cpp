@@ -33,6 +33,8 @@ QMessageBox* QtMessageBox::build(const QString& text, const QString& title, mb::
     auto* box = new QMessageBox(parent);
     box->setObjectName(QStringLiteral("messageBox"));
     box->setWindowTitle(title);
+    // A port path or link target may hold tag-like text: never let Qt guess rich text.
+    box->setTextFormat(Qt::PlainText);
     box->setText(text);
     switch (icon) {
     case mb::Critical:

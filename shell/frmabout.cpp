@@ -53,11 +53,11 @@ QString disclaimerText()
 }
 } // namespace
 
-frmAbout::frmAbout(IShell& shell, ISettingsStore& machineStore, IMessageBox& messages,
-                   QWidget* parent, const VersionInfo& info)
+frmAbout::frmAbout(IShell& shell, ISettingsStore& store, IMessageBox& messages, QWidget* parent,
+                   const VersionInfo& info)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      m_shell(shell), m_store(machineStore), m_messages(messages), m_info(info)
+      m_shell(shell), m_store(store), m_messages(messages), m_info(info)
 {
     setObjectName(QStringLiteral("frmAbout"));
     setAttribute(Qt::WA_DeleteOnClose);

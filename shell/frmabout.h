@@ -15,7 +15,7 @@ class frmAbout : public QDialog
 {
     Q_OBJECT
 public:
-    frmAbout(IShell& shell, ISettingsStore& machineStore, IMessageBox& messages, QWidget* parent,
+    frmAbout(IShell& shell, ISettingsStore& store, IMessageBox& messages, QWidget* parent,
              const VersionInfo& info = appVersionInfo());
 
     static constexpr const char* WEB_ADDRESS = "http://www.quorvex.example";

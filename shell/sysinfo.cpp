@@ -75,12 +75,12 @@ QString registeredTool(ISettingsStore& store, const IShell& shell, bool* stop)
 }
 } // namespace
 
-void StartSysInfo(ISettingsStore& machineStore, IShell& shell, IMessageBox& messages)
+void StartSysInfo(ISettingsStore& store, IShell& shell, IMessageBox& messages)
 {
     bool started = false;
     try {
         bool stop = false;
-        QString path = registeredTool(machineStore, shell, &stop);
+        QString path = registeredTool(store, shell, &stop);
         // No machine store on Linux: take the first system-information program on PATH.
         if (path.isEmpty() && !stop)
             path = shell.findProgram(systemInfoPrograms());
@@ -90,6 +90,5 @@ void StartSysInfo(ISettingsStore& machineStore, IShell& shell, IMessageBox& mess
         started = false;
     }
     if (!started)
-        messages.show(QString::fromLatin1(SYSINFO_UNAVAILABLE), appTitle(),
-                      mb::OK, mb::NoIcon);
+        messages.show(QString::fromLatin1(SYSINFO_UNAVAILABLE), appTitle(), mb::OK, mb::NoIcon);
 }

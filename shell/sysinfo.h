@@ -22,4 +22,4 @@ bool GetKeyValue(ISettingsStore& store, store::Root root, const QString& keyPath
                  const QString& valueName, QString& value);
 
 // Starts the system-information tool, or says it is unavailable. Never throws.
-void StartSysInfo(ISettingsStore& machineStore, IShell& shell, IMessageBox& messages);
+void StartSysInfo(ISettingsStore& store, IShell& shell, IMessageBox& messages);

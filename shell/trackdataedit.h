@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QLineEdit>
-#include <QPlainTextEdit>
 
 // The data box. Its length limit bounds what is typed, pasted or put into the box afterwards,
 // but never shortens text already there (QLineEdit::setMaxLength would cut it).
@@ -21,19 +20,4 @@ public:
 private:
     int m_limit = 0;
     qsizetype m_acceptedLength = 0;
-};
-
-// The read-only help box; keeps the text exactly as given (line breaks included), which the
-// document underneath would normalise.
-class HelpTextBox : public QPlainTextEdit
-{
-    Q_OBJECT
-    Q_PROPERTY(QString text READ text)
-public:
-    explicit HelpTextBox(QWidget* parent = nullptr);
-    void setText(const QString& text);
-    QString text() const { return m_text; }
-
-private:
-    QString m_text;
 };

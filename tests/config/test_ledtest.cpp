@@ -99,7 +99,7 @@ private slots:
 void TestLEDTest::formLoad()
 {
     Rig rig;
-    frmLEDTest dialog(rig.link, nullptr);
+    frmLEDTest dialog(rig.link, rig.messages, nullptr);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Quorvex Tarnavel - LED Test"));
     QCOMPARE(
         dialog.windowIcon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32),
@@ -152,7 +152,7 @@ void TestLEDTest::layout()
     QFETCH(QString, parent);
     QFETCH(QRect, rect);
     Rig rig;
-    frmLEDTest dialog(rig.link, nullptr);
+    frmLEDTest dialog(rig.link, rig.messages, nullptr);
     dialog.show();
     comparePlacement(&dialog, name, parent, rect);
     QVERIFY(dialog.findChild<QWidget*>(name)->isVisible());
@@ -161,7 +161,7 @@ void TestLEDTest::layout()
 void TestLEDTest::tabOrder()
 {
     Rig rig;
-    frmLEDTest dialog(rig.link, nullptr);
+    frmLEDTest dialog(rig.link, rig.messages, nullptr);
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
@@ -191,7 +191,7 @@ void TestLEDTest::lampFrames()
     QFETCH(int, index);
     QFETCH(QByteArray, frame);
     Rig rig;
-    frmLEDTest dialog(rig.link, nullptr);
+    frmLEDTest dialog(rig.link, rig.messages, nullptr);
     dialog.show();
     QTest::mouseClick(dialog.chkButtons(index), Qt::LeftButton);
     QCOMPARE(rig.port.written, QList<QByteArray>{frame});
@@ -225,7 +225,7 @@ void TestLEDTest::interlock()
     QFETCH(QList<int>, clicks);
     QFETCH(QList<bool>, states);
     Rig rig;
-    frmLEDTest dialog(rig.link, nullptr);
+    frmLEDTest dialog(rig.link, rig.messages, nullptr);
     dialog.show();
     QList<QByteArray> expected;
     for (int index : clicks) {
@@ -252,7 +252,7 @@ void TestLEDTest::accessKeys()
     QFETCH(int, key);
     QFETCH(int, index);
     Rig rig;
-    frmLEDTest dialog(rig.link, nullptr);
+    frmLEDTest dialog(rig.link, rig.messages, nullptr);
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
@@ -282,7 +282,7 @@ void TestLEDTest::timeoutQuestion()
     rig.silentSends = silentSends;
     for (int answer : answers)
         rig.messages.answer(answer);
-    frmLEDTest dialog(rig.link, nullptr);
+    frmLEDTest dialog(rig.link, rig.messages, nullptr);
     dialog.show();
     const qint64 start = rig.clock.ms();
     QTest::mouseClick(dialog.chkButtons(1), Qt::LeftButton);
@@ -306,7 +306,7 @@ void TestLEDTest::timeoutQuestion()
 void TestLEDTest::closeButton()
 {
     Rig rig;
-    frmLEDTest dialog(rig.link, nullptr);
+    frmLEDTest dialog(rig.link, rig.messages, nullptr);
     dialog.show();
     rig.link.WaitingForReply = true;
     QTest::mouseClick(closeButtonOf(dialog), Qt::LeftButton);
@@ -320,7 +320,7 @@ void TestLEDTest::closeButton()
 void TestLEDTest::closeBoxSendsNothing()
 {
     Rig rig;
-    frmLEDTest dialog(rig.link, nullptr);
+    frmLEDTest dialog(rig.link, rig.messages, nullptr);
     dialog.show();
     QTest::mouseClick(dialog.chkButtons(1), Qt::LeftButton);
     rig.port.written.clear();
@@ -332,7 +332,7 @@ void TestLEDTest::closeBoxSendsNothing()
 void TestLEDTest::enterAndEscapeDoNothing()
 {
     Rig rig;
-    frmLEDTest dialog(rig.link, nullptr);
+    frmLEDTest dialog(rig.link, rig.messages, nullptr);
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
@@ -352,7 +352,7 @@ void TestLEDTest::closeDuringWait()
 {
     Rig rig;
     rig.answering = false;
-    frmLEDTest dialog(rig.link, nullptr);
+    frmLEDTest dialog(rig.link, rig.messages, nullptr);
     dialog.show();
     bool pressedClose = false;
     rig.pump.onPass = [&] {
@@ -375,7 +375,7 @@ void TestLEDTest::closeBoxDuringWait()
 {
     Rig rig;
     rig.answering = false;
-    frmLEDTest dialog(rig.link, nullptr);
+    frmLEDTest dialog(rig.link, rig.messages, nullptr);
     dialog.show();
     rig.pump.onPass = [&] {
         if (dialog.isVisible())
@@ -393,7 +393,7 @@ void TestLEDTest::closeDuringWaitInsideExec()
 {
     Rig rig;
     rig.answering = false;
-    QPointer<frmLEDTest> dialog = new frmLEDTest(rig.link, nullptr);
+    QPointer<frmLEDTest> dialog = new frmLEDTest(rig.link, rig.messages, nullptr);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     bool pressedClose = false;
     rig.pump.onPass = [&] {
@@ -415,7 +415,7 @@ void TestLEDTest::shutdownDuringWait()
 {
     Rig rig;
     rig.answering = false;
-    frmLEDTest dialog(rig.link, nullptr);
+    frmLEDTest dialog(rig.link, rig.messages, nullptr);
     dialog.show();
     rig.pump.onPass = [&] { rig.link.abortWaits(); };
     QTest::mouseClick(dialog.chkButtons(1), Qt::LeftButton);
@@ -430,8 +430,7 @@ void TestLEDTest::portFailure()
     Rig rig;
     rig.port.setPortOpen(false);
     rig.messages.answer({mb::IDOK, mb::IDOK});
-    frmLEDTest dialog(rig.link, nullptr);
-    dialog.setMessageBox(rig.messages);
+    frmLEDTest dialog(rig.link, rig.messages, nullptr);
     dialog.show();
     QTest::mouseClick(dialog.chkButtons(1), Qt::LeftButton);
     QCOMPARE(rig.messages.shown.size(), 1);
@@ -453,14 +452,14 @@ void TestLEDTest::reopenShowsAllReleased()
 {
     Rig rig;
     {
-        frmLEDTest first(rig.link, nullptr);
+        frmLEDTest first(rig.link, rig.messages, nullptr);
         first.show();
         QTest::mouseClick(first.chkButtons(1), Qt::LeftButton);
         QTest::mouseClick(first.chkButtons(2), Qt::LeftButton);
         QCOMPARE(pressed(first), (QList<bool>{false, true, true, false}));
         first.close();
     }
-    frmLEDTest second(rig.link, nullptr);
+    frmLEDTest second(rig.link, rig.messages, nullptr);
     second.show();
     QCOMPARE(pressed(second), (QList<bool>{false, false, false, false}));
     QCOMPARE(rig.port.written, (QList<QByteArray>{kGreen, kRed}));
@@ -469,7 +468,7 @@ void TestLEDTest::reopenShowsAllReleased()
 void TestLEDTest::screenshot()
 {
     Rig rig;
-    frmLEDTest dialog(rig.link, nullptr);
+    frmLEDTest dialog(rig.link, rig.messages, nullptr);
     dialog.show();
     QTest::mouseClick(dialog.chkButtons(1), Qt::LeftButton);
     const QPixmap picture = dialog.grab();

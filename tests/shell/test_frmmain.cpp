@@ -4,6 +4,7 @@
 #include "link/globals.h"
 #include "platform/apperror.h"
 #include "shell/frmmain.h"
+#include "shell/helptextbox.h"
 #include "shell/trackdataedit.h"
 #include "support/mainrig.h"
 #include "support/placement.h"

@@ -120,7 +120,7 @@ void TestRender::windows()
     checkCaptionsFit(&options);
     save(&options, QStringLiteral("options"));
 
-    frmLEDTest led(main.link(), &main);
+    frmLEDTest led(main.link(), online.boxes, &main);
     led.show();
     checkCaptionsFit(&led);
     save(&led, QStringLiteral("ledtest"));
