@@ -40,7 +40,8 @@ quint64 CardOperations::claimLink()
 
 bool CardOperations::holdsLink(quint64 ticket) const
 {
-    return ticket == m_claims && !m_link.aborting();
+    // A port that lost its device answers nobody: what the buffer holds is no reply.
+    return ticket == m_claims && !m_link.aborting() && !m_link.portLost();
 }
 
 void CardOperations::waitQuietly()
@@ -83,7 +84,9 @@ CardOperations::Step CardOperations::awaitSwipe(quint64 ticket, bool writingMode
 
 void CardOperations::giveUp()
 {
-    m_link.SendData(QByteArray(1, cmd::CMD_RESET));
+    // Without a device there is nobody to reset.
+    if (!m_link.portLost())
+        m_link.SendData(QByteArray(1, cmd::CMD_RESET));
     m_link.WaitingForReply = false;
 }
 
@@ -191,9 +194,9 @@ void CardOperations::cmdReset_Click()
 
 void CardOperations::reportPortError(const AppError& error)
 {
-    // Closing the program: the window the box would belong to is going away.
-    if (m_link.aborting())
+    // Closing the program: the window the box would belong to is going away. A lost device
+    // has its own message, shown once by whoever watches the link.
+    if (m_link.aborting() || m_link.portLost())
         return;
-    m_messages.show(error.text(), appTitle() + QStringLiteral(" - ERROR"),
-                    mb::OK, mb::Critical);
+    m_messages.show(error.text(), appTitle() + QStringLiteral(" - ERROR"), mb::OK, mb::Critical);
 }

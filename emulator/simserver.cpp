@@ -1,6 +1,7 @@
 #include "emulator/simserver.h"
 
 #include "emulator/readermodel.h"
+#include "platform/linkmark.h"
 #include "platform/paths.h"
 
 #include <QDir>
@@ -127,27 +128,32 @@ bool SimServer::linkAsCom(int number, QString* error)
         }
         const QString target = readLink(path);
         const bool dangling = ::access(local.constData(), F_OK) != 0;
-        if (!dangling && !target.startsWith(QLatin1String("/dev/pts/"))) {
+        // Only a dangling link or one an emulator made is ours to replace: a link to a
+        // pseudo-terminal made by hand may be a bridge to a remote reader.
+        if (!dangling && !linkmark::inspect(path).present) {
             *error = QStringLiteral("%1 links to %2, which is not an emulator; remove the link "
                                     "or choose another number")
                          .arg(path, target);
             return false;
         }
     }
+    // The mark goes first, so the link never exists without it.
+    const int mark = linkmark::claim(path, devicePath(), error);
+    if (mark < 0)
+        return false;
     // Made aside and renamed over, so the port never disappears for a host looking at it.
     const QString temp = path + QStringLiteral(".new-%1").arg(::getpid());
     const QByteArray tempLocal = QFile::encodeName(temp);
     ::unlink(tempLocal.constData());
-    if (::symlink(QFile::encodeName(devicePath()).constData(), tempLocal.constData()) != 0) {
-        *error = QStringLiteral("cannot create the link %1: %2").arg(path, errnoText());
-        return false;
-    }
-    if (::rename(tempLocal.constData(), local.constData()) != 0) {
+    if (::symlink(QFile::encodeName(devicePath()).constData(), tempLocal.constData()) != 0 ||
+        ::rename(tempLocal.constData(), local.constData()) != 0) {
         *error = QStringLiteral("cannot create the link %1: %2").arg(path, errnoText());
         ::unlink(tempLocal.constData());
+        linkmark::release(path, mark);
         return false;
     }
     m_linkPath = path;
+    m_markFd = mark;
     return true;
 }
 
@@ -158,6 +164,8 @@ void SimServer::removeLink()
     // Another emulator may have taken the number over since; its link stays.
     if (readLink(m_linkPath) == devicePath())
         ::unlink(QFile::encodeName(m_linkPath).constData());
+    linkmark::release(m_linkPath, m_markFd);
+    m_markFd = -1;
     m_linkPath.clear();
 }
 

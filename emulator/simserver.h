@@ -30,8 +30,9 @@ public:
     bool isOpen() const { return m_pty.isOpen(); }
     QString devicePath() const { return m_pty.slavePath(); }
 
-    // Links <ports folder>/comN to the device. A link left behind by an earlier emulator (or
-    // dangling) is replaced; anything else is left alone and refused.
+    // Links <ports folder>/comN to the device and marks the link as an emulator's (the mark
+    // stays locked while this server lives). A dangling link or one an emulator made is
+    // replaced; anything else is left alone and refused.
     bool linkAsCom(int number, QString* error);
     // Removes the link, if it still points to this device.
     void removeLink();
@@ -73,4 +74,5 @@ private:
     bool m_hostSeen = false;
     int m_autoSwipeMs = -1;
     QString m_linkPath;
+    int m_markFd = -1;
 };

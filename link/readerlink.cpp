@@ -15,6 +15,20 @@ ReaderLink::ReaderLink(ISerialPort& port, IClock& clock, IMessageBox& messages, 
       m_settings(settings)
 {
     connect(&m_port, &ISerialPort::onComm, this, &ReaderLink::MSComm1_OnComm);
+    connect(&m_port, &ISerialPort::lost, this, &ReaderLink::lost);
+}
+
+bool ReaderLink::portLost() const
+{
+    return m_port.deviceLost();
+}
+
+QString ReaderLink::lossDescription() const
+{
+    const QString device = m_port.devicePath();
+    return QStringLiteral("The card reader/writer on COM%1%2 was disconnected.")
+        .arg(m_port.commPort())
+        .arg(device.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(device));
 }
 
 void ReaderLink::SendData(const QByteArray& data)
@@ -80,7 +94,7 @@ int ReaderLink::WaitForReply(bool askOnTimeout)
     const qint32 budget = qMax<qint32>(0, qint32(m_settings.Timeout) * 1000);
     const qint64 deadline = start + budget;
     ++m_waitDepth;
-    while (WaitingForReply && !m_aborting) {
+    while (WaitingForReply && !m_aborting && !portLost()) {
         m_pump.waitForEvents(deadline);
         if (m_clock.ms() > deadline)
             break;
@@ -88,12 +102,11 @@ int ReaderLink::WaitForReply(bool askOnTimeout)
     --m_waitDepth;
     if (!WaitingForReply)
         return WAIT_REPLIED;
-    if (!askOnTimeout || m_aborting)
+    if (!askOnTimeout || m_aborting || portLost())
         return askOnTimeout ? WAIT_GIVE_UP : WAIT_TIMED_OUT;
     const int answer = m_messages.show(
         QStringLiteral("A Comms Timeout has occured.  Would you like to try again?"),
-        appTitle() + QStringLiteral(" - Timeout ERROR"), mb::YesNo,
-        mb::Exclamation);
+        appTitle() + QStringLiteral(" - Timeout ERROR"), mb::YesNo, mb::Exclamation);
     return answer == mb::IDYES ? WAIT_TRY_AGAIN : WAIT_GIVE_UP;
 }
 
@@ -129,11 +142,11 @@ QString statusMessage(const QByteArray& replyBuffer)
 
 int ReaderLink::ShowReplyError()
 {
-    if (ReplyBuffer.isEmpty() || ReplyBuffer.at(0) != cmd::REPLY_STATUS || m_aborting)
+    if (ReplyBuffer.isEmpty() || ReplyBuffer.at(0) != cmd::REPLY_STATUS || m_aborting || portLost())
         return mb::IDCANCEL;
-    const int answer = m_messages.show(statusMessage(ReplyBuffer),
-                                       appTitle() + QStringLiteral(" - ERROR"),
-                                       mb::RetryCancel, mb::Critical);
+    const int answer =
+        m_messages.show(statusMessage(ReplyBuffer), appTitle() + QStringLiteral(" - ERROR"),
+                        mb::RetryCancel, mb::Critical);
     return answer == mb::IDRETRY ? int(mb::IDRETRY) : int(mb::IDCANCEL);
 }
 

@@ -46,10 +46,19 @@ public:
     // closing). Waits then return as timed out, and no prompt or status message is shown.
     void abortWaits();
     bool aborting() const { return m_aborting; }
+    // The port's device has vanished (until the port is opened again). Waits end at once as
+    // when aborting: there is nobody to answer and nothing to prompt about.
+    bool portLost() const;
+    // "The card reader/writer on COM1 (/dev/ttyUSB0) was disconnected."
+    QString lossDescription() const;
     int waitDepth() const { return m_waitDepth; }
 
     ISerialPort& port() { return m_port; }
     const AppSettings& settings() const { return m_settings; }
+
+signals:
+    // The port has lost its device; raised once per loss, after every wait has been told.
+    void lost();
 
 private:
     ISerialPort& m_port;

@@ -1,6 +1,8 @@
 #include "platform/qtserialport.h"
 
+#include "platform/linkmark.h"
 #include "platform/paths.h"
+#include "platform/serialdevices.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -61,6 +63,7 @@ QString parityName(QSerialPort::Parity parity)
 
 QtSerialPort::QtSerialPort(QObject* parent) : ISerialPort(parent), m_port(new QSerialPort(this))
 {
+    m_port->setReadBufferSize(kReadBufferBytes);
     connect(m_port, &QSerialPort::errorOccurred, this, &QtSerialPort::handleError);
 }
 
@@ -141,11 +144,28 @@ void QtSerialPort::setSettings(const QString& settings)
         applySettings();
 }
 
+void QtSerialPort::setReadBufferLimit(qint64 bytes)
+{
+    m_port->setReadBufferSize(bytes);
+}
+
+QString QtSerialPort::linkPath() const
+{
+    return portsDirectory() + QStringLiteral("/com%1").arg(m_commPort);
+}
+
 QString QtSerialPort::devicePath() const
 {
-    if (m_port->isOpen())
+    if (m_port->isOpen() || m_deviceLost)
         return m_openDevice;
-    const QFileInfo link(portsDirectory() + QStringLiteral("/com%1").arg(m_commPort));
+    return resolveDevice();
+}
+
+QString QtSerialPort::resolveDevice() const
+{
+    if (!m_deviceOverride.isEmpty())
+        return m_deviceOverride;
+    const QFileInfo link(linkPath());
     if (link.isSymLink()) {
         // A dangling link still names the device the operator meant: opening it then says
         // that it is missing instead of quietly taking /dev/ttyS(n-1).
@@ -226,7 +246,8 @@ void QtSerialPort::setPortOpen(bool open)
         throw AppError(ErrPortAlreadyOpen,
                        QStringLiteral("Port already open (%1)").arg(portLabel()));
 
-    const QString device = devicePath();
+    refuseStaleLink();
+    const QString device = resolveDevice();
     m_port->setPortName(device);
     // Open at plain 8N1 and change one setting at a time afterwards, so that a refusal names
     // the setting instead of failing the whole open.
@@ -242,7 +263,7 @@ void QtSerialPort::setPortOpen(bool open)
         const AppError failure =
             openError(m_port->error(), systemError, m_port->errorString(), device, m_commPort);
         m_port->clearError();
-        throw failure;
+        throw withAdapterHint(failure);
     }
     m_openDevice = device;
     m_deviceLost = false;
@@ -336,10 +357,15 @@ void QtSerialPort::output(const QByteArray& data)
         throw notOpenError();
     const QString reason = m_port->errorString();
     m_port->clearError();
-    throw AppError(systemErrorFor(systemError, reason, EIO),
-                   QStringLiteral("Could not write to COM%1 (%2): %3")
-                       .arg(m_commPort)
-                       .arg(m_openDevice, reason));
+    // A write is often the first to notice that a USB adapter has gone.
+    const int number = systemErrorFor(systemError, reason, EIO);
+    if (number == EIO || number == ENXIO || number == ENODEV) {
+        markLost();
+        throw notOpenError();
+    }
+    throw AppError(number, QStringLiteral("Could not write to COM%1 (%2): %3")
+                               .arg(m_commPort)
+                               .arg(m_openDevice, reason));
 }
 
 QByteArray QtSerialPort::input()
@@ -363,9 +389,58 @@ void QtSerialPort::handleError(QSerialPort::SerialPortError error)
         return;
     // A vanished device makes QSerialPort repeat this error tens of thousands of times a
     // second until the port is closed.
+    markLost();
+}
+
+void QtSerialPort::markLost()
+{
+    if (!m_port->isOpen())
+        return;
     m_deviceLost = true;
     m_port->close();
-    // Raised from a clean stack rather than from inside QSerialPort's read handler.
+    // Raised from a clean stack rather than from inside QSerialPort's read or write.
     QMetaObject::invokeMethod(
-        this, [this] { emit onComm(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            emit onComm();
+            emit lost();
+        },
+        Qt::QueuedConnection);
+}
+
+void QtSerialPort::refuseStaleLink() const
+{
+    const QString link = linkPath();
+    if (!m_deviceOverride.isEmpty() || !QFileInfo(link).isSymLink())
+        return;
+    const linkmark::Mark mark = linkmark::inspect(link);
+    if (!mark.present || mark.alive)
+        return;
+    // The pseudo-terminal number may belong to another program's terminal by now: a version
+    // query written there would land in someone's shell.
+    throw AppError(ESTALE,
+                   QStringLiteral("COM%1 (%2 -> %3): stale link left by the reader emulator "
+                                  "tarnavel-sim (process %4), which is no longer running; not "
+                                  "opening it. Remove it with: rm '%2' (or start tarnavel-sim "
+                                  "--com %1 again).")
+                       .arg(m_commPort)
+                       .arg(link, mark.device)
+                       .arg(mark.pid));
+}
+
+AppError QtSerialPort::withAdapterHint(const AppError& failure) const
+{
+    // Without a ports link COMn is a built-in UART, which is rarely where the reader is.
+    if (!m_deviceOverride.isEmpty() || QFileInfo(linkPath()).isSymLink() ||
+        QFileInfo::exists(linkPath()))
+        return failure;
+    const QString adapter = soleUsbSerialAdapter(listSerialDevices());
+    if (adapter.isEmpty())
+        return failure;
+    return AppError(failure.number(),
+                    failure.description() +
+                        QStringLiteral(" A USB serial adapter is present: %1. To use it as "
+                                       "COM%2: tarnavel-cli ports link %2 %1")
+                            .arg(adapter)
+                            .arg(m_commPort));
 }

@@ -19,6 +19,9 @@ public:
     static constexpr int ErrInvalidPortNumber = 8002;
     static constexpr int ErrPortAlreadyOpen = 8005;
     static constexpr int ErrPortNotOpen = 8018;
+    // The most the port keeps of what the line sends between two polls; a line that floods it
+    // waits in the kernel (and is dropped there) instead of growing the program's memory.
+    static constexpr qint64 kReadBufferBytes = 64 * 1024;
 
     explicit QtSerialPort(QObject* parent = nullptr);
     ~QtSerialPort() override;
@@ -35,9 +38,15 @@ public:
     QByteArray input() override;
     int inBufferCount() const override;
 
-    // The device COMn stands for: the open device while open, otherwise where the ports-folder
-    // link points now (followed to the end) or /dev/ttyS(n-1) when there is no link.
-    QString devicePath() const;
+    // The device COMn stands for: the open device while open (or lost), otherwise where the
+    // ports-folder link points now (followed to the end) or /dev/ttyS(n-1) without a link.
+    QString devicePath() const override;
+    bool deviceLost() const override { return m_deviceLost; }
+    // Opens this device instead of what COMn stands for (a command line's device path);
+    // empty: COMn again.
+    void setDeviceOverride(const QString& path) { m_deviceOverride = path; }
+    // 0: no limit. Only benchmarks change it, to show what the limit saves.
+    void setReadBufferLimit(qint64 bytes);
 
     // The error a failed open becomes. systemError is errno as the open left it (0 when
     // unknown, it may be stale); qtMessage is QSerialPort::errorString(), the only sign of a
@@ -60,6 +69,11 @@ private:
     void applySettings();
     void checkSetting(bool ok, int systemError, const QString& what, bool ptyMayRefuse);
     void handleError(QSerialPort::SerialPortError error);
+    void markLost();
+    QString resolveDevice() const;
+    QString linkPath() const;
+    void refuseStaleLink() const;
+    AppError withAdapterHint(const AppError& failure) const;
     AppError notOpenError() const;
     QString portLabel() const;
 
@@ -69,6 +83,7 @@ private:
     LineSettings m_line;
     int m_inputMode = 0;
     QString m_openDevice;
+    QString m_deviceOverride;
     bool m_pseudoTerminal = false;
     // Set when the device vanished under an open port; cleared by the next open or close.
     bool m_deviceLost = false;

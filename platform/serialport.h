@@ -28,7 +28,15 @@ public:
     virtual QByteArray input() = 0;
     virtual int inBufferCount() const = 0;
 
+    // The device COMn stands for, for messages; empty when there is no such thing.
+    virtual QString devicePath() const { return QString(); }
+    // True once the device has vanished under the open port (a pulled USB adapter, an emulator
+    // that ended): the port is closed, and stays "lost" until it is opened or closed again.
+    virtual bool deviceLost() const { return false; }
+
 signals:
     // Line errors and line-state changes (never received characters).
     void onComm();
+    // The device has vanished and the port has been closed; raised once per loss, after onComm.
+    void lost();
 };

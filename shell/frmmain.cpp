@@ -16,6 +16,7 @@
 #include "platform/serialport.h"
 #include "platform/twips.h"
 #include "shell/frmabout.h"
+#include "shell/helptextbox.h"
 #include "shell/trackdataedit.h"
 
 #include <QAction>
@@ -75,6 +76,7 @@ frmMain::frmMain(const MainServices& services, const QString& commandLine, QWidg
     m_tmrCheckComms.setObjectName(QStringLiteral("tmrCheckComms"));
     m_tmrCheckComms.setInterval(ReaderLink::kPollIntervalMs);
     connect(&m_tmrCheckComms, &QTimer::timeout, this, [this] { m_link.tmrCheckComms_Timer(); });
+    connect(&m_link, &ReaderLink::lost, this, &frmMain::onPortLost);
     // Fixed single border, no maximise button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -255,20 +257,32 @@ void frmMain::Form_Load()
     }
 
     int step = 15;
+    bool reopen = false;
     while (step <= 23) {
         try {
+            // A port that lost its device after it was opened is opened again before the
+            // failed step is repeated, so a replugged reader can answer.
+            if (reopen)
+                openPort();
+            reopen = false;
             runStartupStep(step);
-            ++step;
+            // Steps 15 to 18 are the one port-opening path Retry and Connect share.
+            step = step == 15 ? 19 : step + 1;
         } catch (const AppError& error) {
+            // A port error here already says that the device disappeared: one box is enough.
+            if (m_link.portLost())
+                m_lossBoxPending = false;
             int answer = mb::IDCANCEL;
             showError(error.text(), true, &answer);
             if (answer != mb::IDRETRY) {
                 UpdateStatus();
                 break;
             }
+            reopen = step > 15 && !m_port.portOpen();
         }
     }
     showCentred();
+    showLossWhenIdle();
     // The window was closed while the start-up check waited: carry the close out now.
     if (m_closePending)
         QTimer::singleShot(0, this, &QWidget::close);
@@ -296,26 +310,19 @@ void frmMain::configurePort()
 
 void frmMain::openPort()
 {
-    m_port.setPortOpen(true);
+    if (!m_port.portOpen())
+        m_port.setPortOpen(true);
     m_port.setInputMode(0);
     m_link.WaitingForReply = false;
     m_tmrCheckComms.start();
+    m_lossNoticed = false;
 }
 
 void frmMain::runStartupStep(int step)
 {
     switch (step) {
     case 15:
-        m_port.setPortOpen(true);
-        break;
-    case 16:
-        m_port.setInputMode(0);
-        break;
-    case 17:
-        m_link.WaitingForReply = false;
-        break;
-    case 18:
-        m_tmrCheckComms.start();
+        openPort();
         break;
     case 19:
         showCentred();
@@ -382,7 +389,8 @@ void frmMain::TryToConnect()
         m_picMain->show();
         m_picError->hide();
     } else {
-        if (!m_link.aborting())
+        // A vanished device has its own box; the version error would only repeat it.
+        if (!m_link.aborting() && !m_link.portLost())
             m_messages.show(
                 QStringLiteral("Error retrieving BT905 Version.\r\n\r\n"
                                "Check your communications configuration and try again."),
@@ -423,6 +431,39 @@ void frmMain::cmdConnect_Click()
     UpdateStatus();
 }
 
+void frmMain::onPortLost()
+{
+    if (m_lossNoticed || m_unloaded)
+        return;
+    m_lossNoticed = true;
+    // The same offline state a failed connection check leaves.
+    m_linkUp = false;
+    m_picError->show();
+    m_picMain->hide();
+    m_mnuTools0->setEnabled(false);
+    UpdateStatus();
+    m_cmdConnect->setFocus();
+    // The lamps cannot be tested without a reader; its wait (if any) has ended already.
+    if (m_ledTest)
+        m_ledTest->reject();
+    m_lossBoxPending = true;
+    showLossWhenIdle();
+}
+
+void frmMain::showLossWhenIdle()
+{
+    // Shown once the waits have unwound, so the swipe prompt is gone by then.
+    if (!m_lossBoxPending || m_link.waitDepth() > 0 || m_link.aborting() || m_unloaded)
+        return;
+    m_lossBoxPending = false;
+    showError(m_link.lossDescription() +
+                  QStringLiteral("\r\n\r\nCheck the cable. When the reader is back, press "
+                                 "\"Connect to Card Reader/Writer\"."),
+              false);
+    if (!m_linkUp)
+        m_cmdConnect->setFocus();
+}
+
 void frmMain::optMethod_Click(int index)
 {
     m_cardMethod = qint16(index);
@@ -434,7 +475,7 @@ void frmMain::optMethod_Click(int index)
 
 void frmMain::SetHelpText(const QString& text)
 {
-    static_cast<HelpTextBox*>(m_txtHelp)->setText(text);
+    m_txtHelp->setText(text);
 }
 
 void frmMain::cmdRead_Click()
@@ -464,7 +505,8 @@ void frmMain::mnuTools_Click(int index)
 {
     if (index != 0)
         return;
-    frmLEDTest dialog(m_link, this);
+    frmLEDTest dialog(m_link, m_messages, this);
+    m_ledTest = &dialog;
     dialog.exec();
 }
 
@@ -485,13 +527,14 @@ void frmMain::runHandler(const std::function<void()>& handler)
     try {
         handler();
     } catch (const AppError& error) {
-        if (!m_link.aborting())
+        if (!m_link.aborting() && !m_link.portLost())
             showError(error.text(), false);
     } catch (const std::exception& error) {
         if (!m_link.aborting())
             showError(QString::fromLocal8Bit(error.what()), false);
     }
     --m_handlerDepth;
+    showLossWhenIdle();
     if (m_handlerDepth == 0 && m_closePending)
         QTimer::singleShot(0, this, &QWidget::close);
 }
@@ -522,7 +565,8 @@ void frmMain::Form_Unload()
     }
     if (m_about)
         m_about->close();
+    // The operations hold a reference to the status window: they go first.
+    m_operations.reset();
     delete m_status;
     m_status = nullptr;
-    m_operations.reset();
 }

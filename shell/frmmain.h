@@ -19,15 +19,16 @@ class QAction;
 class QGroupBox;
 class QLineEdit;
 class QMenu;
-class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QButtonGroup;
 class CardOperations;
 class frmStatus;
 class frmAbout;
+class frmLEDTest;
 class DataBoxAdapter;
 class TrackDataEdit;
+class HelpTextBox;
 
 // What the main window works with; main() passes the real ones, tests their doubles.
 struct MainServices {
@@ -87,6 +88,9 @@ private:
     // while a reply wait was running is carried out once the handlers have unwound.
     void runHandler(const std::function<void()>& handler);
     void Form_Unload();
+    // The port lost its device: go offline and tell the operator once.
+    void onPortLost();
+    void showLossWhenIdle();
 
     ISerialPort& m_port;
     IMessageBox& m_messages;
@@ -107,10 +111,13 @@ private:
     std::unique_ptr<DataBoxAdapter> m_dataBox;
     std::unique_ptr<CardOperations> m_operations;
     QPointer<frmAbout> m_about;
+    QPointer<frmLEDTest> m_ledTest;
 
     int m_handlerDepth = 0;
     bool m_closePending = false;
     bool m_unloaded = false;
+    bool m_lossNoticed = false;    // until the port is opened again
+    bool m_lossBoxPending = false; // the disconnection box waits for the waits to unwind
 
     QWidget* m_picMain = nullptr;
     QWidget* m_picError = nullptr;
@@ -120,7 +127,7 @@ private:
     QPushButton* m_cmdRead = nullptr;
     QPushButton* m_cmdWrite = nullptr;
     QPushButton* m_cmdReset = nullptr;
-    QPlainTextEdit* m_txtHelp = nullptr;
+    HelpTextBox* m_txtHelp = nullptr;
     TrackDataEdit* m_txtData = nullptr;
     QPushButton* m_cmdClose = nullptr;
     QPushButton* m_cmdConnect = nullptr;

@@ -11,6 +11,18 @@ void FakePort::setPortOpen(bool open)
             ENOENT, QStringLiteral("Cannot open COM%1: No such file or directory").arg(m_commPort));
     }
     m_open = open;
+    m_lost = false;
+}
+
+void FakePort::pullCable()
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    m_lost = true;
+    m_pieces.clear();
+    emit onComm();
+    emit lost();
 }
 
 void FakePort::output(const QByteArray& data)

@@ -24,6 +24,10 @@ public:
     void output(const QByteArray& data) override;
     QByteArray input() override;
     int inBufferCount() const override;
+    QString devicePath() const override { return QStringLiteral("/dev/fake"); }
+    bool deviceLost() const override { return m_lost; }
+    // The device vanishes: the port closes, onComm and lost are raised once.
+    void pullCable();
 
     // Queue bytes the "reader" sends; each call is delivered by one input().
     void feed(const QByteArray& bytes) { m_pieces.append(bytes); }
@@ -39,5 +43,6 @@ private:
     int m_commPort = 0;
     QString m_settings;
     bool m_open = true;
+    bool m_lost = false;
     QList<QByteArray> m_pieces;
 };

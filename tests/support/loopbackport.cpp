@@ -26,6 +26,7 @@ void LoopbackPort::setPortOpen(bool open)
     if (!open)
         m_queue.clear();
     m_open = open;
+    m_lost = false;
 }
 
 void LoopbackPort::output(const QByteArray& data)
@@ -79,7 +80,9 @@ void LoopbackPort::pullCable()
     if (!m_open)
         return;
     m_open = false;
+    m_lost = true;
     m_queue.clear();
     m_model.clearInput();
     emit onComm();
+    emit lost();
 }

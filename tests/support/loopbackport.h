@@ -36,6 +36,8 @@ public:
     // Everything queued, or one piece of the model's split size when that fault is on.
     QByteArray input() override;
     int inBufferCount() const override;
+    QString devicePath() const override { return QStringLiteral("/dev/loopback"); }
+    bool deviceLost() const override { return m_lost; }
 
     ReaderModel& model() { return m_model; }
     // Bytes the model has sent and input() has not yet handed out.
@@ -44,7 +46,8 @@ public:
     // Returns that status frame.
     QByteArray swipe();
     QByteArray swipe(int card);
-    // The cable comes out: the port closes and onComm is raised once.
+    // The cable comes out: the port closes, onComm and lost are raised once. Opening the port
+    // again is plugging it back in (unless openFailures says the device is still missing).
     void pullCable();
 
     QList<QByteArray> written; // every output(), in order
@@ -62,5 +65,6 @@ private:
     int m_commPort = 0;
     QString m_settings;
     bool m_open = true;
+    bool m_lost = false;
     QByteArray m_queue;
 };
