@@ -107,7 +107,8 @@ int ReaderLink::WaitForReply(bool askOnTimeout)
     const int answer = m_messages.show(
         QStringLiteral("A Comms Timeout has occured.  Would you like to try again?"),
         appTitle() + QStringLiteral(" - Timeout ERROR"), mb::YesNo, mb::Exclamation);
-    return answer == mb::IDYES ? WAIT_TRY_AGAIN : WAIT_GIVE_UP;
+    // The device may vanish while the question is up: there is nothing left to try again.
+    return answer == mb::IDYES && !portLost() ? WAIT_TRY_AGAIN : WAIT_GIVE_UP;
 }
 
 QString statusMessage(const QByteArray& replyBuffer)
@@ -147,7 +148,7 @@ int ReaderLink::ShowReplyError()
     const int answer =
         m_messages.show(statusMessage(ReplyBuffer), appTitle() + QStringLiteral(" - ERROR"),
                         mb::RetryCancel, mb::Critical);
-    return answer == mb::IDRETRY ? int(mb::IDRETRY) : int(mb::IDCANCEL);
+    return answer == mb::IDRETRY && !portLost() ? int(mb::IDRETRY) : int(mb::IDCANCEL);
 }
 
 bool ReaderLink::GetReaderType()

@@ -227,6 +227,7 @@ void frmMain::showError(const QString& text, bool retry, int* answer)
 
 void frmMain::Form_Load()
 {
+    m_startingUp = true;
     setWindowTitle(appTitle());
     m_picError->setGeometry(m_picMain->geometry());
     m_picMain->setAutoFillBackground(false);
@@ -271,7 +272,7 @@ void frmMain::Form_Load()
         } catch (const AppError& error) {
             // A port error here already says that the device disappeared: one box is enough.
             if (m_link.portLost())
-                m_lossBoxPending = false;
+                m_lossTold = true;
             int answer = mb::IDCANCEL;
             showError(error.text(), true, &answer);
             if (answer != mb::IDRETRY) {
@@ -282,6 +283,7 @@ void frmMain::Form_Load()
         }
     }
     showCentred();
+    m_startingUp = false;
     showLossWhenIdle();
     // The window was closed while the start-up check waited: carry the close out now.
     if (m_closePending)
@@ -316,6 +318,7 @@ void frmMain::openPort()
     m_link.WaitingForReply = false;
     m_tmrCheckComms.start();
     m_lossNoticed = false;
+    m_lossTold = false;
 }
 
 void frmMain::runStartupStep(int step)
@@ -446,16 +449,17 @@ void frmMain::onPortLost()
     // The lamps cannot be tested without a reader; its wait (if any) has ended already.
     if (m_ledTest)
         m_ledTest->reject();
-    m_lossBoxPending = true;
     showLossWhenIdle();
 }
 
 void frmMain::showLossWhenIdle()
 {
-    // Shown once the waits have unwound, so the swipe prompt is gone by then.
-    if (!m_lossBoxPending || m_link.waitDepth() > 0 || m_link.aborting() || m_unloaded)
+    // Shown once the handler or start-up in hand has unwound: its waits end at once and its
+    // own boxes stay away, so this is the only one.
+    if (!m_lossNoticed || m_lossTold || m_handlerDepth > 0 || m_startingUp ||
+        m_link.waitDepth() > 0 || m_link.aborting() || m_unloaded)
         return;
-    m_lossBoxPending = false;
+    m_lossTold = true;
     showError(m_link.lossDescription() +
                   QStringLiteral("\r\n\r\nCheck the cable. When the reader is back, press "
                                  "\"Connect to Card Reader/Writer\"."),

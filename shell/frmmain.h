@@ -116,8 +116,11 @@ private:
     int m_handlerDepth = 0;
     bool m_closePending = false;
     bool m_unloaded = false;
-    bool m_lossNoticed = false;    // until the port is opened again
-    bool m_lossBoxPending = false; // the disconnection box waits for the waits to unwind
+    bool m_startingUp = false;
+    // A loss of the port's device: noticed (the window went offline), and told (by its own
+    // box or a start-up prompt that named it). Both last until the port is opened again.
+    bool m_lossNoticed = false;
+    bool m_lossTold = false;
 
     QWidget* m_picMain = nullptr;
     QWidget* m_picError = nullptr;

@@ -54,6 +54,18 @@ struct Rig : MainRig {
     }
 };
 
+const QString kLossBox = QStringLiteral(
+    "Quorvex Tarnavel - ERROR|The card reader/writer on COM1 (/dev/loopback) was disconnected."
+    "\r\n\r\nCheck the cable. When the reader is back, press \"Connect to Card Reader/Writer\".");
+
+QStringList boxesOf(const ScriptedMessageBox& boxes)
+{
+    QStringList shown;
+    for (const ScriptedMessageBox::Box& box : boxes.shown)
+        shown << box.title + QLatin1Char('|') + box.text;
+    return shown;
+}
+
 const char* kVersionFailure =
     "Error retrieving BT905 Version.\r\n\r\nCheck your communications configuration and try again.";
 } // namespace
@@ -87,6 +99,9 @@ private slots:
     void closeDuringWait();
     void closeButtonClosesPort();
     void closeDuringStartupCheck();
+    void pulledCable_data();
+    void pulledCable();
+    void startupRetryReopensLostPort();
 };
 
 void TestFrmMain::startupOnlineByReaderType_data()
@@ -561,6 +576,94 @@ void TestFrmMain::closeDuringStartupCheck()
     QVERIFY(rig.boxes.shown.isEmpty());
     QTRY_VERIFY(!w.isVisible());
     QVERIFY(!rig.port.portOpen());
+}
+
+void TestFrmMain::pulledCable_data()
+{
+    QTest::addColumn<QString>("when");
+    QTest::newRow("idle") << "idle";
+    QTest::newRow("waiting for a reply") << "reply";
+    QTest::newRow("waiting for the swipe") << "swipe";
+    QTest::newRow("during the start-up check") << "startup";
+}
+
+void TestFrmMain::pulledCable()
+{
+    QFETCH(QString, when);
+    Rig rig;
+    rig.boxes.answer(mb::IDOK);
+    int passesBefore = 0;
+    if (when == QLatin1String("startup")) {
+        rig.port.model().setSilentCommands("k");
+        rig.pump.onPass = [&] { rig.port.pullCable(); };
+        rig.start();
+        rig.pump.onPass = nullptr;
+    } else {
+        rig.start();
+        QVERIFY(rig.online());
+        passesBefore = rig.pump.passes;
+        rig.find<TrackDataEdit>(QStringLiteral("txtData"))->setText(QStringLiteral("typed"));
+        if (when == QLatin1String("idle")) {
+            rig.port.pullCable();
+        } else {
+            if (when == QLatin1String("reply"))
+                rig.port.model().setSilentCommands("n");
+            rig.pump.onPass = [&] {
+                if (when == QLatin1String("reply") || rig.window->statusWindow()->isVisible())
+                    rig.port.pullCable();
+            };
+            rig.find<QPushButton>(QStringLiteral("cmdRead"))->click();
+            rig.pump.onPass = nullptr;
+        }
+        QCOMPARE(rig.find<TrackDataEdit>(QStringLiteral("txtData"))->text(),
+                 QStringLiteral("typed"));
+    }
+    // Offline as a failed check leaves it, one box, the wait ended at once, no reset tried.
+    QVERIFY(rig.offline());
+    QCOMPARE(boxesOf(rig.boxes), QStringList{kLossBox});
+    QCOMPARE(rig.window->focusWidget(), rig.find<QWidget>(QStringLiteral("cmdConnect")));
+    QVERIFY2(rig.pump.passes - passesBefore <= 3, qPrintable(QString::number(rig.pump.passes)));
+    QVERIFY(!rig.window->statusWindow()->isVisible());
+    QVERIFY(!rig.port.written.contains(buildFrame("h")));
+    // The same loss reported again shows nothing more.
+    emit rig.port.lost();
+    QCOMPARE(rig.boxes.shown.size(), 1);
+
+    // Plugged back in: Connect opens the port again and Read works.
+    rig.port.model().setSilentCommands({});
+    rig.port.autoSwipe = true;
+    rig.find<QPushButton>(QStringLiteral("cmdConnect"))->click();
+    QVERIFY(rig.online());
+    QVERIFY(rig.port.portOpen());
+    rig.find<QPushButton>(QStringLiteral("cmdRead"))->click();
+    QCOMPARE(rig.find<TrackDataEdit>(QStringLiteral("txtData"))->text(),
+             QString::fromLatin1(rig.port.model().readData(1)));
+    QVERIFY(!rig.port.model().readData(1).isEmpty());
+    QCOMPARE(rig.boxes.shown.size(), 1);
+
+    // Pulled again and still missing at Connect: this loss's box, the open error, offline.
+    rig.boxes.answer({mb::IDOK, mb::IDOK});
+    rig.port.pullCable();
+    rig.port.openFailures = 1;
+    rig.find<QPushButton>(QStringLiteral("cmdConnect"))->click();
+    QVERIFY(rig.offline());
+    QCOMPARE(boxesOf(rig.boxes).mid(1, 1), QStringList{kLossBox});
+    QVERIFY(rig.boxes.shown.value(2).text.contains(QLatin1String("No such file")));
+}
+
+void TestFrmMain::startupRetryReopensLostPort()
+{
+    // The first write of the start-up check finds the device gone; the operator replugs it
+    // and presses Retry.
+    Rig rig;
+    rig.port.loseOnWrite = true;
+    rig.boxes.answer(mb::IDRETRY);
+    rig.start();
+    QCOMPARE(rig.boxes.shown.size(), 1);
+    QCOMPARE(rig.boxes.shown.first().buttons, mb::RetryCancel);
+    QVERIFY(rig.online());
+    QVERIFY(rig.port.portOpen());
+    QCOMPARE(rig.port.written, QList<QByteArray>{buildFrame("k")});
 }
 
 QTEST_MAIN(TestFrmMain)

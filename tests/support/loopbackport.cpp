@@ -31,6 +31,10 @@ void LoopbackPort::setPortOpen(bool open)
 
 void LoopbackPort::output(const QByteArray& data)
 {
+    if (loseOnWrite) {
+        loseOnWrite = false;
+        pullCable();
+    }
     if (!m_open)
         throw AppError(EBADF, QStringLiteral("COM%1 is not open").arg(m_commPort));
     written.append(data);

@@ -53,6 +53,8 @@ public:
     QList<QByteArray> written; // every output(), in order
     int inputMode = -1;
     int openFailures = 0; // the next opens that fail
+    // The next write finds the device gone, as a real port's write is often first to notice.
+    bool loseOnWrite = false;
     std::function<void(const QString&)> checkSettings;
     // When on, an armed model swipes its current card on the first input() that finds the
     // queue empty, i.e. one poll after the arm reply has been collected.
