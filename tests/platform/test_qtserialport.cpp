@@ -1,5 +1,6 @@
 #include "emulator/pty.h"
 #include "platform/apperror.h"
+#include "platform/linkmark.h"
 #include "platform/paths.h"
 #include "platform/qtserialport.h"
 
@@ -11,6 +12,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -505,12 +507,16 @@ private slots:
         QVERIFY(device);
         QSignalSpy lineErrors(device, &QSerialPort::errorOccurred);
         QSignalSpy comm(&port, &ISerialPort::onComm);
+        QSignalSpy lost(&port, &ISerialPort::lost);
         const QString slave = pty.slavePath();
 
         pty.close();
-        QVERIFY(pumpUntil([&] { return comm.count() > 0; }));
+        QVERIFY(pumpUntil([&] { return lost.count() > 0; }));
         QCOMPARE(comm.count(), 1);
+        QCOMPARE(lost.count(), 1);
         QVERIFY(!port.portOpen());
+        QVERIFY(port.deviceLost());
+        QCOMPARE(port.devicePath(), slave);
         QCOMPARE(lineErrorCount(lineErrors), 1);
 
         for (int pass = 0; pass < 2000; ++pass)
@@ -532,8 +538,105 @@ private slots:
             QVERIFY2(error.description().contains(QLatin1String("disappeared")),
                      qPrintable(error.text()));
         }
+        QCOMPARE(lost.count(), 1);
+
+        // Replugged under the same link: opening again takes the new device.
+        PseudoTerminal replugged;
+        openLinkedPty(replugged, 3);
+        port.setPortOpen(true);
+        QVERIFY(!port.deviceLost());
+        QCOMPARE(port.devicePath(), replugged.slavePath());
+        port.output(QByteArrayLiteral("\x02k\x03h"));
+        QCOMPARE(readMaster(replugged.masterFd(), 4), QByteArrayLiteral("\x02k\x03h"));
         port.setPortOpen(false);
         QCOMPARE(comm.count(), 1);
+    }
+
+    void floodStaysWithinTheReadBuffer()
+    {
+        PseudoTerminal pty;
+        openLinkedPty(pty, 2);
+        QtSerialPort port;
+        port.setCommPort(2);
+        port.setSettings(QStringLiteral("9600,n,8,1"));
+        port.setPortOpen(true);
+        ::fcntl(pty.masterFd(), F_SETFL, ::fcntl(pty.masterFd(), F_GETFL) | O_NONBLOCK);
+        const QByteArray noise(4096, 'x');
+        // The line floods while the program does not poll: the port takes its buffer's worth
+        // and the rest waits in the kernel, which soon stops taking more.
+        const auto flood = [&] {
+            qint64 flooded = 0;
+            for (int round = 0; round < 100; ++round) {
+                for (ssize_t put = 1; put > 0;) {
+                    put = ::write(pty.masterFd(), noise.constData(), size_t(noise.size()));
+                    flooded += qMax<ssize_t>(put, 0);
+                }
+                QCoreApplication::processEvents();
+            }
+            return flooded;
+        };
+        const qint64 flooded = flood();
+        QVERIFY2(flooded > QtSerialPort::kReadBufferBytes &&
+                     flooded < 4 * QtSerialPort::kReadBufferBytes,
+                 qPrintable(QString::number(flooded)));
+        const QByteArray first = port.input();
+        QVERIFY2(first.size() > 0 && first.size() <= QtSerialPort::kReadBufferBytes,
+                 qPrintable(QString::number(first.size())));
+        // Reading resumes once the poll has taken its share: the rest of the flood comes
+        // through, and after it a frame, whole.
+        qint64 drained = first.size();
+        QVERIFY(pumpUntil([&] { return (drained += port.input().size()) >= flooded; }));
+        QCOMPARE(drained, flooded);
+        QVERIFY(writeMaster(pty.masterFd(), QByteArrayLiteral("\x02k8\x03")));
+        QByteArray frame;
+        QVERIFY(pumpUntil([&] { return (frame += port.input()).size() >= 4; }));
+        QCOMPARE(frame, QByteArrayLiteral("\x02k8\x03"));
+    }
+
+    void emulatorLinks_data()
+    {
+        QTest::addColumn<QString>("mark");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("emulator running") << "alive" << true;
+        QTest::newRow("emulator killed") << "killed" << false;
+        QTest::newRow("made by hand") << "none" << true;
+        QTest::newRow("made again by hand after the emulator") << "other device" << true;
+    }
+
+    void emulatorLinks()
+    {
+        QFETCH(QString, mark);
+        QFETCH(bool, opens);
+        PseudoTerminal pty;
+        openLinkedPty(pty, 4);
+        const QString link = portsDirectory() + QStringLiteral("/com4");
+        QString error;
+        int held = -1;
+        if (mark != QLatin1String("none")) {
+            const QString device = mark == QLatin1String("other device") ? QStringLiteral("/dev/pts/999")
+                                                                         : pty.slavePath();
+            held = linkmark::claim(link, device, &error);
+            QVERIFY2(held >= 0, qPrintable(error));
+        }
+        if (mark == QLatin1String("killed")) {
+            ::close(held); // what SIGKILL does to the lock; the mark stays behind
+            held = -1;
+        }
+        QtSerialPort port;
+        port.setCommPort(4);
+        try {
+            port.setPortOpen(true);
+            QVERIFY(opens);
+            QVERIFY(port.portOpen());
+        } catch (const AppError& refused) {
+            QVERIFY2(!opens, qPrintable(refused.text()));
+            QCOMPARE(refused.number(), ESTALE);
+            for (const QString& part : {QStringLiteral("COM4"), link, pty.slavePath(),
+                                        QStringLiteral("stale"), QStringLiteral("rm '") + link})
+                QVERIFY2(refused.description().contains(part), qPrintable(refused.text()));
+            QVERIFY(!port.portOpen());
+        }
+        linkmark::release(link, held);
     }
 
     void pseudoTerminalDetection_data()
