@@ -1,5 +1,6 @@
 // tarnavel-sim: the card reader/writer emulator on a pseudo-terminal.
 
+#include "emulator/logsink.h"
 #include "emulator/readermodel.h"
 #include "emulator/simconsole.h"
 #include "emulator/simserver.h"
@@ -29,8 +30,15 @@ void onSignal(int signal)
     errno = saved;
 }
 
+// Standard output once the program runs: never blocks, whoever reads it or not.
+LogSink* g_out = nullptr;
+
 void printLine(const QString& line, FILE* stream = stdout)
 {
+    if (stream == stdout && g_out) {
+        g_out->writeLine(line);
+        return;
+    }
     const QByteArray bytes = line.toLocal8Bit() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
@@ -207,6 +215,8 @@ int main(int argc, char* argv[])
         }
     }
 
+    LogSink out(STDOUT_FILENO);
+    g_out = &out;
     ReaderModel model;
     SimServer server(model);
     SimConsole console(server);
@@ -280,5 +290,6 @@ int main(int argc, char* argv[])
 
     const int result = QCoreApplication::exec();
     server.removeLink();
+    g_out = nullptr;
     return result;
 }

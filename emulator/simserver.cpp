@@ -251,15 +251,21 @@ bool SimServer::hostPresent() const
 
 void SimServer::dropPending(const QString& why)
 {
-    qsizetype bytes = 0;
-    for (const QByteArray& piece : m_pending)
-        bytes += piece.size();
+    const qsizetype bytes = pendingBytes();
     m_pending.clear();
     m_gapTimer.stop();
     if (m_writeNotifier)
         m_writeNotifier->setEnabled(false);
     if (bytes > 0)
         emit logLine(QStringLiteral("       * %1: %2 byte(s) not sent").arg(why).arg(bytes));
+}
+
+qsizetype SimServer::pendingBytes() const
+{
+    qsizetype bytes = 0;
+    for (const QByteArray& piece : m_pending)
+        bytes += piece.size();
+    return bytes;
 }
 
 void SimServer::send(const QByteArray& bytes)
@@ -273,6 +279,19 @@ void SimServer::send(const QByteArray& bytes)
     } else {
         m_pending.append(bytes);
     }
+    // A host that writes and never reads must not grow the emulator without bound. The first
+    // piece may be half written; the oldest whole ones behind it go.
+    qsizetype pending = pendingBytes();
+    qsizetype dropped = 0;
+    while (pending > kMaxPendingBytes && m_pending.size() > 2) {
+        pending -= m_pending.at(1).size();
+        dropped += m_pending.at(1).size();
+        m_pending.removeAt(1);
+    }
+    if (dropped > 0)
+        emit logLine(QStringLiteral("       * the program is not reading: %1 byte(s) of older "
+                                    "replies dropped")
+                         .arg(dropped));
     if (!m_gapTimer.isActive() && !(m_writeNotifier && m_writeNotifier->isEnabled()))
         writePending();
 }

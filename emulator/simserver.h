@@ -20,6 +20,8 @@ class SimServer : public QObject
     Q_OBJECT
 public:
     static constexpr int kPieceGapMs = 5;
+    // Replies a host does not read wait here up to this much; beyond it the oldest go.
+    static constexpr qsizetype kMaxPendingBytes = 64 * 1024;
     // How often a master without a slave is looked at again.
     static constexpr int kRetryMs = 100;
 
@@ -37,6 +39,8 @@ public:
     // Removes the link, if it still points to this device.
     void removeLink();
     QString linkPath() const { return m_linkPath; }
+    // Reply bytes produced and not yet taken by the pseudo-terminal.
+    qsizetype pendingBytes() const;
 
     ReaderModel& model() { return m_model; }
     // Swipes the card in the slot (or card `card`, 0-based) and sends the status, if armed.

@@ -1,4 +1,6 @@
 #include "link/frame.h"
+#include "platform/apperror.h"
+#include "platform/qtserialport.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -9,6 +11,8 @@
 #include "support/rawline.h"
 
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -34,6 +38,8 @@ private slots:
     void replacesADanglingLink();
     void leavesAForeignLinkAlone();
     void help();
+    void unreadOutputNeverHoldsTheDeviceUp();
+    void killedEmulatorLeavesALinkTheProgramRefuses();
 
 private:
     bool start(const QStringList& arguments);
@@ -247,6 +253,66 @@ void TestSimProgram::help()
     QVERIFY(bad.waitForFinished(10000));
     QCOMPARE(bad.exitCode(), 2);
     QVERIFY(bad.readAllStandardError().contains("--split"));
+}
+
+void TestSimProgram::unreadOutputNeverHoldsTheDeviceUp()
+{
+    // Standard output is a pipe that nobody reads.
+    const QString fifo = m_config->filePath(QStringLiteral("out"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    m_sim->setStandardOutputFile(fifo);
+    m_sim->start(QStringLiteral(TARNAVEL_SIM_PATH), {QStringLiteral("--com"), QStringLiteral("6")});
+    QVERIFY(m_sim->waitForStarted(10000));
+    for (int look = 0; look < kLooks && !QFileInfo(linkPath(6)).isSymLink(); ++look)
+        QTest::qWait(kLookMs);
+    Line line(linkPath(6));
+    QVERIFY(line.isOpen());
+    // Each exchange logs two lines: far more than the pipe holds.
+    QByteArray queries, answers;
+    for (int query = 0; query < 50; ++query) {
+        queries += buildFrame("k");
+        answers += buildFrame("k8");
+    }
+    for (int batch = 0; batch < 80; ++batch) {
+        QVERIFY(line.send(queries));
+        QCOMPARE(line.receive(answers.size(), 300), answers);
+    }
+    m_sim->terminate();
+    QVERIFY(m_sim->waitForFinished(10000));
+    QCOMPARE(m_sim->exitStatus(), QProcess::NormalExit);
+    QVERIFY(!QFileInfo(linkPath(6)).isSymLink());
+    ::close(reader);
+}
+
+void TestSimProgram::killedEmulatorLeavesALinkTheProgramRefuses()
+{
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
+    QVERIFY(start({QStringLiteral("--com"), QStringLiteral("5")}));
+    QVERIFY(readLine().startsWith(QLatin1String("tarnavel-sim: linked as COM5")));
+    QtSerialPort port;
+    port.setCommPort(5);
+    port.setPortOpen(true); // a live emulator's link opens
+    port.setPortOpen(false);
+
+    m_sim->kill();
+    QVERIFY(m_sim->waitForFinished(10000));
+    QVERIFY(QFileInfo(linkPath(5)).isSymLink());
+    try {
+        port.setPortOpen(true);
+        QFAIL("a stale emulator link was opened");
+    } catch (const AppError& error) {
+        QCOMPARE(error.number(), ESTALE);
+        QVERIFY2(error.description().contains(QLatin1String("stale")), qPrintable(error.text()));
+    }
+    QVERIFY(!port.portOpen());
+
+    // A new emulator takes the number over, and its link opens again.
+    QVERIFY(start({QStringLiteral("--com"), QStringLiteral("5")}));
+    QVERIFY(readLine().startsWith(QLatin1String("tarnavel-sim: linked as COM5")));
+    port.setPortOpen(true);
+    QCOMPARE(port.devicePath(), m_device);
 }
 
 QTEST_GUILESS_MAIN(TestSimProgram)

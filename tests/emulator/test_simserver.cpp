@@ -42,6 +42,7 @@ private slots:
     void linkRefusals_data();
     void linkRefusals();
     void linkTakenOverIsLeftAlone();
+    void hostThatNeverReadsIsBounded();
 
 private:
     QTemporaryDir m_config;
@@ -228,6 +229,38 @@ void TestSimServer::linkTakenOverIsLeftAlone()
         QCOMPARE(QFileInfo(link).symLinkTarget(), second.devicePath());
     }
     QVERIFY(!QFileInfo(link).isSymLink());
+}
+
+void TestSimServer::hostThatNeverReadsIsBounded()
+{
+    ReaderModel model;
+    SimServer server(model);
+    QSignalSpy log(&server, &SimServer::logLine);
+    QString error;
+    QVERIFY2(server.open(&error), qPrintable(error));
+    Host host(server.devicePath());
+    QVERIFY(host.isOpen());
+    // Long answers to short questions, and the host never reads them.
+    model.setForcedReply(QByteArray(500, 'l'), 1000);
+    qsizetype peak = 0;
+    for (int query = 0; query < 400; ++query) {
+        if (!host.send(buildFrame("k")))
+            QTest::qWait(kPassMs);
+        QCoreApplication::processEvents();
+        peak = qMax(peak, server.pendingBytes());
+    }
+    QVERIFY(waitFor([&] { return model.forcedCount() < 1000 - 300; }));
+    QVERIFY2(peak <= SimServer::kMaxPendingBytes + 504, qPrintable(QString::number(peak)));
+    QVERIFY(peak > SimServer::kMaxPendingBytes / 2);
+    bool noted = false;
+    for (const QList<QVariant>& line : log)
+        noted |= line.at(0).toString().contains(QLatin1String("not reading"));
+    QVERIFY(noted);
+    // Once the host reads again, the newest replies come through.
+    model.setForcedReply({});
+    QVERIFY(waitFor([&] { return host.take().isEmpty() && server.pendingBytes() == 0; }));
+    QVERIFY(host.send(buildFrame("k")));
+    QCOMPARE(host.receive(5), buildFrame("k8"));
 }
 
 QTEST_GUILESS_MAIN(TestSimServer)

@@ -11,8 +11,8 @@
 #include <QTest>
 
 #include <cerrno>
-#include <memory>
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <unistd.h>
 
@@ -613,8 +613,9 @@ private slots:
         QString error;
         int held = -1;
         if (mark != QLatin1String("none")) {
-            const QString device = mark == QLatin1String("other device") ? QStringLiteral("/dev/pts/999")
-                                                                         : pty.slavePath();
+            const QString device = mark == QLatin1String("other device")
+                                       ? QStringLiteral("/dev/pts/999")
+                                       : pty.slavePath();
             held = linkmark::claim(link, device, &error);
             QVERIFY2(held >= 0, qPrintable(error));
         }
