@@ -131,8 +131,11 @@ void CardOperations::read(char readCommand)
             return;
     } while (outcome == WAIT_TRY_AGAIN);
 
+    // Only a good frame is a reply. After the operator gives up on a time-out the buffer holds
+    // whatever raw bytes had come, which may begin with the read command by chance: a piece of
+    // the card's data, never to be shown as the card's data.
     const QByteArray& reply = m_link.ReplyBuffer;
-    if (!reply.isEmpty() && reply.at(0) == readCommand)
+    if (outcome == WAIT_REPLIED && !reply.isEmpty() && reply.at(0) == readCommand)
         m_dataBox.setText(QString::fromLatin1(reply.mid(1)));
     else
         m_dataBox.setText(QString());

@@ -190,6 +190,7 @@ class TestCardOperations : public QObject
 private slots:
     void read_data();
     void read();
+    void partialReplyIsNeverData();
     void readDemoMode();
     void readDemoModeWithReplyOutstanding();
     void write_data();
@@ -335,6 +336,20 @@ void TestCardOperations::read()
     QCOMPARE(rig.status.calls, status);
     QVERIFY(!rig.status.visible);
     QCOMPARE(rig.reader.unused(), 0);
+}
+
+void TestCardOperations::partialReplyIsNeverData()
+{
+    // The tail of a reply whose head a resend request wiped: raw bytes that happen to begin
+    // with the read command. The operator gives up on the time-out; nothing of it is shown.
+    Rig rig;
+    rig.reader.add(Script{{"n", {"l0", "lP"}}, {"E", {}}});
+    rig.messages.answer(mb::IDNO);
+    rig.data.value = UNTOUCHED;
+    rig.during([&] { return rig.lastSent("E"); }, [&] { rig.port.feed("E1234=5678"); });
+    rig.operations.cmdRead_Click(1);
+    QCOMPARE(rig.link.ReplyBuffer, QByteArray("E1234=5678"));
+    QCOMPARE(rig.data.value, QString());
 }
 
 void TestCardOperations::readDemoMode()
