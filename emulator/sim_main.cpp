@@ -1,5 +1,6 @@
 // tarnavel-sim: the card reader/writer emulator on a pseudo-terminal.
 
+#include "config/version.h"
 #include "emulator/logsink.h"
 #include "emulator/readermodel.h"
 #include "emulator/simconsole.h"
@@ -72,6 +73,7 @@ QString helpText()
                "                       write (lA)\n"
                "  --quiet              do not show the frames\n"
                "  -h, --help           show this text\n"
+               "  --version            show the version\n"
                "\n"
                "Console commands, typed on standard input one a line:\n") +
            SimConsole::commandsHelp() +
@@ -186,8 +188,9 @@ int main(int argc, char* argv[])
     const QCommandLineOption swipeError(QStringLiteral("swipe-error"), QString(),
                                         QStringLiteral("KIND"));
     const QCommandLineOption quiet(QStringLiteral("quiet"));
-    parser.addOptions(
-        {help, com, type, card, autoSwipe, corrupt, split, silent, force, swipeError, quiet});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({help, version, com, type, card, autoSwipe, corrupt, split, silent, force,
+                       swipeError, quiet});
     if (!parser.parse(QCoreApplication::arguments())) {
         printLine(QStringLiteral("tarnavel-sim: %1 (--help explains the options)")
                       .arg(parser.errorText()),
@@ -196,6 +199,10 @@ int main(int argc, char* argv[])
     }
     if (parser.isSet(help)) {
         std::fputs(helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        printLine(QStringLiteral("tarnavel-sim (%1) %2").arg(appTitle(), versionNumber()));
         return 0;
     }
     if (!parser.positionalArguments().isEmpty()) {
