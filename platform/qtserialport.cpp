@@ -203,7 +203,9 @@ AppError QtSerialPort::openError(QSerialPort::SerialPortError error, int systemE
         const QString ports = portsDirectory();
         return AppError(number,
                         QStringLiteral("%1: %2. Check the cable and the link com%3 in %4 "
-                                       "(for example: ln -s /dev/ttyUSB0 %4/com%3).")
+                                       "(tarnavel-cli ports lists the serial devices; "
+                                       "tarnavel-cli ports link %3 /dev/serial/by-id/... points "
+                                       "COM%3 at one).")
                             .arg(where, qt_error_string(number), QString::number(commPort), ports));
     }
     case QSerialPort::PermissionError:

@@ -1,18 +1,22 @@
 #include "platform/serialdevices.h"
 
-#include <QCollator>
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 
 namespace {
 
-// ttyS10 after ttyS9: compare names with their numbers as numbers.
+// ttyS10 after ttyS9: names that differ only in their trailing number go by that number.
 void sortNatural(QStringList& names)
 {
-    QCollator collator;
-    collator.setNumericMode(true);
-    std::sort(names.begin(), names.end(), collator);
+    const auto split = [](const QString& name) {
+        qsizetype digits = name.size();
+        while (digits > 0 && name.at(digits - 1).isDigit())
+            --digits;
+        return std::make_pair(name.left(digits), name.mid(digits).toULongLong());
+    };
+    std::sort(names.begin(), names.end(),
+              [&](const QString& a, const QString& b) { return split(a) < split(b); });
 }
 
 } // namespace
