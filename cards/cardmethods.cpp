@@ -154,8 +154,8 @@ TrackDataCheck inspectTrackData(int method, const QString& data)
         const int code = check.data.at(at).unicode();
         if (code < lowest || code > highest) {
             check.verdict = TrackDataCheck::Invalid;
-            // Counted in characters as typed, not in code units.
-            check.position = int(QStringView(check.data).left(at).toUcs4().size()) + 1;
+            // Nothing before the first offender is beyond the basic plane: units are characters.
+            check.position = int(at) + 1;
             check.character = characterAt(check.data, at);
             return check;
         }
