@@ -300,7 +300,8 @@ QString commandHelp(const QString& command)
             "An invalid character exits 5, naming the character and its position. Methods\n"
             "ibm and iso1t3 cannot be checked: their warning is a question on a terminal and\n"
             "needs --yes otherwise. DATA - reads the data from standard input (one trailing\n"
-            "newline removed).\n");
+            "newline removed). With --json: {\"method\": 1, \"method_name\": \"ISO on Track 2\",\n"
+            "\"result\": \"written\"} (\"verified\", or \"failed\" with \"error\").\n");
         if (verify)
             text += QStringLiteral(
                 "Then asks for the same card again, reads it with the method's read command\n"

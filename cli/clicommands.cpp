@@ -354,7 +354,7 @@ int version(Context& ctx)
         }
         JsonLine json;
         json.add("reader_type", type)
-            .add("port", QStringLiteral("COM%1").arg(link.port().commPort()))
+            .add("port", session.portName())
             .add("device", link.port().devicePath())
             .addRaw("methods", '[' + methods + ']');
         Console::out(json.text() + '\n');

@@ -15,6 +15,8 @@
 
 #include <QStringList>
 
+#include <cerrno>
+
 ReaderSession::ReaderSession(const CliArgs& args, Console& console, Interrupts& interrupts)
     : m_args(args), m_console(console), m_interrupts(interrupts), m_messages(console)
 {
@@ -108,7 +110,13 @@ int ReaderSession::open()
         m_port->setPortOpen(true);
         m_port->setInputMode(0);
     } catch (const AppError& error) {
-        Console::message(error.description());
+        // The port's advice about the ports folder does not apply to a path given here.
+        if (!m_deviceOverride.isEmpty() && error.number() == ENOENT)
+            Console::message(QStringLiteral("%1: %2. Check the path; tarnavel-cli ports lists "
+                                            "the serial devices.")
+                                 .arg(m_deviceOverride, qt_error_string(ENOENT)));
+        else
+            Console::message(error.description());
         return exitcode::Port;
     }
     m_link->WaitingForReply = false;
@@ -116,11 +124,18 @@ int ReaderSession::open()
     return exitcode::Ok;
 }
 
+QString ReaderSession::portName() const
+{
+    return m_deviceOverride.isEmpty() ? QStringLiteral("COM%1").arg(m_port->commPort())
+                                      : m_deviceOverride;
+}
+
 QString ReaderSession::portLabel() const
 {
     const QString device = m_port->devicePath();
-    return QStringLiteral("COM%1").arg(m_port->commPort()) +
-           (device.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(device));
+    if (!m_deviceOverride.isEmpty() || device.isEmpty())
+        return portName();
+    return QStringLiteral("%1 (%2)").arg(portName(), device);
 }
 
 int ReaderSession::connect()

@@ -50,7 +50,9 @@ public:
     ConsoleStatusWindow& status() { return m_status; }
     ConsoleMessageBox& messages() { return m_messages; }
     bool interrupted() const;
-    // "COM1 (/dev/ttyUSB0)"
+    // "COM1", or the device path given with --port.
+    QString portName() const;
+    // "COM1 (/dev/ttyUSB0)", or the device path given with --port.
     QString portLabel() const;
 
 private:
