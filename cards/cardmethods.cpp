@@ -30,6 +30,23 @@ char methodReadCommand(int index)
     return isCardMethod(index) ? CARD_METHODS[index].readCommand : '\0';
 }
 
+QString methodShortName(int index)
+{
+    static const char* const names[CARD_METHOD_COUNT] = {"iso1", "iso2", "iso3", "ibm", "iso1t3"};
+    return isCardMethod(index) ? QString::fromLatin1(names[index]) : QString();
+}
+
+int methodFromText(const QString& text)
+{
+    const QString wanted = text.trimmed();
+    for (int index = 0; index < CARD_METHOD_COUNT; ++index) {
+        if (wanted == QString::number(index) ||
+            wanted.compare(methodShortName(index), Qt::CaseInsensitive) == 0)
+            return index;
+    }
+    return -1;
+}
+
 namespace {
 
 QStringList titled(int index)
@@ -59,13 +76,6 @@ QString characterAt(const QString& data, qsizetype at)
     if (data.at(at).isHighSurrogate() && at + 1 < data.size() && data.at(at + 1).isLowSurrogate())
         return data.mid(at, 2);
     return data.mid(at, 1);
-}
-
-void showInvalidCharacter(const QString& character, IMessageBox& messages)
-{
-    messages.show(QStringLiteral("An invalid character (\"") + character +
-                      QStringLiteral("\") was found.  Please correct this."),
-                  appTitle() + QStringLiteral(" - Invalid Character"), mb::OK, mb::Exclamation);
 }
 
 int methodOfCommand(QChar command)
@@ -115,40 +125,69 @@ QString helpText(int index)
     return lines.join(QStringLiteral("\r\n"));
 }
 
-bool CheckTrackData(const QString& command, QString& data, IMessageBox& messages)
+QString invalidCharacterText(const QString& character)
+{
+    return QStringLiteral("An invalid character (\"") + character +
+           QStringLiteral("\") was found.  Please correct this.");
+}
+
+QString formatWarningText(int method)
+{
+    return QStringLiteral("Unable to check format \"") + methodName(method) +
+           QStringLiteral("\" for correctness.  Ensure that the data is of the correct "
+                          "characters and length.\r\n\r\nAre you sure you want to continue?");
+}
+
+TrackDataCheck inspectTrackData(int method, const QString& data)
+{
+    TrackDataCheck check;
+    check.data = data;
+    if (!isCardMethod(method))
+        return check;
+    const CardMethodInfo& info = CARD_METHODS[method];
+    // Unchecked formats still go out one byte a character.
+    const int lowest = info.padTo == 0 ? 0 : info.lowestCode;
+    const int highest = info.padTo == 0 ? 0xFF : info.highestCode;
+    if (check.data.size() < info.padTo)
+        check.data.append(QString(info.padTo - check.data.size(), QLatin1Char('0')));
+    for (qsizetype at = 0; at < check.data.size(); ++at) {
+        const int code = check.data.at(at).unicode();
+        if (code < lowest || code > highest) {
+            check.verdict = TrackDataCheck::Invalid;
+            // Nothing before the first offender is beyond the basic plane: units are characters.
+            check.position = int(at) + 1;
+            check.character = characterAt(check.data, at);
+            return check;
+        }
+    }
+    check.verdict = info.padTo == 0 ? TrackDataCheck::Unchecked : TrackDataCheck::Passed;
+    return check;
+}
+
+bool CheckTrackData(const QString& command, QString& data, IMessageBox& messages,
+                    TrackDataCheck* check)
 {
     if (command.isEmpty())
         return true;
     const int index = methodOfCommand(command.at(0));
     if (index < 0)
         return true;
-    const CardMethodInfo& method = CARD_METHODS[index];
-
-    if (method.padTo == 0) {
-        // Unchecked formats still go out one byte a character.
-        for (qsizetype at = 0; at < data.size(); ++at) {
-            if (data.at(at).unicode() > 0xFF) {
-                showInvalidCharacter(characterAt(data, at), messages);
-                return false;
-            }
-        }
-        const int answer = messages.show(
-            QStringLiteral("Unable to check format \"") + methodName(index) +
-                QStringLiteral("\" for correctness.  Ensure that the data is of the correct "
-                               "characters and length.\r\n\r\nAre you sure you want to continue?"),
-            appTitle() + QStringLiteral(" - Format WARNING"), mb::YesNo, mb::Exclamation,
-            mb::IDYES);
-        return answer == mb::IDYES;
-    }
-
-    if (data.size() < method.padTo)
-        data.append(QString(method.padTo - data.size(), QLatin1Char('0')));
-    for (qsizetype at = 0; at < data.size(); ++at) {
-        const int code = data.at(at).unicode();
-        if (code < method.lowestCode || code > method.highestCode) {
-            showInvalidCharacter(characterAt(data, at), messages);
-            return false;
-        }
+    const TrackDataCheck found = inspectTrackData(index, data);
+    if (check)
+        *check = found;
+    // The padding stays with the caller whatever the verdict.
+    data = found.data;
+    switch (found.verdict) {
+    case TrackDataCheck::Invalid:
+        messages.show(invalidCharacterText(found.character),
+                      appTitle() + QStringLiteral(" - Invalid Character"), mb::OK, mb::Exclamation);
+        return false;
+    case TrackDataCheck::Unchecked:
+        return messages.show(formatWarningText(index),
+                             appTitle() + QStringLiteral(" - Format WARNING"), mb::YesNo,
+                             mb::Exclamation, mb::IDYES) == mb::IDYES;
+    case TrackDataCheck::Passed:
+        break;
     }
     return true;
 }

@@ -40,10 +40,35 @@ int methodLengthLimit(int index);
 char methodWriteCommand(int index);
 char methodReadCommand(int index);
 
+// Short names for typing: "iso1", "iso2", "iso3", "ibm", "iso1t3"; empty outside 0..4.
+QString methodShortName(int index);
+// A method given as its index ("0" to "4") or its short name in any case; -1 for anything else.
+int methodFromText(const QString& text);
+
 // The rules shown in the help box, lines joined by "\r\n"; empty for an unknown index.
 QString helpText(int index);
 
+// What the data check finds, before anybody is told: the ISO methods pad and test every
+// character; the other two only refuse what cannot travel as one byte and need the warning.
+struct TrackDataCheck {
+    enum Verdict { Passed, Invalid, Unchecked };
+    Verdict verdict = Passed;
+    QString data;      // padded for the ISO methods
+    int position = 0;  // Invalid: 1-based position of the first offending character
+    QString character; // Invalid: that character as typed (two code units beyond the BMP)
+};
+
+// The check of CheckTrackData without its boxes, for a method index 0..4 (any other index
+// passes the data unchanged).
+TrackDataCheck inspectTrackData(int method, const QString& data);
+
+// The texts of the two boxes the check can show.
+QString invalidCharacterText(const QString& character);
+QString formatWarningText(int method);
+
 // Checks (and for the ISO methods pads) the data about to be written with the method that
 // command belongs to. False means stop: the operator has been told why or has declined.
-// Data that cannot travel as one byte a character is refused for every method.
-bool CheckTrackData(const QString& command, QString& data, IMessageBox& messages);
+// Data that cannot travel as one byte a character is refused for every method. check, when
+// given, receives what the check found (a declined warning leaves the verdict Unchecked).
+bool CheckTrackData(const QString& command, QString& data, IMessageBox& messages,
+                    TrackDataCheck* check = nullptr);

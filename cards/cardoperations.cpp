@@ -20,9 +20,14 @@ const QByteArray OK_REPLY = statusReply(cmd::ST_OK);
 const QByteArray READ_DONE_REPLY = statusReply(cmd::ST_READ_DONE);
 const QByteArray WRITE_DONE_REPLY = statusReply(cmd::ST_WRITE_DONE);
 
-QString swipePrompt()
+// What a reply that is neither the one expected nor a status says.
+void readerAnswered(const QByteArray& reply, CardOutcome& out)
 {
-    return QStringLiteral("Swipe card when ready");
+    out.result = CardOutcome::ReaderError;
+    out.reply = reply;
+    out.message = reply.startsWith(cmd::REPLY_STATUS)
+                      ? statusMessage(reply)
+                      : QStringLiteral("Unexpected reply from the reader");
 }
 
 } // namespace
@@ -31,6 +36,16 @@ CardOperations::CardOperations(ReaderLink& link, IStatusWindow& status, IMessage
                                IDataBox& dataBox)
     : m_link(link), m_status(status), m_messages(messages), m_dataBox(dataBox)
 {
+}
+
+QString CardOperations::swipePrompt()
+{
+    return QStringLiteral("Swipe card when ready");
+}
+
+QString CardOperations::verifyPrompt()
+{
+    return QStringLiteral("Swipe the same card again to verify");
 }
 
 quint64 CardOperations::claimLink()
@@ -44,155 +59,277 @@ bool CardOperations::holdsLink(quint64 ticket) const
     return ticket == m_claims && !m_link.aborting() && !m_link.portLost();
 }
 
-void CardOperations::waitQuietly()
+bool CardOperations::waitQuietly()
 {
     // A partly received frame must never be taken for a reply.
-    if (m_link.WaitForReply(false) == WAIT_TIMED_OUT)
-        m_link.ReplyBuffer.clear();
+    if (m_link.WaitForReply(false) != WAIT_TIMED_OUT)
+        return false;
+    m_link.ReplyBuffer.clear();
+    return true;
 }
 
-CardOperations::Step CardOperations::examine(quint64 ticket, const QByteArray& expected)
+void CardOperations::lostLink(CardOutcome& out) const
 {
-    // What the buffer holds now answers whichever operation took the link meanwhile.
-    if (!holdsLink(ticket))
-        return Step::Lost;
-    if (m_link.ReplyBuffer == expected)
-        return Step::Passed;
-    const bool retry = m_link.ShowReplyError() == mb::IDRETRY;
-    if (!holdsLink(ticket))
-        return Step::Lost;
-    return retry ? Step::Retry : Step::Failed;
-}
-
-CardOperations::Step CardOperations::awaitStatus(quint64 ticket, const QByteArray& expected)
-{
-    waitQuietly();
-    return examine(ticket, expected);
-}
-
-CardOperations::Step CardOperations::awaitSwipe(quint64 ticket, bool writingMode,
-                                                const QByteArray& expected)
-{
-    m_status.ShowStatusWindow(swipePrompt(), writingMode);
-    // The reader reports the swipe by itself. The previous reply stays in the buffer, so its
-    // frame fails the start test and is fetched again by one resend request.
-    m_link.WaitingForReply = true;
-    waitQuietly();
-    m_status.HideStatusWindow();
-    return examine(ticket, expected);
-}
-
-void CardOperations::giveUp()
-{
-    // Without a device there is nobody to reset.
-    if (!m_link.portLost())
-        m_link.SendData(QByteArray(1, cmd::CMD_RESET));
-    m_link.WaitingForReply = false;
-}
-
-void CardOperations::cmdRead_Click(int cardMethod)
-{
-    if (!isCardMethod(cardMethod) || m_link.aborting())
-        return;
-    try {
-        read(methodReadCommand(cardMethod));
-    } catch (const AppError& error) {
-        m_status.HideStatusWindow();
-        m_link.WaitingForReply = false;
-        reportPortError(error);
+    if (m_link.portLost()) {
+        out.result = CardOutcome::PortLost;
+        out.message = m_link.lossDescription();
+    } else {
+        out.result = CardOutcome::Interrupted;
     }
 }
 
-void CardOperations::read(char readCommand)
+CardOperations::Step CardOperations::examine(quint64 ticket, const QByteArray& expected,
+                                             bool timedOut, CardOutcome& out)
+{
+    // What the buffer holds now answers whichever operation took the link meanwhile.
+    if (!holdsLink(ticket)) {
+        lostLink(out);
+        return Step::Lost;
+    }
+    if (m_link.ReplyBuffer == expected)
+        return Step::Passed;
+    const QByteArray reply = m_link.ReplyBuffer;
+    const bool retry = m_link.ShowReplyError() == mb::IDRETRY;
+    if (!holdsLink(ticket)) {
+        lostLink(out);
+        return Step::Lost;
+    }
+    if (timedOut)
+        out.result = CardOutcome::TimedOut;
+    else
+        readerAnswered(reply, out);
+    return retry ? Step::Retry : Step::Failed;
+}
+
+CardOperations::Step CardOperations::awaitStatus(quint64 ticket, const QByteArray& expected,
+                                                 CardOutcome& out)
+{
+    const bool timedOut = waitQuietly();
+    return examine(ticket, expected, timedOut, out);
+}
+
+CardOperations::Step CardOperations::awaitSwipe(quint64 ticket, bool writingMode,
+                                                const QString& prompt, const QByteArray& expected,
+                                                CardOutcome& out)
+{
+    out.step = CardOutcome::Swipe;
+    m_status.ShowStatusWindow(prompt, writingMode);
+    // The reader reports the swipe by itself. The previous reply stays in the buffer, so its
+    // frame fails the start test and is fetched again by one resend request.
+    m_link.WaitingForReply = true;
+    const bool timedOut = waitQuietly();
+    m_status.HideStatusWindow();
+    return examine(ticket, expected, timedOut, out);
+}
+
+void CardOperations::giveUp(CardOutcome& out)
+{
+    // Without a device there is nobody to reset.
+    if (!m_link.portLost()) {
+        m_link.SendData(QByteArray(1, cmd::CMD_RESET));
+        out.resetSent = true;
+    }
+    m_link.WaitingForReply = false;
+}
+
+CardOutcome CardOperations::cmdRead_Click(int cardMethod)
+{
+    const CardOutcome out = readCard(cardMethod);
+    if (out.fetched)
+        m_dataBox.setText(QString::fromLatin1(out.data));
+    return out;
+}
+
+CardOutcome CardOperations::readCard(int cardMethod)
+{
+    return readWith(cardMethod, swipePrompt());
+}
+
+CardOutcome CardOperations::readWith(int cardMethod, const QString& prompt)
+{
+    CardOutcome out;
+    if (!isCardMethod(cardMethod) || m_link.aborting()) {
+        out.result = CardOutcome::NotStarted;
+        return out;
+    }
+    try {
+        read(methodReadCommand(cardMethod), prompt, out);
+    } catch (const AppError& error) {
+        m_status.HideStatusWindow();
+        m_link.WaitingForReply = false;
+        portFailed(error, out);
+    }
+    return out;
+}
+
+void CardOperations::read(char readCommand, const QString& prompt, CardOutcome& out)
 {
     const quint64 ticket = claimLink();
     for (;;) {
+        out.step = CardOutcome::Arm;
         if (m_link.DemoMode)
             m_link.ReplyBuffer = OK_REPLY;
         else
             m_link.SendData(QByteArray(1, cmd::CMD_ARM));
-        Step step = awaitStatus(ticket, OK_REPLY);
+        Step step = awaitStatus(ticket, OK_REPLY, out);
         if (step == Step::Passed)
-            step = awaitSwipe(ticket, false, READ_DONE_REPLY);
+            step = awaitSwipe(ticket, false, prompt, READ_DONE_REPLY, out);
         if (step == Step::Retry)
             continue;
         if (step == Step::Passed)
             break;
-        giveUp();
+        giveUp(out);
         return;
     }
 
+    out.step = CardOutcome::Fetch;
     int outcome;
     do {
         m_link.SendData(QByteArray(1, readCommand));
         outcome = m_link.WaitForReply(true);
         // Another operation's reply is not this card's data: leave the box to that operation.
-        if (!holdsLink(ticket))
+        if (!holdsLink(ticket)) {
+            lostLink(out);
             return;
+        }
     } while (outcome == WAIT_TRY_AGAIN);
 
+    out.fetched = true;
     // Only a good frame is a reply. After the operator gives up on a time-out the buffer holds
     // whatever raw bytes had come, which may begin with the read command by chance: a piece of
     // the card's data, never to be shown as the card's data.
     const QByteArray& reply = m_link.ReplyBuffer;
-    if (outcome == WAIT_REPLIED && !reply.isEmpty() && reply.at(0) == readCommand)
-        m_dataBox.setText(QString::fromLatin1(reply.mid(1)));
-    else
-        m_dataBox.setText(QString());
+    if (outcome != WAIT_REPLIED) {
+        out.result = CardOutcome::TimedOut;
+    } else if (!reply.isEmpty() && reply.at(0) == readCommand) {
+        out.result = CardOutcome::Done;
+        out.data = reply.mid(1);
+    } else {
+        readerAnswered(reply, out);
+    }
 }
 
-void CardOperations::cmdWrite_Click(int cardMethod)
+CardOutcome CardOperations::cmdWrite_Click(int cardMethod)
 {
-    if (!isCardMethod(cardMethod) || m_link.aborting())
-        return;
+    CardOutcome out;
+    if (!isCardMethod(cardMethod) || m_link.aborting()) {
+        out.result = CardOutcome::NotStarted;
+        return out;
+    }
+    QString data = m_dataBox.text();
+    TrackDataCheck check;
+    if (!CheckTrackData(QString(QLatin1Char(methodWriteCommand(cardMethod))), data, m_messages,
+                        &check)) {
+        out.step = CardOutcome::Check;
+        out.result = check.verdict == TrackDataCheck::Invalid ? CardOutcome::Rejected
+                                                              : CardOutcome::Declined;
+        out.position = check.position;
+        out.character = check.character;
+        return out;
+    }
+    // The check has refused every character that does not fit in one byte.
+    return writeChecked(cardMethod, data.toLatin1());
+}
+
+CardOutcome CardOperations::writeCard(int cardMethod, const QByteArray& data)
+{
+    if (!isCardMethod(cardMethod) || m_link.aborting()) {
+        CardOutcome out;
+        out.result = CardOutcome::NotStarted;
+        return out;
+    }
+    return writeChecked(cardMethod, data);
+}
+
+CardOutcome CardOperations::writeChecked(int cardMethod, const QByteArray& data)
+{
+    CardOutcome out;
     try {
-        write(methodWriteCommand(cardMethod));
+        write(methodWriteCommand(cardMethod), data, out);
     } catch (const AppError& error) {
         m_status.HideStatusWindow();
         m_link.WaitingForReply = false;
-        reportPortError(error);
+        portFailed(error, out);
     }
+    return out;
 }
 
-void CardOperations::write(char writeCommand)
+void CardOperations::write(char writeCommand, const QByteArray& data, CardOutcome& out)
 {
-    QString data = m_dataBox.text();
-    if (!CheckTrackData(QString(QLatin1Char(writeCommand)), data, m_messages))
-        return;
-    // The check has refused every character that does not fit in one byte.
-    const QByteArray load = QByteArray(1, writeCommand) + data.toLatin1();
+    const QByteArray load = QByteArray(1, writeCommand) + data;
     const quint64 ticket = claimLink();
     for (;;) {
+        out.step = CardOutcome::Load;
         m_link.SendData(load);
-        Step step = awaitStatus(ticket, OK_REPLY);
+        Step step = awaitStatus(ticket, OK_REPLY, out);
         if (step == Step::Passed) {
+            out.step = CardOutcome::Arm;
             m_link.SendData(QByteArray(1, cmd::CMD_ARM));
-            step = awaitStatus(ticket, OK_REPLY);
+            step = awaitStatus(ticket, OK_REPLY, out);
         }
         if (step == Step::Passed)
-            step = awaitSwipe(ticket, true, WRITE_DONE_REPLY);
+            step = awaitSwipe(ticket, true, swipePrompt(), WRITE_DONE_REPLY, out);
         if (step == Step::Retry)
             continue;
-        if (step != Step::Passed)
-            giveUp();
+        if (step == Step::Passed)
+            out.result = CardOutcome::Done;
+        else
+            giveUp(out);
         return;
     }
 }
 
-void CardOperations::cmdReset_Click()
+CardOutcome CardOperations::verifyCard(int cardMethod, const QByteArray& data)
 {
+    const CardOutcome written = writeCard(cardMethod, data);
+    if (!written.ok())
+        return written;
+    CardOutcome back = readWith(cardMethod, verifyPrompt());
+    if (back.step == CardOutcome::Fetch)
+        back.step = CardOutcome::ReadBack;
+    if (!back.ok())
+        return back;
+    if (back.data != data) {
+        qsizetype at = 0;
+        while (at < back.data.size() && at < data.size() && back.data.at(at) == data.at(at))
+            ++at;
+        back.result = CardOutcome::Mismatch;
+        back.position = int(at) + 1;
+    }
+    return back;
+}
+
+CardOutcome CardOperations::cmdReset_Click()
+{
+    CardOutcome out;
+    out.step = CardOutcome::Reset;
     claimLink();
     try {
         m_link.SendData(QByteArray(1, cmd::CMD_RESET));
+        out.resetSent = true;
     } catch (const AppError& error) {
         // The operator still gets what Reset promises: no wait goes on, the box is cleared.
         m_link.WaitingForReply = false;
         m_dataBox.setText(QString());
-        reportPortError(error);
-        return;
+        portFailed(error, out);
+        return out;
     }
     m_link.WaitingForReply = false;
     m_dataBox.setText(QString());
+    return out;
+}
+
+void CardOperations::portFailed(const AppError& error, CardOutcome& out)
+{
+    out.fetched = false;
+    if (m_link.portLost()) {
+        out.result = CardOutcome::PortLost;
+        out.message = m_link.lossDescription();
+    } else {
+        out.result = CardOutcome::PortError;
+        out.message = error.text();
+    }
+    reportPortError(error);
 }
 
 void CardOperations::reportPortError(const AppError& error)

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "cards/cardoutcome.h"
+
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 class ReaderLink;
@@ -14,7 +17,7 @@ class AppError;
 // started while another waits; they share the link's reply buffer and flag. An operation
 // whose wait another one interrupted does not read what that one left in the buffer: it closes
 // its prompt, abandons its exchange with the reset (none after the read command) and leaves the
-// data box alone.
+// data box alone. Each returns how it ended; the window ignores that, as its boxes have spoken.
 class CardOperations
 {
 public:
@@ -22,9 +25,21 @@ public:
                    IDataBox& dataBox);
 
     // cardMethod: the main window's CardMethod at the moment of the click.
-    void cmdRead_Click(int cardMethod);
-    void cmdWrite_Click(int cardMethod);
-    void cmdReset_Click();
+    CardOutcome cmdRead_Click(int cardMethod);
+    CardOutcome cmdWrite_Click(int cardMethod);
+    CardOutcome cmdReset_Click();
+
+    // The same exchanges without the data box, for front ends that hold the data themselves:
+    // the track data read comes back in the outcome; the data to write has been checked and
+    // padded already (inspectTrackData), so no check box is shown.
+    CardOutcome readCard(int cardMethod);
+    CardOutcome writeCard(int cardMethod, const QByteArray& data);
+    // writeCard, then the same card swiped again, read with the method's read command and
+    // compared with data.
+    CardOutcome verifyCard(int cardMethod, const QByteArray& data);
+
+    static QString swipePrompt();
+    static QString verifyPrompt();
 
 private:
     enum class Step { Passed, Failed, Retry, Lost };
@@ -33,16 +48,22 @@ private:
     // its exchange. Returns the new owner's ticket.
     quint64 claimLink();
     bool holdsLink(quint64 ticket) const;
-    // Waits without the time-out question; a time-out leaves the buffer empty.
-    void waitQuietly();
+    // Waits without the time-out question; a time-out leaves the buffer empty. True when the
+    // time-out passed.
+    bool waitQuietly();
     // Compares the reply whole; anything else gets the status message and its Retry/Cancel.
-    Step examine(quint64 ticket, const QByteArray& expected);
-    Step awaitStatus(quint64 ticket, const QByteArray& expected);
+    Step examine(quint64 ticket, const QByteArray& expected, bool timedOut, CardOutcome& out);
+    Step awaitStatus(quint64 ticket, const QByteArray& expected, CardOutcome& out);
     // The swipe wait: the prompt is up exactly while the reader's own status is awaited.
-    Step awaitSwipe(quint64 ticket, bool writingMode, const QByteArray& expected);
-    void giveUp();
-    void read(char readCommand);
-    void write(char writeCommand);
+    Step awaitSwipe(quint64 ticket, bool writingMode, const QString& prompt,
+                    const QByteArray& expected, CardOutcome& out);
+    void lostLink(CardOutcome& out) const;
+    void giveUp(CardOutcome& out);
+    CardOutcome readWith(int cardMethod, const QString& prompt);
+    void read(char readCommand, const QString& prompt, CardOutcome& out);
+    CardOutcome writeChecked(int cardMethod, const QByteArray& data);
+    void write(char writeCommand, const QByteArray& data, CardOutcome& out);
+    void portFailed(const AppError& error, CardOutcome& out);
     void reportPortError(const AppError& error);
 
     ReaderLink& m_link;

@@ -2,6 +2,7 @@
 
 #include "platform/fonts.h"
 
+#include "config/lampcommand.h"
 #include "config/version.h"
 #include "link/commands.h"
 #include "link/readerlink.h"
@@ -101,16 +102,13 @@ void frmLEDTest::chkButtons_Click(int index)
     };
     QPointer<frmLEDTest> self(this);
     ReaderLink& link = m_link;
-    const QByteArray data = QByteArray(1, cmd::CMD_LED) + char('0' + index);
     try {
-        int outcome;
-        do {
-            link.SendData(data);
+        {
             const WaitCount counting(this);
-            outcome = link.WaitForReply(true);
-            if (!self)
-                return;
-        } while (outcome == WAIT_TRY_AGAIN && !m_closed);
+            sendLampCommand(link, index, [&self] { return self && !self->m_closed; });
+        }
+        if (!self)
+            return;
         // The program is shutting down: this modal dialog must not hold it up.
         if (link.aborting() && !m_closed)
             reject();

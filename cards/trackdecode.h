@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The fields of an ISO/IEC 7813 track: track 1 format B or track 2, each with its start and end
+// sentinels as the card carries them. Anything else is not decodable: no field is guessed.
+struct DecodedTrack {
+    bool decodable = false;
+    QString reason; // why not, when not decodable
+
+    int format = 0; // 1: track 1 format B, 2: track 2
+    QString pan;    // primary account number, all digits
+    bool luhnOk = false;
+    QString name;          // track 1 only, as encoded ("DOE/JOHN"), trailing blanks removed
+    QString expiry;        // "YYYY-MM"
+    QString serviceCode;   // three digits
+    QString discretionary; // everything between the service code and the end sentinel
+};
+
+// Decodes track data. expectFormat 1 or 2 accepts only that format (a read with a card method
+// knows which one its track may hold); 0 takes the format from the start sentinel. After the end
+// sentinel only the "0" padding a write of this program adds may follow.
+DecodedTrack decodeTrack(const QByteArray& data, int expectFormat = 0);
+
+// decodeTrack with the format the method's track may hold; not decodable for a method whose
+// track has no ISO/IEC 7813 format.
+DecodedTrack decodeMethodTrack(int method, const QByteArray& data);
+
+// The ISO/IEC 7813 format a card method's track may hold: 1 for ISO on Track 1 and Track 1 ISO
+// on Track 3, 2 for ISO on Track 2; 0 for the others (track 3's own format and IBM 4700).
+int trackFormatOfMethod(int method);
+
+// The account number with all but its first 6 and last 4 digits replaced by "*".
+QString maskPan(const QString& pan);
+bool luhnValid(const QString& digits);
+
+// The meaning of each service-code digit (interchange, authorisation, services and PIN);
+// "reserved" for values the standard keeps for future use.
+QString serviceInterchange(QChar digit);
+QString serviceAuthorization(QChar digit);
+QString serviceRange(QChar digit);

@@ -1,0 +1,121 @@
+#include "cli/console.h"
+
+#include "cli/interrupts.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+// Message texts of the window break lines with CR LF.
+QString oneLine(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return text;
+}
+
+} // namespace
+
+void Console::out(const QByteArray& bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+void Console::message(const QString& text)
+{
+    err(QStringLiteral("tarnavel-cli: ") + text + QLatin1Char('\n'));
+}
+
+void Console::err(const QString& text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+bool Console::stdinIsTerminal()
+{
+    return ::isatty(STDIN_FILENO) == 1;
+}
+
+bool Console::askYesNo(const QString& question)
+{
+    if (!m_interactive || (m_interrupts && m_interrupts->interrupted()))
+        return false;
+    err(QStringLiteral("tarnavel-cli: ") + question + QStringLiteral(" [y/N] "));
+    QByteArray line;
+    for (;;) {
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {-1, POLLIN, 0}};
+        if (m_interrupts)
+            fds[1].fd = m_interrupts->fd();
+        if (::poll(fds, m_interrupts ? 2 : 1, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (m_interrupts && (fds[1].revents & POLLIN) && m_interrupts->check()) {
+            err(QStringLiteral("\n"));
+            return false;
+        }
+        if (!(fds[0].revents & (POLLIN | POLLHUP)))
+            continue;
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            err(QStringLiteral("\n"));
+            break;
+        }
+        if (c == '\n')
+            break;
+        line.append(c);
+    }
+    const QString answer = QString::fromLocal8Bit(line).trimmed().toLower();
+    return answer == QLatin1String("y") || answer == QLatin1String("yes");
+}
+
+int ConsoleMessageBox::show(const QString& text, const QString& title, mb::Buttons buttons,
+                            mb::Icon icon, int defaultResult)
+{
+    Q_UNUSED(title);
+    Q_UNUSED(icon);
+    Q_UNUSED(defaultResult);
+    switch (buttons) {
+    case mb::YesNo:
+        // Without a terminal the question is not put at all: the caller reports the outcome.
+        if (!m_console.interactive())
+            return mb::IDNO;
+        ++m_shown;
+        return m_console.askYesNo(oneLine(text)) ? mb::IDYES : mb::IDNO;
+    case mb::RetryCancel:
+        ++m_shown;
+        Console::message(oneLine(text));
+        return m_console.askYesNo(QStringLiteral("Retry?")) ? mb::IDRETRY : mb::IDCANCEL;
+    case mb::OKCancel:
+        ++m_shown;
+        return m_console.askYesNo(oneLine(text)) ? mb::IDOK : mb::IDCANCEL;
+    case mb::OK:
+        break;
+    }
+    ++m_shown;
+    Console::message(oneLine(text));
+    return mb::IDOK;
+}
+
+void ConsoleStatusWindow::ShowStatusWindow(const QString& message, bool writingMode)
+{
+    Q_UNUSED(writingMode);
+    // A prompt, not a complaint: no program name before it.
+    if (m_context.isEmpty()) {
+        Console::err(message + QLatin1Char('\n'));
+        return;
+    }
+    QString text = message;
+    if (!text.isEmpty())
+        text[0] = text.at(0).toLower();
+    Console::err(m_context + QStringLiteral(": ") + text + QLatin1Char('\n'));
+}

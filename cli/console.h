@@ -1,0 +1,78 @@
+#pragma once
+
+#include "cards/databox.h"
+#include "cards/statuswindow.h"
+#include "platform/messagebox.h"
+
+#include <QByteArray>
+#include <QString>
+
+class Interrupts;
+
+// The terminal the command line talks to: data on standard output, messages and prompts on
+// standard error, answers from standard input only when it is a terminal.
+class Console
+{
+public:
+    explicit Console(Interrupts* interrupts = nullptr) : m_interrupts(interrupts) {}
+
+    // Bytes exactly as given, on standard output.
+    static void out(const QByteArray& bytes);
+    // "tarnavel-cli: " and the text, one line on standard error.
+    static void message(const QString& text);
+    // Raw text on standard error (help never goes here; traces do).
+    static void err(const QString& text);
+
+    // Standard input is a terminal nobody else reads: questions may be asked.
+    bool interactive() const { return m_interactive; }
+    void setInteractive(bool interactive) { m_interactive = interactive; }
+    static bool stdinIsTerminal();
+
+    // Asks on standard error and reads a line; true for y or yes. Without a terminal, at the
+    // end of input or on Ctrl+C the answer is no.
+    bool askYesNo(const QString& question);
+
+private:
+    Interrupts* m_interrupts;
+    bool m_interactive = false;
+};
+
+// The window's message boxes as lines on standard error. Questions are asked only on a
+// terminal; otherwise the safe answer is taken (No, Cancel): no retry, no confirmation.
+class ConsoleMessageBox : public IMessageBox
+{
+public:
+    explicit ConsoleMessageBox(Console& console) : m_console(console) {}
+    int show(const QString& text, const QString& title, mb::Buttons buttons, mb::Icon icon,
+             int defaultResult = 0) override;
+    // Boxes that put a line on standard error so far.
+    int shownCount() const { return m_shown; }
+
+private:
+    Console& m_console;
+    int m_shown = 0;
+};
+
+// The swipe prompt as a line on standard error, with the card in hand named in a batch.
+class ConsoleStatusWindow : public IStatusWindow
+{
+public:
+    void ShowStatusWindow(const QString& message, bool writingMode) override;
+    void HideStatusWindow() override {}
+    // "Card 3 of 10": put before the prompt; empty for none.
+    void setContext(const QString& context) { m_context = context; }
+
+private:
+    QString m_context;
+};
+
+// The data box of the operations: it holds the text; the command line passes data itself.
+class ConsoleDataBox : public IDataBox
+{
+public:
+    QString text() const override { return m_text; }
+    void setText(const QString& text) override { m_text = text; }
+
+private:
+    QString m_text;
+};

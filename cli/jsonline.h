@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// One JSON object on one line, keys in the order added ({"method": 1, "data": "..."}), so that
+// the output reads the same way every time.
+class JsonLine
+{
+public:
+    JsonLine& add(const char* key, const QString& value);
+    JsonLine& add(const char* key, int value);
+    JsonLine& add(const char* key, bool value);
+    // value is JSON already (a nested object or array).
+    JsonLine& addRaw(const char* key, const QByteArray& value);
+    QByteArray text() const { return '{' + m_fields + '}'; }
+
+    static QByteArray quote(const QString& text);
+
+private:
+    JsonLine& field(const char* key, const QByteArray& value);
+    QByteArray m_fields;
+};

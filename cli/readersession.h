@@ -1,0 +1,76 @@
+#pragma once
+
+#include "cards/cardoperations.h"
+#include "cli/console.h"
+#include "config/appsettings.h"
+#include "platform/clock.h"
+#include "platform/eventpump.h"
+#include "platform/qtserialport.h"
+
+#include <QTimer>
+#include <memory>
+
+struct CliArgs;
+class Interrupts;
+class ReaderLink;
+class TracingPort;
+
+// Everything a command needs to talk to the reader: the stored settings with the options laid
+// over them, the port (traced on request), the link with its poll tick, and the card operations
+// with the console's boxes. Each step returns an exit status, 0 to go on.
+class ReaderSession
+{
+public:
+    // The tick is this much faster than the window's 200 ms; the bench sets it through
+    // TARNAVEL_CLI_POLL_MS to compare the two rhythms.
+    static constexpr int kPollMs = 10;
+
+    ReaderSession(const CliArgs& args, Console& console, Interrupts& interrupts);
+    ~ReaderSession();
+
+    // Stored settings, then -p, -s, -t. Usage errors exit 1.
+    int configure();
+    // Opens the port and starts the tick.
+    int open();
+    // The version query, as the window does before any operation.
+    int connect();
+    // Exits 1 when the connected reader does not offer the method.
+    int checkMethod(int method);
+
+    // The exit status of an operation's outcome, with a line on standard error unless one of
+    // the console's boxes has told it already (since `boxes`). An interrupted operation that
+    // has not reset the reader does so now.
+    int finish(const CardOutcome& outcome, const QString& what, int boxes);
+    // The exit status an outcome stands for, without any message.
+    static int exitStatus(const CardOutcome& outcome);
+
+    const AppSettings& settings() const { return m_settings; }
+    ReaderLink& link() { return *m_link; }
+    CardOperations& operations() { return *m_operations; }
+    ConsoleStatusWindow& status() { return m_status; }
+    ConsoleMessageBox& messages() { return m_messages; }
+    bool interrupted() const;
+    // "COM1", or the device path given with --port.
+    QString portName() const;
+    // "COM1 (/dev/ttyUSB0)", or the device path given with --port.
+    QString portLabel() const;
+
+private:
+    const CliArgs& m_args;
+    Console& m_console;
+    Interrupts& m_interrupts;
+    AppSettings m_settings;
+    QString m_lineSettings;
+    QString m_deviceOverride;
+    QtSerialPort m_serial;
+    std::unique_ptr<TracingPort> m_tracer;
+    ISerialPort* m_port = nullptr;
+    SystemClock m_clock;
+    QtEventPump m_pump{m_clock};
+    ConsoleMessageBox m_messages;
+    ConsoleStatusWindow m_status;
+    ConsoleDataBox m_dataBox;
+    std::unique_ptr<ReaderLink> m_link;
+    std::unique_ptr<CardOperations> m_operations;
+    QTimer m_poll;
+};

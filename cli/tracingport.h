@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/serialport.h"
+
+#include <QByteArray>
+#include <functional>
+
+// Wraps the real port and shows every frame in both directions, in hex and with its meaning.
+// Track data (of a write command, of a read reply) is shown as its length unless revealed.
+class TracingPort : public ISerialPort
+{
+    Q_OBJECT
+public:
+    using Sink = std::function<void(const QString& line)>;
+    TracingPort(ISerialPort& inner, bool reveal, Sink sink, QObject* parent = nullptr);
+
+    void setCommPort(int number) override { m_inner.setCommPort(number); }
+    int commPort() const override { return m_inner.commPort(); }
+    void setSettings(const QString& settings) override { m_inner.setSettings(settings); }
+    QString settings() const override { return m_inner.settings(); }
+    void setPortOpen(bool open) override;
+    bool portOpen() const override { return m_inner.portOpen(); }
+    void setInputMode(int mode) override { m_inner.setInputMode(mode); }
+    void output(const QByteArray& data) override;
+    QByteArray input() override;
+    int inBufferCount() const override { return m_inner.inBufferCount(); }
+    QString devicePath() const override { return m_inner.devicePath(); }
+    bool deviceLost() const override { return m_inner.deviceLost(); }
+
+    // "host   > 02 41 [37 bytes hidden] 03 ??  write ISO on Track 2: 37 bytes of track data"
+    static QString describe(bool fromHost, const QByteArray& frame, bool reveal);
+
+private:
+    void takeReaderBytes(const QByteArray& bytes);
+
+    ISerialPort& m_inner;
+    bool m_reveal;
+    Sink m_sink;
+    QByteArray m_rx; // reader bytes not yet shown: the start of a frame
+};

@@ -1,0 +1,260 @@
+// What the command line needs below cli/: how a card operation ended, track decoding, the
+// ports folder and batch files.
+
+#include "cards/cardbatch.h"
+#include "cards/cardoperations.h"
+#include "cards/databox.h"
+#include "cards/statuswindow.h"
+#include "cards/trackdecode.h"
+#include "config/appsettings.h"
+#include "config/ports.h"
+#include "link/frame.h"
+#include "link/readerlink.h"
+#include "support/fakeport.h"
+#include "support/manualclock.h"
+#include "support/manualpump.h"
+#include "support/scriptedmessagebox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct NoWindow : IStatusWindow, IDataBox {
+    void ShowStatusWindow(const QString&, bool) override {}
+    void HideStatusWindow() override {}
+    QString text() const override { return data; }
+    void setText(const QString& text) override { data = text; }
+    QString data;
+};
+
+} // namespace
+
+class TestCliLogic : public QObject
+{
+    Q_OBJECT
+private slots:
+    void writeOutcome_data();
+    void writeOutcome();
+    void decode_data();
+    void decode();
+    void portsFolder();
+    void batchFile();
+};
+
+void TestCliLogic::writeOutcome_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::addColumn<QString>("data");
+    // The reader's reply to each command character; "@" after the arm: its swipe status.
+    QTest::addColumn<QString>("replies");
+    QTest::addColumn<int>("answer"); // to the one box shown, if any
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<QString>("detail"); // position and character, or the status text
+    QTest::addColumn<bool>("resetSent");
+
+    QTest::newRow("written") << 1 << ";1=2?"
+                             << "A:l0 n:l0 @:l@" << -1 << int(CardOutcome::Done)
+                             << int(CardOutcome::Swipe) << "" << false;
+    QTest::newRow("invalid character named whole")
+        << 0 << "A" + QString::fromUcs4(U"\U0001F600") + "c"
+        << "" << int(mb::IDOK) << int(CardOutcome::Rejected) << int(CardOutcome::Check)
+        << QStringLiteral("2 ") << false;
+    QTest::newRow("warning declined") << 3 << "x"
+                                      << "" << int(mb::IDNO) << int(CardOutcome::Declined)
+                                      << int(CardOutcome::Check) << "" << false;
+    QTest::newRow("status to the load")
+        << 1 << ""
+        << "A:l4" << int(mb::IDCANCEL) << int(CardOutcome::ReaderError) << int(CardOutcome::Load)
+        << "Receive Buffer Is Full" << true;
+    QTest::newRow("no swipe") << 2 << ""
+                              << "Q:l0 n:l0" << -1 << int(CardOutcome::TimedOut)
+                              << int(CardOutcome::Swipe) << "" << true;
+    QTest::newRow("silent arm") << 1 << ""
+                                << "A:l0" << -1 << int(CardOutcome::TimedOut)
+                                << int(CardOutcome::Arm) << "" << true;
+}
+
+void TestCliLogic::writeOutcome()
+{
+    QFETCH(int, method);
+    QFETCH(QString, data);
+    QFETCH(QString, replies);
+    QFETCH(int, answer);
+    QFETCH(int, result);
+    QFETCH(int, step);
+    QFETCH(QString, detail);
+    QFETCH(bool, resetSent);
+
+    AppSettings settings;
+    settings.Timeout = 1;
+    FakePort port;
+    ManualClock clock;
+    ScriptedMessageBox messages;
+    ManualPump pump(clock);
+    ReaderLink link(port, clock, messages, pump, settings);
+    pump.setLink(&link);
+    NoWindow window;
+    window.data = data;
+    CardOperations operations(link, window, messages, window);
+    QHash<char, QByteArray> script;
+    for (const QString& pair : replies.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        script.insert(pair.at(0).toLatin1(), pair.mid(2).toLatin1());
+    QByteArray last;
+    port.onOutput = [&](const QByteArray& frame) {
+        const char command = frame.at(1);
+        if (command == 'o' && !last.isEmpty()) {
+            port.feed(last);
+        } else if (script.contains(command)) {
+            port.feed(last = buildFrame(script.value(command)));
+            if (command == 'n' && script.contains('@'))
+                port.feed(last = buildFrame(script.value('@')));
+        }
+    };
+    if (answer >= 0)
+        messages.answer(answer);
+    port.setPortOpen(true);
+
+    const CardOutcome outcome = operations.cmdWrite_Click(method);
+    QCOMPARE(int(outcome.result), result);
+    QCOMPARE(int(outcome.step), step);
+    QCOMPARE(messages.pending(), 0);
+    QCOMPARE(outcome.resetSent, resetSent);
+    QCOMPARE(!port.written.isEmpty() && port.written.last() == buildFrame("h"), resetSent);
+    if (result == CardOutcome::Rejected)
+        QCOMPARE(QStringLiteral("%1 %2").arg(outcome.position).arg(outcome.character),
+                 detail + QString::fromUcs4(U"\U0001F600"));
+    else if (result == CardOutcome::Declined)
+        QVERIFY(port.written.isEmpty());
+    else
+        QCOMPARE(outcome.message, detail);
+}
+
+void TestCliLogic::decode_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("expect");
+    // "" when not decodable; else format|masked pan|luhn|name|expiry|service|discretionary
+    QTest::addColumn<QString>("fields");
+
+    QTest::newRow("track 1 format B") << QByteArray("%B4111111111111111^DOE/JOHN  ^2512101AB1?")
+                                      << 0 << "1|411111******1111|1|DOE/JOHN|2025-12|101|AB1";
+    QTest::newRow("track 2, padding after the end sentinel")
+        << QByteArray(";5500005555555559=27126020000012345?00000") << 2
+        << "2|550000******5559|1||2027-12|602|0000012345";
+    QTest::newRow("track 1 on track 3 method, 12-digit account")
+        << QByteArray("%B123456789015^AB^3001999?") << 1 << "1|123456**9015|1|AB|2030-01|999|";
+    QTest::newRow("bad Luhn digit")
+        << QByteArray(";4111111111111112=2512101?") << 0 << "2|411111******1112|0||2025-12|101|";
+    QTest::newRow("no sentinels") << QByteArray("4000123456789010=25121010000000000") << 0 << "";
+    QTest::newRow("format code A") << QByteArray("%A4111111111111111^DOE/J^2512101?") << 0 << "";
+    QTest::newRow("month 13") << QByteArray(";4111111111111111=2513101?") << 0 << "";
+    QTest::newRow("letter in track 2") << QByteArray(";41111111111x1111=2512101?") << 0 << "";
+    QTest::newRow("no end sentinel") << QByteArray(";4111111111111111=2512101") << 0 << "";
+    QTest::newRow("data after the end") << QByteArray(";4111111111111111=2512101?7") << 0 << "";
+    QTest::newRow("account too short") << QByteArray(";41111=2512101?") << 0 << "";
+    QTest::newRow("one-letter name") << QByteArray("%B4111111111111111^D^2512101?") << 0 << "";
+    QTest::newRow("track 2 where track 1 belongs")
+        << QByteArray(";4111111111111111=2512101?") << 1 << "";
+    QTest::newRow("ISO track 3 style") << QByteArray(";014000123456789010=724724000?") << 0 << "";
+}
+
+void TestCliLogic::decode()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(int, expect);
+    QFETCH(QString, fields);
+    const DecodedTrack track = decodeTrack(data, expect);
+    if (fields.isEmpty()) {
+        QVERIFY(!track.decodable);
+        QVERIFY(!track.reason.isEmpty());
+        return;
+    }
+    QVERIFY2(track.decodable, qPrintable(track.reason));
+    const QStringList got = {QString::number(track.format),
+                             maskPan(track.pan),
+                             QString::number(track.luhnOk),
+                             track.name,
+                             track.expiry,
+                             track.serviceCode,
+                             track.discretionary};
+    QCOMPARE(got.join(QLatin1Char('|')), fields);
+}
+
+void TestCliLogic::portsFolder()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString folder = home.filePath(QStringLiteral("config/quorvex-tarnavel/ports"));
+    QString error;
+
+    QVERIFY2(linkPort(2, QStringLiteral("/dev/null"), &error, folder), qPrintable(error));
+    for (const QString& made : {folder, QFileInfo(folder).path()})
+        QCOMPARE(QFileInfo(made).permissions() & 0x7777, QFile::ReadOwner | QFile::WriteOwner |
+                                                             QFile::ExeOwner | QFile::ReadUser |
+                                                             QFile::WriteUser | QFile::ExeUser);
+    // Replacing a link leaves no temporary behind.
+    QVERIFY2(linkPort(2, QStringLiteral("/dev/zero"), &error, folder), qPrintable(error));
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                    QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("com2")});
+
+    // Refused: a device that is no character device, a regular file in the way, bad numbers.
+    QVERIFY(!linkPort(3, home.path(), &error, folder));
+    QVERIFY(error.contains(QLatin1String("not a serial device")));
+    QFile regular(folder + QStringLiteral("/com4"));
+    QVERIFY(regular.open(QIODevice::WriteOnly));
+    regular.close();
+    QVERIFY(!linkPort(4, QStringLiteral("/dev/null"), &error, folder));
+    QVERIFY(!unlinkPort(4, &error, folder));
+    QVERIFY(regular.exists());
+    QVERIFY(!linkPort(0, QStringLiteral("/dev/null"), &error, folder));
+    QVERIFY(!unlinkPort(5, &error, folder));
+
+    const QList<PortLink> links = listPortLinks(folder);
+    QCOMPARE(links.size(), 2);
+    QCOMPARE(links.at(0).number, 2);
+    QVERIFY(links.at(0).symlink && links.at(0).present);
+    QCOMPARE(links.at(0).target, QStringLiteral("/dev/zero"));
+    QCOMPARE(links.at(1).number, 4);
+    QVERIFY(!links.at(1).symlink);
+
+    QVERIFY2(unlinkPort(2, &error, folder), qPrintable(error));
+    QVERIFY(!QFileInfo(folder + QStringLiteral("/com2")).isSymLink());
+}
+
+void TestCliLogic::batchFile()
+{
+    QList<BatchCard> cards;
+    QString error;
+    const QByteArray text = "# header\r\n"
+                            ";123=4?\r\n"
+                            "\n"
+                            "   \n"
+                            "{\"method\": \"iso1\", \"data\": \"#HASH\"}\n"
+                            "{\"method\": 4, \"data\": \"x\"}\n"
+                            "{\"data\": \"77\"}";
+    QVERIFY2(parseCardBatch(text, 2, &cards, &error), qPrintable(error));
+    QCOMPARE(cards.size(), 4);
+    const QList<int> lines = {cards[0].line, cards[1].line, cards[2].line, cards[3].line};
+    QCOMPARE(lines, (QList<int>{2, 5, 6, 7}));
+    const QList<int> methods = {cards[0].method, cards[1].method, cards[2].method, cards[3].method};
+    QCOMPARE(methods, (QList<int>{2, 0, 4, 2}));
+    QCOMPARE(cards[0].data, QStringLiteral(";123=4?"));
+    QCOMPARE(cards[1].data, QStringLiteral("#HASH"));
+    QCOMPARE(cards[3].index, 4);
+
+    for (const QByteArray& bad :
+         {QByteArray("ok\n{\"method\": 9, \"data\": \"1\"}"), QByteArray("ok\n{\"method\": 1}"),
+          QByteArray("ok\n{\"data\": \"1\", \"extra\": 1}"), QByteArray("ok\n{not json")}) {
+        QVERIFY(!parseCardBatch(bad, 1, &cards, &error));
+        QVERIFY2(error.startsWith(QLatin1String("line 2: ")), qPrintable(error));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCliLogic)
+#include "test_cli_logic.moc"

@@ -1,0 +1,302 @@
+// tarnavel-cli as a script runs it, against tarnavel-sim on a pseudo-terminal linked as COM1.
+
+#include "support/simprocess.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+const QString kCli = QStringLiteral(TARNAVEL_CLI_PATH);
+const QString kSim = QStringLiteral(TARNAVEL_SIM_PATH);
+
+// Card 2 holds other track 2 data than a verify of card 1 writes.
+const QByteArray kDeck = "[Visa test]\n"
+                         "1=%B4111111111111111^DOE/JOHN^2512101000000?\n"
+                         "2=;4111111111111111=2512101?\n"
+                         "[Other]\n"
+                         "2=;4111111111111111=2612101?\n";
+
+struct CliRun {
+    int exitCode = -1;
+    QByteArray out;
+    QString err;
+};
+
+int swipePrompts(const QString& err)
+{
+    static const QRegularExpression prompt(
+        QStringLiteral("^(Card \\d+ of \\d+: s|S)wipe (card when ready|the same card)"),
+        QRegularExpression::MultilineOption);
+    return int(err.count(prompt));
+}
+
+// At the k-th swipe prompt the k-th action runs: "swipe N" on the emulator's console, "sigint"
+// to the command line, or "kill" (the emulator ends, and with it the device).
+CliRun runCli(SimProcess& sim, const QStringList& arguments, const QByteArray& input,
+              const QStringList& actions)
+{
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), sim.configHome());
+    cli.setProcessEnvironment(env);
+    cli.start(kCli, arguments);
+    CliRun run;
+    if (!cli.waitForStarted(SimProcess::kLooks * SimProcess::kLookMs))
+        return run;
+    cli.write(input);
+    cli.closeWriteChannel();
+    QByteArray err;
+    qsizetype done = 0;
+    for (int look = 0; look < 2 * SimProcess::kLooks; ++look) {
+        const bool finished = cli.waitForFinished(SimProcess::kLookMs);
+        run.out += cli.readAllStandardOutput();
+        err += cli.readAllStandardError();
+        sim.collect();
+        const int prompts = swipePrompts(QString::fromLocal8Bit(err));
+        while (done < actions.size() && done < prompts) {
+            const QString& action = actions.at(done++);
+            if (action == QLatin1String("sigint"))
+                ::kill(pid_t(cli.processId()), SIGINT);
+            else if (action == QLatin1String("kill"))
+                sim.stop();
+            else
+                sim.command(action);
+        }
+        if (finished)
+            break;
+    }
+    if (cli.state() != QProcess::NotRunning) {
+        cli.kill();
+        cli.waitForFinished();
+        return run;
+    }
+    run.exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+    run.err = QString::fromLocal8Bit(err);
+    return run;
+}
+
+QString zeros(int count)
+{
+    return QString(count, QLatin1Char('0'));
+}
+
+} // namespace
+
+class TestE2eCli : public QObject
+{
+    Q_OBJECT
+private slots:
+    void commands_data();
+    void commands();
+    void writeThenReadBack();
+
+private:
+    QTemporaryDir m_files;
+};
+
+void TestE2eCli::commands_data()
+{
+    QTest::addColumn<QStringList>("simArgs"); // "@deck": the deck above
+    QTest::addColumn<QStringList>("cliArgs"); // "@missing": a device that is not there
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QStringList>("actions");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out"); // exact, or a pattern after "re:"
+    QTest::addColumn<QStringList>("errHas");
+    QTest::addColumn<QStringList>("sent"); // data parts of host frames, in order
+    QTest::addColumn<QString>("secret");   // never on standard error
+
+    const QStringList autoSwipe = {QStringLiteral("--auto-swipe"), QStringLiteral("300")};
+    const QString written = QStringLiteral("{\"index\": %1, \"result\": \"written\"}\n");
+    const QString verified = QStringLiteral("{\"index\": %1, \"result\": \"verified\"}\n");
+    const QString rejected = QStringLiteral(
+        "{\"index\": 2, \"result\": \"failed\", \"error\": \"invalid character \\\"a\\\" at "
+        "position 4 of the data: ISO on Track 2 takes 0-9 : ; < = > ?\"}\n");
+    const QByteArray cards = ";1=1?\n# a comment\n;12a\n\n;3=3?\n";
+
+    QTest::newRow("version") << QStringList{} << QStringList{"version"} << QByteArray()
+                             << QStringList{} << 0
+                             << "re:Reader type 8 on COM1 \\(/dev/pts/\\d+\\)\nCard methods:\n"
+                                "(  \\d  \\w+ +[^\n]+\n){5}"
+                             << QStringList{} << QStringList{"k"} << QString();
+    QTest::newRow("version json, type 2")
+        << QStringList{"--type", "2"} << QStringList{"--json", "version"} << QByteArray()
+        << QStringList{} << 0
+        << "re:\\{\"reader_type\": 2, \"port\": \"COM1\", \"device\": \"/dev/pts/\\d+\", "
+           "\"methods\": \\[\\{\"method\": 1, \"short_name\": \"iso2\", \"method_name\": \"ISO on "
+           "Track 2\"\\}, \\{\"method\": 2, [^}]*\\}, \\{\"method\": 3, [^}]*\\}\\]\\}\n"
+        << QStringList{} << QStringList{"k"} << QString();
+    QTest::newRow("read") << autoSwipe << QStringList{"read"} << QByteArray() << QStringList{} << 0
+                          << "4000123456789010=25121010000000000\n"
+                          << QStringList{"Swipe card"} << QStringList{"k", "n", "o", "E"}
+                          << "4000123456789010";
+    QTest::newRow("read json, decoded")
+        << autoSwipe + QStringList{"--card", "@deck"}
+        << QStringList{"--json", "read", "-m", "iso1", "--decode"} << QByteArray() << QStringList{}
+        << 0
+        << "{\"method\": 0, \"method_name\": \"ISO on Track 1\", \"data\": "
+           "\"%B4111111111111111^DOE/JOHN^2512101000000?\", \"decoded\": {\"track\": 1, \"pan\": "
+           "\"411111******1111\", \"luhn_ok\": true, \"name\": \"DOE/JOHN\", \"expiry\": "
+           "\"2025-12\", \"service_code\": \"101\", \"service\": {\"interchange\": "
+           "\"international interchange\", \"authorization\": \"normal authorization\", "
+           "\"services\": \"no restrictions\"}, \"discretionary_length\": 6, \"decodable\": "
+           "true}}\n"
+        << QStringList{} << QStringList{"k", "n", "o", "5"} << "4111111111111111";
+    QTest::newRow("verify passes")
+        << autoSwipe << QStringList{"verify", ";123=45?"} << QByteArray() << QStringList{} << 0
+        << QString() << QStringList{"Swipe the same card again to verify"}
+        << QStringList{"A;123=45?" + zeros(29), "n", "n", "E"} << "123=45";
+    QTest::newRow("exit 6: verify reads another card")
+        << QStringList{"--card", "@deck"}
+        << QStringList{"-t", "5", "verify", ";4111111111111111=2512101?"} << QByteArray()
+        << QStringList{"swipe 1", "swipe 2"} << 6 << QString()
+        << QStringList{"the card read back differs from the data written at position 20"}
+        << QStringList{"n", "n", "E"} << "4111111111111111";
+    QTest::newRow("reset") << QStringList{} << QStringList{"reset"} << QByteArray() << QStringList{}
+                           << 0 << QString() << QStringList{} << QStringList{"k", "h"} << QString();
+    QTest::newRow("led") << QStringList{} << QStringList{"led", "off", "green", "red"}
+                         << QByteArray() << QStringList{} << 0 << QString() << QStringList{}
+                         << QStringList{"k", "`0", "`1", "`2"} << QString();
+    QTest::newRow("exit 2: no such device")
+        << QStringList{} << QStringList{"-p", "@missing", "read"} << QByteArray() << QStringList{}
+        << 2 << QString() << QStringList{"No such file or directory"} << QStringList{} << QString();
+    QTest::newRow("exit 2: reader gone during the swipe")
+        << QStringList{} << QStringList{"read"} << QByteArray() << QStringList{"kill"} << 2
+        << QString() << QStringList{"was disconnected"} << QStringList{"k", "n"} << QString();
+    QTest::newRow("exit 3: silent reader")
+        << QStringList{"--silent", "n"} << QStringList{"-t", "1", "read"} << QByteArray()
+        << QStringList{} << 3 << QString()
+        << QStringList{"read: no reply to the arm command within 1 s"} << QStringList{"k", "n", "h"}
+        << QString();
+    QTest::newRow("exit 4: forced status")
+        << QStringList{"--force", "4"} << QStringList{"write", "123"} << QByteArray()
+        << QStringList{} << 4 << QString()
+        << QStringList{"Receive Buffer Is Full (reader status l4)"} << QStringList{"k"}
+        << QString();
+    QTest::newRow("exit 4: write fails at the swipe")
+        << autoSwipe + QStringList{"--swipe-error", "write"}
+        << QStringList{"--json", "write", "123"} << QByteArray() << QStringList{} << 4
+        << "{\"method\": 1, \"method_name\": \"ISO on Track 2\", \"result\": \"failed\", "
+           "\"error\": \"Write Data Error (reader status lA)\"}\n"
+        << QStringList{"Write Data Error"} << QStringList{"A123" + zeros(34), "n", "o", "h"}
+        << QString();
+    QTest::newRow("exit 5: invalid character")
+        << QStringList{} << QStringList{"write", "--", ";12a4"} << QByteArray() << QStringList{}
+        << 5 << QString() << QStringList{"invalid character \"a\" at position 4"} << QStringList{}
+        << QString();
+    QTest::newRow("exit 5: unchecked format without --yes")
+        << QStringList{} << QStringList{"-m", "ibm", "write", "-"} << QByteArray("1234\n")
+        << QStringList{} << 5 << QString() << QStringList{"--yes writes it unchecked"}
+        << QStringList{} << QString();
+    QTest::newRow("trace hides the track data")
+        << autoSwipe << QStringList{"--trace", "verify", ";123=45?"} << QByteArray()
+        << QStringList{} << 0 << QString()
+        << QStringList{"host   > 02 41 [37 bytes hidden] 03 ??  write ISO on Track 2",
+                       "reader < 02 6C 40 03 2F  status l@: card written",
+                       "reader < 02 45 [37 bytes hidden] 03 ??  track data"}
+        << QStringList{"A;123=45?" + zeros(29)} << "123=45";
+    QTest::newRow("batch stops at a failed card")
+        << autoSwipe << QStringList{"batch", "-"} << cards << QStringList{} << 5
+        << written.arg(1) + rejected
+        << QStringList{"Card 1 of 3: swipe card when ready",
+                       "batch: 1 written, 1 failed, 1 not attempted, of 3 cards; stopped at card 2 "
+                       "(line 3)"}
+        << QStringList{"A;1=1?" + zeros(32), "n"} << ";1=1?";
+    QTest::newRow("batch keeps going, verified")
+        << autoSwipe << QStringList{"batch", "--verify", "--keep-going", "-"} << cards
+        << QStringList{} << 5 << verified.arg(1) + rejected + verified.arg(3)
+        << QStringList{"Card 3 of 3: swipe the same card again", "2 verified, 1 failed"}
+        << QStringList{"A;1=1?" + zeros(32), "E", "A;3=3?" + zeros(32), "E"} << ";3=3?";
+    QTest::newRow("batch resumes, revealed")
+        << autoSwipe << QStringList{"batch", "--start", "3", "--reveal", "-"} << cards
+        << QStringList{} << 0
+        << "{\"index\": 3, \"result\": \"written\", \"data\": \";3=3?" + zeros(32) + "\"}\n"
+        << QStringList{"1 written, 0 failed"} << QStringList{"A;3=3?" + zeros(32)} << QString();
+    QTest::newRow("batch interrupted")
+        << QStringList{} << QStringList{"batch", "-"} << cards << QStringList{"sigint"} << 130
+        << "{\"index\": 1, \"result\": \"failed\", \"error\": \"interrupted\"}\n"
+        << QStringList{"interrupted at card 1 (resume with --start 1)"}
+        << QStringList{"A;1=1?" + zeros(32), "n", "h"} << QString();
+}
+
+void TestE2eCli::commands()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(QStringList, cliArgs);
+    QFETCH(QByteArray, input);
+    QFETCH(QStringList, actions);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QStringList, errHas);
+    QFETCH(QStringList, sent);
+    QFETCH(QString, secret);
+
+    QVERIFY(m_files.isValid());
+    const QString deck = m_files.filePath(QStringLiteral("deck.txt"));
+    QFile deckFile(deck);
+    QVERIFY(deckFile.open(QIODevice::WriteOnly) && deckFile.write(kDeck) == kDeck.size());
+    deckFile.close();
+    simArgs.replaceInStrings(QStringLiteral("@deck"), deck);
+    cliArgs.replaceInStrings(QStringLiteral("@missing"),
+                             m_files.filePath(QStringLiteral("ttyGone")));
+
+    SimProcess sim(kSim);
+    QVERIFY2(sim.start(QStringList{QStringLiteral("--com"), QStringLiteral("1")} + simArgs),
+             qPrintable(sim.errorString()));
+    const qsizetype mark = sim.mark();
+    const CliRun run = runCli(sim, cliArgs, input, actions);
+    QVERIFY2(
+        run.exitCode == exitCode,
+        qPrintable(QStringLiteral("exit %1, standard error:\n%2").arg(run.exitCode).arg(run.err)));
+    const QString stdoutText = QString::fromLatin1(run.out);
+    if (out.startsWith(QLatin1String("re:"))) {
+        const QRegularExpression pattern(QRegularExpression::anchoredPattern(out.mid(3)));
+        QVERIFY2(pattern.match(stdoutText).hasMatch(), qPrintable(stdoutText));
+    } else {
+        QCOMPARE(stdoutText, out);
+    }
+    for (const QString& fragment : std::as_const(errHas))
+        QVERIFY2(run.err.contains(fragment), qPrintable(run.err));
+    if (!secret.isEmpty())
+        QVERIFY2(!run.err.contains(secret), qPrintable(run.err));
+
+    // The frames went out in this order (others may stand between them).
+    if (!sent.isEmpty())
+        sim.waitForLine(mark, SimProcess::hostFrame(sent.constLast().toLatin1()));
+    const QStringList traffic = sim.linesSince(mark);
+    qsizetype at = 0;
+    for (const QString& data : std::as_const(sent)) {
+        const QString frame = SimProcess::hostFrame(data.toLatin1());
+        while (at < traffic.size() && !traffic.at(at).startsWith(frame))
+            ++at;
+        QVERIFY2(at < traffic.size(), qPrintable(QStringLiteral("%1 not sent in order:\n%2")
+                                                     .arg(frame, traffic.join(QLatin1Char('\n')))));
+        ++at;
+    }
+}
+
+void TestE2eCli::writeThenReadBack()
+{
+    SimProcess sim(kSim);
+    QVERIFY2(sim.start({QStringLiteral("--com"), QStringLiteral("1"),
+                        QStringLiteral("--auto-swipe"), QStringLiteral("300")}),
+             qPrintable(sim.errorString()));
+    const QString track1 = QStringLiteral("%B5500005555555559^TARNAVEL/Q^2712101?");
+    const CliRun write =
+        runCli(sim, {QStringLiteral("write"), QStringLiteral("-m"), QStringLiteral("0"), track1},
+               QByteArray(), {});
+    QCOMPARE(write.exitCode, 0);
+    QVERIFY(write.out.isEmpty());
+    const CliRun read =
+        runCli(sim, {QStringLiteral("read"), QStringLiteral("--method=iso1")}, QByteArray(), {});
+    QCOMPARE(read.exitCode, 0);
+    QCOMPARE(QString::fromLatin1(read.out), track1 + zeros(76 - int(track1.size())) + "\n");
+}
+
+QTEST_GUILESS_MAIN(TestE2eCli)
+#include "test_e2e_cli.moc"
