@@ -25,7 +25,7 @@ EarlyRequest earlyRequest(int argc, char* argv[])
     return EarlyRequest::None;
 }
 
-QString helpText()
+QString programHelpText()
 {
     return QStringLiteral(
         "Usage: quorvex-tarnavel [-d]\n"
@@ -56,7 +56,7 @@ QString helpText()
         "See quorvex-tarnavel(1).\n");
 }
 
-QString versionText()
+QString programVersionText()
 {
     const VersionInfo info = appVersionInfo();
     return QStringLiteral("quorvex-tarnavel (%1) %2\n%3\n")

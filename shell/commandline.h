@@ -11,5 +11,5 @@ QString commandLineText(int argc, char* argv[]);
 enum class EarlyRequest { None, Help, Version };
 EarlyRequest earlyRequest(int argc, char* argv[]);
 
-QString helpText();
-QString versionText();
+QString programHelpText();
+QString programVersionText();

@@ -35,9 +35,9 @@ int main(int argc, char* argv[])
     // the port nor the settings.
     switch (earlyRequest(argc, argv)) {
     case EarlyRequest::Help:
-        return printAndExit(helpText());
+        return printAndExit(programHelpText());
     case EarlyRequest::Version:
-        return printAndExit(versionText());
+        return printAndExit(programVersionText());
     case EarlyRequest::None:
         break;
     }
