@@ -113,6 +113,28 @@ DecodedTrack decodeTrack2(const QString& body)
     return track;
 }
 
+// Many readers hand out what lies between the sentinels: the same layout without them. Its
+// format shows in its first character (B for track 1, a digit for track 2) or comes from the
+// card method.
+DecodedTrack decodeBare(const QString& text, int expectFormat)
+{
+    int format = expectFormat;
+    if (format == 0)
+        format = text.startsWith(QLatin1Char('B')) ? 1 : text.at(0).isDigit() ? 2 : 0;
+    if (format == 0)
+        return notDecodable(QStringLiteral("neither a start sentinel (%1 for track 1, ; for "
+                                           "track 2) nor track data without one")
+                                .arg(QLatin1Char('%')));
+    for (const char sentinel : {'%', ';', '?'}) {
+        if (text.contains(QLatin1Char(sentinel)))
+            return notDecodable(QStringLiteral("a sentinel inside the data"));
+    }
+    // The sentinels and the check character take three of the track's characters.
+    if (text.size() > (format == 1 ? kTrack1Max : kTrack2Max) - 2)
+        return notDecodable(QStringLiteral("longer than a track %1 may be").arg(format));
+    return format == 1 ? decodeTrack1(text) : decodeTrack2(text);
+}
+
 } // namespace
 
 bool luhnValid(const QString& digits)
@@ -149,8 +171,7 @@ DecodedTrack decodeTrack(const QByteArray& data, int expectFormat)
     const QChar start = text.at(0);
     const int format = start == QLatin1Char('%') ? 1 : start == QLatin1Char(';') ? 2 : 0;
     if (format == 0)
-        return notDecodable(QStringLiteral("no start sentinel (%1 for track 1, ; for track 2)")
-                                .arg(QLatin1Char('%')));
+        return decodeBare(text, expectFormat);
     if (expectFormat != 0 && format != expectFormat)
         return notDecodable(QStringLiteral("track %1 data where track %2 data belongs")
                                 .arg(format)

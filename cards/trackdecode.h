@@ -3,8 +3,9 @@
 #include <QByteArray>
 #include <QString>
 
-// The fields of an ISO/IEC 7813 track: track 1 format B or track 2, each with its start and end
-// sentinels as the card carries them. Anything else is not decodable: no field is guessed.
+// The fields of an ISO/IEC 7813 track: track 1 format B or track 2, with its start and end
+// sentinels as the card carries them or without both, as many readers return it. Anything else
+// is not decodable: no field is guessed.
 struct DecodedTrack {
     bool decodable = false;
     QString reason; // why not, when not decodable
@@ -19,8 +20,9 @@ struct DecodedTrack {
 };
 
 // Decodes track data. expectFormat 1 or 2 accepts only that format (a read with a card method
-// knows which one its track may hold); 0 takes the format from the start sentinel. After the end
-// sentinel only the "0" padding a write of this program adds may follow.
+// knows which one its track may hold); 0 takes the format from the start sentinel, or without
+// sentinels from the first character (B: track 1, a digit: track 2). After the end sentinel
+// only the "0" padding a write of this program adds may follow.
 DecodedTrack decodeTrack(const QByteArray& data, int expectFormat = 0);
 
 // decodeTrack with the format the method's track may hold; not decodable for a method whose

@@ -342,8 +342,9 @@ QString commandHelp(const QString& command)
         usage = QStringLiteral("decode [--reveal] [DATA|-]");
         text = QStringLiteral(
             "Decodes ISO/IEC 7813 track data without a reader: track 1 format B (%B...?) and\n"
-            "track 2 (;...=...?), each with its sentinels; \"0\" padding after the end sentinel\n"
-            "is allowed. Shows the account number masked (first 6 and last 4 digits) with its\n"
+            "track 2 (;...=...?), with their sentinels or without both (B...^...^... and\n"
+            "...=..., as many readers return them); \"0\" padding after an end sentinel is\n"
+            "allowed. Shows the account number masked (first 6 and last 4 digits) with its\n"
             "Luhn check, the name (track 1), the expiry as YYYY-MM, the service code with the\n"
             "meaning of each digit and the length of the discretionary data. --reveal shows\n"
             "the whole account number and the discretionary data. Other data is reported as\n"

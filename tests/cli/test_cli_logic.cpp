@@ -150,7 +150,14 @@ void TestCliLogic::decode_data()
         << QByteArray("%B123456789015^AB^3001999?") << 1 << "1|123456**9015|1|AB|2030-01|999|";
     QTest::newRow("bad Luhn digit")
         << QByteArray(";4111111111111112=2512101?") << 0 << "2|411111******1112|0||2025-12|101|";
-    QTest::newRow("no sentinels") << QByteArray("4000123456789010=25121010000000000") << 0 << "";
+    QTest::newRow("track 2 as a reader returns it, without sentinels")
+        << QByteArray("4000123456789010=25121010000000000") << 0
+        << "2|400012******9010|0||2025-12|101|0000000000";
+    QTest::newRow("track 1 without sentinels")
+        << QByteArray("B4000123456789010^TARNAVEL/QUORVEX^25121010000000") << 1
+        << "1|400012******9010|0|TARNAVEL/QUORVEX|2025-12|101|0000000";
+    QTest::newRow("digits without a separator") << QByteArray("4000123456789010") << 0 << "";
+    QTest::newRow("one sentinel of two") << QByteArray("4000123456789010=2512101?") << 0 << "";
     QTest::newRow("format code A") << QByteArray("%A4111111111111111^DOE/J^2512101?") << 0 << "";
     QTest::newRow("month 13") << QByteArray(";4111111111111111=2513101?") << 0 << "";
     QTest::newRow("letter in track 2") << QByteArray(";41111111111x1111=2512101?") << 0 << "";
