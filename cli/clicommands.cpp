@@ -6,7 +6,7 @@
 #include "cli/cliargs.h"
 #include "cli/console.h"
 #include "cli/exitcodes.h"
-#include "cli/interrupts.h"
+#include "platform/interrupts.h"
 #include "cli/jsonline.h"
 #include "cli/readersession.h"
 #include "config/lampcommand.h"

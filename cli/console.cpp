@@ -1,6 +1,6 @@
 #include "cli/console.h"
 
-#include "cli/interrupts.h"
+#include "platform/interrupts.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -3,7 +3,7 @@
 #include "cards/cardmethods.h"
 #include "cli/cliargs.h"
 #include "cli/exitcodes.h"
-#include "cli/interrupts.h"
+#include "platform/interrupts.h"
 #include "cli/tracingport.h"
 #include "config/settingsio.h"
 #include "link/connection.h"

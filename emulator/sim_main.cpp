@@ -5,6 +5,7 @@
 #include "emulator/readermodel.h"
 #include "emulator/simconsole.h"
 #include "emulator/simserver.h"
+#include "platform/interrupts.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -20,16 +21,6 @@
 #include <unistd.h>
 
 namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int signal)
-{
-    const int saved = errno;
-    const char byte = char(signal);
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-    errno = saved;
-}
 
 // Standard output once the program runs: never blocks, whoever reads it or not.
 LogSink* g_out = nullptr;
@@ -252,24 +243,12 @@ int main(int argc, char* argv[])
         }
     }
 
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    Interrupts interrupts;
+    if (!interrupts.install()) {
         printLine(QStringLiteral("tarnavel-sim: cannot set up signal handling"), stderr);
         return 1;
     }
-    struct sigaction action {
-    };
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
-    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
-        char byte = 0;
-        while (::read(g_signalPipe[0], &byte, 1) > 0) {
-        }
-        QCoreApplication::quit();
-    });
+    interrupts.onInterrupt = [] { QCoreApplication::quit(); };
 
     QString error;
     if (!server.open(&error)) {

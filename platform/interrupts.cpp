@@ -1,4 +1,4 @@
-#include "cli/interrupts.h"
+#include "platform/interrupts.h"
 
 #include <QSocketNotifier>
 
