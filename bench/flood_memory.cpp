@@ -2,6 +2,7 @@
 // that never end a frame, and whether a good frame is still recognised afterwards. With
 // --unbounded the port's read buffer has no limit, as before it was bounded.
 //   bench_flood_memory [--unbounded] [seconds]   (default 10)
+#include "benchtools.h"
 #include "config/appsettings.h"
 #include "emulator/pty.h"
 #include "link/frame.h"
@@ -20,26 +21,6 @@
 #include <unistd.h>
 
 namespace {
-class NoBoxes : public IMessageBox
-{
-public:
-    int show(const QString&, const QString&, mb::Buttons, mb::Icon, int) override
-    {
-        return mb::IDNO;
-    }
-};
-
-qint64 statusKiB(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
 void runFor(int ms)
 {
     QTimer done;

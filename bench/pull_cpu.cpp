@@ -1,6 +1,7 @@
 // CPU used by the program's side of the line after the device has gone: the reader's end of
 // the pseudo-terminal is closed under an open port with the 200 ms poll running.
 //   bench_pull_cpu [seconds]   (default 5)
+#include "benchtools.h"
 #include "config/appsettings.h"
 #include "emulator/pty.h"
 #include "link/readerlink.h"
@@ -14,24 +15,6 @@
 #include <QTimer>
 #include <cstdio>
 #include <ctime>
-
-namespace {
-class NoBoxes : public IMessageBox
-{
-public:
-    int show(const QString&, const QString&, mb::Buttons, mb::Icon, int) override
-    {
-        return mb::IDNO;
-    }
-};
-
-double cpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-} // namespace
 
 int main(int argc, char* argv[])
 {

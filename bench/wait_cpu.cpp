@@ -1,5 +1,6 @@
 // CPU cost of a reply wait: process CPU time against wall time for an unanswered 10-second
 // wait and for a wait answered after one second, with the 200 ms poll timer running.
+#include "benchtools.h"
 #include "config/appsettings.h"
 #include "link/frame.h"
 #include "link/readerlink.h"
@@ -30,22 +31,6 @@ public:
     int inBufferCount() const override { return int(pending.size()); }
     QByteArray pending;
 };
-
-class NoBoxes : public IMessageBox
-{
-public:
-    int show(const QString&, const QString&, mb::Buttons, mb::Icon, int) override
-    {
-        return mb::IDNO;
-    }
-};
-
-double cpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
 
 void measure(const char* label, qint16 timeout, int answerAfterMs)
 {
