@@ -145,7 +145,10 @@ QString QtSerialPort::devicePath() const
 {
     if (m_port->isOpen())
         return m_openDevice;
-    const QFileInfo link(portsDirectory() + QStringLiteral("/com%1").arg(m_commPort));
+    // With no configuration folder there is no link to look for.
+    const QString ports = portsDirectory();
+    const QFileInfo link(ports.isEmpty() ? QString()
+                                         : ports + QStringLiteral("/com%1").arg(m_commPort));
     if (link.isSymLink()) {
         // A dangling link still names the device the operator meant: opening it then says
         // that it is missing instead of quietly taking /dev/ttyS(n-1).
@@ -181,6 +184,10 @@ AppError QtSerialPort::openError(QSerialPort::SerialPortError error, int systemE
     case QSerialPort::DeviceNotFoundError: {
         const int number = (systemError == ENODEV || systemError == ENXIO) ? systemError : ENOENT;
         const QString ports = portsDirectory();
+        if (ports.isEmpty())
+            return AppError(number, QStringLiteral("%1: %2. Check the cable; a link to another "
+                                                   "device needs HOME set to an absolute path.")
+                                        .arg(where, qt_error_string(number)));
         return AppError(number,
                         QStringLiteral("%1: %2. Check the cable and the link com%3 in %4 "
                                        "(for example: ln -s /dev/ttyUSB0 %4/com%3).")

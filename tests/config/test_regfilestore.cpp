@@ -1,7 +1,11 @@
 #include "config/appsettings.h"
 #include "config/includedude.h"
 #include "config/settingsio.h"
+#include "emulator/readermodel.h"
+#include "emulator/simserver.h"
 #include "link/globals.h"
+#include "platform/paths.h"
+#include "platform/qtserialport.h"
 #include "platform/regfilestore.h"
 
 #include <QCoreApplication>
@@ -14,6 +18,7 @@
 #include <cstdio>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace store;
 
@@ -130,6 +135,7 @@ private slots:
     void valueKinds_data();
     void valueKinds();
     void unknownValuesSurviveRewrite();
+    void backslashContinuesOnlyByteLists();
     void textRoundTrip_data();
     void textRoundTrip();
     void escapedNameAndTextInFile();
@@ -142,6 +148,11 @@ private slots:
     void corruptFile_data();
     void corruptFile();
     void unchangedSaveLeavesFileAlone();
+    void onlyRegularFilesUsed_data();
+    void onlyRegularFilesUsed();
+    void settingsAreOneReadAndOneRewrite();
+    void noHomeMeansNoStore_data();
+    void noHomeMeansNoStore();
     void fileAndDirectoryArePrivate();
     void interruptedSaveLeavesOldFile();
     void lockKeepsOtherWritersOut();
@@ -299,6 +310,10 @@ void TestRegFileStore::valueKinds_data()
     QTest::newRow("unknown escape")
         << QByteArray("\"V\"=\"a\\nb\"") << "V" << 3 << QByteArray("\"a\\nb\"");
     QTest::newRow("deletion mark") << QByteArray("\"V\"=-") << "V" << 3 << QByteArray("-");
+    QTest::newRow("dword ending in backslash")
+        << QByteArray("\"V\"=dword:0000000a\\") << "V" << 3 << QByteArray("dword:0000000a\\");
+    QTest::newRow("bytes over three lines")
+        << QByteArray("\"V\"=hex(2):61,\\\r\n 62,\\\n\t00") << "V" << 2 << QByteArray("ab\0", 3);
 }
 
 void TestRegFileStore::valueKinds()
@@ -359,6 +374,26 @@ void TestRegFileStore::unknownValuesSurviveRewrite()
     QVERIFY(!readAll(m_path).contains("hex:05"));
     QVERIFY(lines.contains("\"List\"=hex(7):61,00,00,00"));
     QVERIFY(lines.contains("\"Later\"=qword:17"));
+}
+
+void TestRegFileStore::backslashContinuesOnlyByteLists()
+{
+    // A value that is not a byte list never takes the next line with it.
+    const QByteArray other = "[HKEY_CURRENT_USER\\Software\\Other App]";
+    writeAll(m_path,
+             settingsFile("\"Timeout\"=dword:0000000a\\\n" + other + "\n\"Keep\"=\"precious\"\n"));
+    RegFileStore fileStore(m_path);
+    AppSettings settings;
+    settings.Timeout = 7;
+    SaveSettings(settings, fileStore, settingsKeyPath());
+
+    const QByteArray text = readAll(m_path);
+    QCOMPARE(sectionLines(text, other), QList<QByteArray>{"\"Keep\"=\"precious\""});
+    QCOMPARE(sectionLines(text, kSection).size(), 7);
+    QVERIFY(sectionLines(text, kSection).contains("\"Timeout\"=dword:00000007"));
+    QVERIFY(QDir(QFileInfo(m_path).absolutePath())
+                .entryList({QStringLiteral("*.corrupt-*")}, QDir::Files)
+                .isEmpty());
 }
 
 void TestRegFileStore::textRoundTrip_data()
@@ -604,6 +639,15 @@ void TestRegFileStore::corruptFile_data()
     QTest::newRow("no equals sign") << settingsFile("\"Timeout\" dword:00000005\n");
     QTest::newRow("binary junk") << QByteArray("\x00\x01\x02\xff\xfe", 5);
     QTest::newRow("blank line only") << QByteArray("\n");
+    QTest::newRow("bytes continued into a header")
+        << settingsFile("\"Timeout\"=hex:0a,\\\n[HKEY_CURRENT_USER\\Software\\Other]\n");
+    QTest::newRow("bytes continued into a value")
+        << settingsFile("\"Timeout\"=hex:0a,\\\n\"Keep\"=\"precious\"\n");
+    QTest::newRow("bytes continued into a blank line")
+        << settingsFile("\"Timeout\"=hex:0a,\\\n\n\"Keep\"=\"precious\"\n");
+    QTest::newRow("bytes continued past the end") << settingsFile("\"Timeout\"=hex:0a,\\");
+    QTest::newRow("larger than the bound") << settingsFile(
+        "\"Timeout\"=dword:00000005\n;" + QByteArray(int(RegFileStore::kMaxFileSize), 'x') + "\n");
 }
 
 void TestRegFileStore::corruptFile()
@@ -663,6 +707,176 @@ void TestRegFileStore::unchangedSaveLeavesFileAlone()
     QVERIFY(after.st_ino != before.st_ino); // replaced as a whole, never written in place
 }
 
+void TestRegFileStore::onlyRegularFilesUsed_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("used");
+
+    QTest::newRow("FIFO") << "fifo" << false;
+    QTest::newRow("link to /dev/zero") << "zero" << false;
+    QTest::newRow("folder") << "folder" << false;
+    QTest::newRow("dangling link") << "dangling" << false;
+    QTest::newRow("link to a regular file") << "link" << true;
+}
+
+void TestRegFileStore::onlyRegularFilesUsed()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, used);
+    const QByteArray local = QFile::encodeName(m_path);
+    const QString elsewhere = m_dir->filePath(QStringLiteral("elsewhere.reg"));
+    QVERIFY(QDir().mkpath(QFileInfo(m_path).absolutePath()));
+    if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(local.constData(), 0600), 0);
+    else if (kind == QLatin1String("zero"))
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), m_path));
+    else if (kind == QLatin1String("folder"))
+        QVERIFY(QDir().mkdir(m_path));
+    else
+        QVERIFY(QFile::link(elsewhere, m_path));
+    if (kind == QLatin1String("link"))
+        writeAll(elsewhere, settingsFile("\"Timeout\"=dword:00000005\n"));
+    struct stat before;
+    QCOMPARE(::lstat(local.constData(), &before), 0);
+
+    // Never opened for reading (a FIFO would block here), never written through.
+    RegFileStore fileStore(m_path);
+    fileStore.setLockTimeout(0);
+    AppSettings settings;
+    LoadSettings(settings, fileStore, settingsKeyPath());
+    QCOMPARE(int(settings.Timeout), used ? 5 : 10);
+    settings.Timeout = 3;
+    SaveSettings(settings, fileStore, settingsKeyPath());
+    QCOMPARE(IncludeDude::WriteKeyValue(fileStore, HKEY_CURRENT_USER, settingsKeyPath(),
+                                        QStringLiteral("Timeout"), QVariant(3),
+                                        REG_DWORD) == ERROR_SUCCESS,
+             used);
+
+    struct stat after;
+    QCOMPARE(::lstat(local.constData(), &after), 0);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(QFileInfo::exists(elsewhere), used);
+    if (used)
+        QVERIFY(sectionLines(readAll(elsewhere), kSection).contains("\"Timeout\"=dword:00000003"));
+    QCOMPARE(QDir(QFileInfo(m_path).absolutePath())
+                 .entryList({QStringLiteral("*.corrupt-*")}, QDir::AllEntries | QDir::System)
+                 .size(),
+             0);
+}
+
+void TestRegFileStore::settingsAreOneReadAndOneRewrite()
+{
+    RegFileStore fileStore(m_path);
+    int rewrites = 0;
+    fileStore.setBeforeCommit([&rewrites] { ++rewrites; });
+    AppSettings settings;
+    settings.Parity = 2;
+    SaveSettings(settings, fileStore, settingsKeyPath());
+    QCOMPARE(rewrites, 1);
+    const int reads = fileStore.fileReads();
+    AppSettings loaded;
+    LoadSettings(loaded, fileStore, settingsKeyPath());
+    QCOMPARE(fields(loaded), fields(settings));
+    QCOMPARE(fileStore.fileReads() - reads, 1);
+
+    // A lock left by a program killed while taking it is taken over at once ...
+    const QString lockPath = m_path + QStringLiteral(".lock");
+    writeAll(lockPath, QByteArray());
+    fileStore.setLockTimeout(0);
+    settings.Timeout = 30;
+    SaveSettings(settings, fileStore, settingsKeyPath());
+    QCOMPARE(rewrites, 2);
+    QVERIFY(sectionLines(readAll(m_path), kSection).contains("\"Timeout\"=dword:0000001e"));
+
+    // ... while a lock that is held fails the whole save and leaves the file as it was.
+    QProcess holder;
+    QVERIFY(startHolding(holder, QStringLiteral("Held")));
+    const QByteArray before = readAll(m_path);
+    settings.Timeout = 31;
+    settings.BaudRate = 1200;
+    SaveSettings(settings, fileStore, settingsKeyPath());
+    QCOMPARE(readAll(m_path), before);
+    holder.write("go\n");
+    holder.closeWriteChannel();
+    QVERIFY(holder.waitForFinished(60000));
+    QCOMPARE(holder.exitCode(), 0);
+    SaveSettings(settings, fileStore, settingsKeyPath());
+    const QList<QByteArray> lines = sectionLines(readAll(m_path), kSection);
+    QVERIFY(lines.contains("\"Timeout\"=dword:0000001f"));
+    QVERIFY(lines.contains("\"BaudRate\"=dword:000004b0"));
+    QVERIFY(lines.contains("\"Held\"=dword:00000001"));
+}
+
+void TestRegFileStore::noHomeMeansNoStore_data()
+{
+    QTest::addColumn<QByteArray>("xdg"); // "-": unset
+    QTest::addColumn<QByteArray>("home");
+    QTest::addColumn<QString>("directory");
+
+    QTest::newRow("XDG_CONFIG_HOME")
+        << QByteArray("/x/cfg/") << QByteArray("/home/u") << "/x/cfg/quorvex-tarnavel";
+    QTest::newRow("relative XDG_CONFIG_HOME ignored")
+        << QByteArray("cfg") << QByteArray("/home/u") << "/home/u/.config/quorvex-tarnavel";
+    QTest::newRow("HOME") << QByteArray("-") << QByteArray("/home/u")
+                          << "/home/u/.config/quorvex-tarnavel";
+    QTest::newRow("no home") << QByteArray("-") << QByteArray("-") << "";
+    QTest::newRow("empty HOME") << QByteArray("") << QByteArray("") << "";
+    QTest::newRow("relative HOME") << QByteArray("cfg") << QByteArray("home/u") << "";
+}
+
+void TestRegFileStore::noHomeMeansNoStore()
+{
+    QFETCH(QByteArray, xdg);
+    QFETCH(QByteArray, home);
+    QFETCH(QString, directory);
+    const QByteArray savedXdg = qgetenv("XDG_CONFIG_HOME");
+    const QByteArray savedHome = qgetenv("HOME");
+    const auto set = [](const char* name, const QByteArray& value) {
+        if (value == "-")
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    };
+    set("XDG_CONFIG_HOME", xdg);
+    set("HOME", home);
+    const QString config = configDirectory();
+    const QString ports = portsDirectory();
+    const QString storePath = userStorePath();
+    QtSerialPort port;
+    port.setCommPort(3);
+    const QString device = port.devicePath();
+    ReaderModel model;
+    SimServer server(model);
+    QString error;
+    QVERIFY(server.open(&error));
+    const bool linked = !directory.isEmpty() || server.linkAsCom(3, &error);
+    set("XDG_CONFIG_HOME", savedXdg.isEmpty() ? QByteArray("-") : savedXdg);
+    set("HOME", savedHome);
+
+    QCOMPARE(config, directory);
+    if (!directory.isEmpty()) {
+        QCOMPARE(ports, directory + QStringLiteral("/ports"));
+        QCOMPARE(storePath, directory + QStringLiteral("/user.reg"));
+        return;
+    }
+    QCOMPARE(ports, QString());
+    QCOMPARE(storePath, QString());
+    QCOMPARE(device, QStringLiteral("/dev/ttyS2"));
+    QVERIFY(!linked);
+    QVERIFY2(error.contains(QLatin1String("HOME")), qPrintable(error));
+
+    RegFileStore fileStore(storePath);
+    AppSettings settings;
+    settings.Timeout = 3;
+    SaveSettings(settings, fileStore, settingsKeyPath());
+    QVERIFY(IncludeDude::WriteKeyValue(fileStore, HKEY_CURRENT_USER, settingsKeyPath(),
+                                       QStringLiteral("Timeout"), QVariant(3),
+                                       REG_DWORD) != ERROR_SUCCESS);
+    AppSettings loaded;
+    LoadSettings(loaded, fileStore, settingsKeyPath());
+    QCOMPARE(fields(loaded), (QList<int>{1, 9600, 0, 7, 1, 1, 10}));
+}
+
 void TestRegFileStore::fileAndDirectoryArePrivate()
 {
     const QString directory = QFileInfo(m_path).absolutePath();
@@ -671,6 +885,11 @@ void TestRegFileStore::fileAndDirectoryArePrivate()
     QCOMPARE(mode(m_path), 0600);
     QCOMPARE(mode(directory), 0700);
     QCOMPARE(mode(QFileInfo(directory).absolutePath()), 0700); // every level made here
+
+    // So is the store's folder when it was there before.
+    QVERIFY(::chmod(QFile::encodeName(directory).constData(), 0755) == 0);
+    SaveSettings(AppSettings{}, fileStore, settingsKeyPath());
+    QCOMPARE(mode(directory), 0700);
 
     // A file left readable by others is tightened by the next save.
     QVERIFY(::chmod(QFile::encodeName(m_path).constData(), 0644) == 0);
@@ -711,17 +930,24 @@ void TestRegFileStore::interruptedSaveLeavesOldFile()
     QVERIFY(child.waitForFinished(60000));
     QCOMPARE(child.exitStatus(), QProcess::CrashExit);
     QCOMPARE(readAll(m_path), before);
+    const QDir dir(QFileInfo(m_path).absolutePath());
+    const QStringList leftover = {QStringLiteral("user.reg.saving-*")};
+    QCOMPARE(dir.entryList(leftover, QDir::Files).size(), 1);
+    writeAll(m_path + QStringLiteral(".backup"), before); // the user's own, never removed
 
-    // The dead program's lock does not block the next save.
+    // The dead program's lock does not block the next save, which removes its leftovers.
     AppSettings loaded;
     LoadSettings(loaded, fileStore, settingsKeyPath());
     QCOMPARE(int(loaded.Timeout), 4);
+    fileStore.setLockTimeout(0);
     QCOMPARE(IncludeDude::WriteKeyValue(fileStore, HKEY_CURRENT_USER, settingsKeyPath(),
                                         QStringLiteral("Timeout"), QVariant(6), REG_DWORD),
              long(ERROR_SUCCESS));
     const QByteArray after = readAll(m_path);
     QVERIFY(after.contains("\"Timeout\"=dword:00000006"));
     QVERIFY(!after.contains("Interrupted"));
+    QCOMPARE(dir.entryList(leftover, QDir::Files), QStringList());
+    QCOMPARE(readAll(m_path + QStringLiteral(".backup")), before);
 }
 
 void TestRegFileStore::lockKeepsOtherWritersOut()
