@@ -251,9 +251,16 @@ FileState readRegularFile(const QString& path, QByteArray* bytes)
         return FileState::Unusable;
     FileState state = FileState::Unusable;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        bytes->resize(RegFileStore::kMaxFileSize + 1);
+        // One byte beyond the bound tells a file that grew past it meanwhile.
+        constexpr qsizetype limit = RegFileStore::kMaxFileSize + 1;
+        bytes->resize(qMin<qsizetype>(info.st_size + 1, limit));
         qsizetype got = 0;
-        while (got < bytes->size()) {
+        for (;;) {
+            if (got == bytes->size()) {
+                if (got == limit)
+                    break;
+                bytes->resize(qMin<qsizetype>(got * 2, limit));
+            }
             const ssize_t n = ::read(fd, bytes->data() + got, size_t(bytes->size() - got));
             if (n < 0 && errno == EINTR)
                 continue;
