@@ -25,6 +25,8 @@ constexpr Field kFields[] = {
 
 void LoadSettings(AppSettings& settings, ISettingsStore& store, const QString& keyPath)
 {
+    // One batch: the seven values come from one reading of the store.
+    store.beginBatch();
     for (const Field& field : kFields) {
         const QString text = IncludeDude::ReadKeyValue(store, store::HKEY_CURRENT_USER, keyPath,
                                                        QString::fromLatin1(field.name));
@@ -34,13 +36,17 @@ void LoadSettings(AppSettings& settings, ISettingsStore& store, const QString& k
         if (const std::optional<qint16> number = roundedValInt16(text))
             settings.*field.member = *number;
     }
+    store.endBatch();
 }
 
 void SaveSettings(const AppSettings& settings, ISettingsStore& store, const QString& keyPath)
 {
+    // One batch: the store keeps all seven values or, when it fails, none of them.
+    store.beginBatch();
     for (const Field& field : kFields) {
         IncludeDude::WriteKeyValue(store, store::HKEY_CURRENT_USER, keyPath,
                                    QString::fromLatin1(field.name),
                                    QVariant(int(settings.*field.member)), store::REG_DWORD);
     }
+    store.endBatch();
 }

@@ -10,6 +10,7 @@ class ISettingsStore;
 // field as it is.
 void LoadSettings(AppSettings& settings, ISettingsStore& store, const QString& keyPath);
 
-// Writes all seven fields as REG_DWORD values, creating the key when needed. Failures of the
-// store are not reported: the record keeps its values for the rest of the run.
+// Writes all seven fields as REG_DWORD values, creating the key when needed, in one batch of
+// the store (all seven or none). Failures of the store are not reported: the record keeps its
+// values for the rest of the run.
 void SaveSettings(const AppSettings& settings, ISettingsStore& store, const QString& keyPath);

@@ -114,6 +114,13 @@ bool SimServer::linkAsCom(int number, QString* error)
         *error = QStringLiteral("COM%1 is not a port number").arg(number);
         return false;
     }
+    if (configDirectory().isEmpty()) {
+        *error = QStringLiteral("cannot link the device as COM%1: no configuration folder, as "
+                                "neither HOME nor XDG_CONFIG_HOME is an absolute path; set HOME "
+                                "or leave out --com")
+                     .arg(number);
+        return false;
+    }
     if (!makePrivateDirectory(configDirectory(), error) ||
         !makePrivateDirectory(portsDirectory(), error))
         return false;

@@ -151,7 +151,9 @@ void QtSerialPort::setReadBufferLimit(qint64 bytes)
 
 QString QtSerialPort::linkPath() const
 {
-    return portsDirectory() + QStringLiteral("/com%1").arg(m_commPort);
+    // With no configuration folder there is no link to look for.
+    const QString ports = portsDirectory();
+    return ports.isEmpty() ? QString() : ports + QStringLiteral("/com%1").arg(m_commPort);
 }
 
 QString QtSerialPort::devicePath() const
@@ -201,6 +203,10 @@ AppError QtSerialPort::openError(QSerialPort::SerialPortError error, int systemE
     case QSerialPort::DeviceNotFoundError: {
         const int number = (systemError == ENODEV || systemError == ENXIO) ? systemError : ENOENT;
         const QString ports = portsDirectory();
+        if (ports.isEmpty())
+            return AppError(number, QStringLiteral("%1: %2. Check the cable; a link to another "
+                                                   "device needs HOME set to an absolute path.")
+                                        .arg(where, qt_error_string(number)));
         return AppError(number,
                         QStringLiteral("%1: %2. Check the cable and the link com%3 in %4 "
                                        "(tarnavel-cli ports lists the serial devices; "

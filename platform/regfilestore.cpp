@@ -1,16 +1,21 @@
 #include "platform/regfilestore.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QLockFile>
-#include <QSaveFile>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <fcntl.h>
 #include <optional>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -213,6 +218,146 @@ QByteArray withoutCarriageReturn(const QByteArray& line)
     return line.endsWith('\r') ? line.chopped(1) : line;
 }
 
+// Hex digits, commas and blanks, perhaps ending in the backslash of a further continuation.
+bool isByteListLine(const QByteArray& text)
+{
+    const QByteArray body = text.endsWith('\\') ? text.chopped(1) : text;
+    return !body.trimmed().isEmpty() && std::all_of(body.begin(), body.end(), [](char c) {
+        return c == ',' || c == ' ' || c == '\t' || std::isxdigit(static_cast<unsigned char>(c));
+    });
+}
+
+enum class FileState { Missing, Regular, TooLarge, Unusable };
+
+// Reads the file only when it is a regular one of bounded size. Anything else at the path is
+// not even opened, since opening a FIFO blocks and opening a device can act on it; the check
+// after opening catches one swapped in meanwhile.
+FileState readRegularFile(const QString& path, QByteArray* bytes)
+{
+    const QByteArray local = QFile::encodeName(path);
+    struct stat info {
+    };
+    if (::stat(local.constData(), &info) != 0) {
+        // A dangling link is not "no file": a save would create whatever it names.
+        const bool nothing = errno == ENOENT && ::lstat(local.constData(), &info) != 0;
+        return nothing ? FileState::Missing : FileState::Unusable;
+    }
+    if (!S_ISREG(info.st_mode))
+        return FileState::Unusable;
+    if (info.st_size > RegFileStore::kMaxFileSize)
+        return FileState::TooLarge;
+    const int fd = ::open(local.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return FileState::Unusable;
+    FileState state = FileState::Unusable;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        // One byte beyond the bound tells a file that grew past it meanwhile.
+        constexpr qsizetype limit = RegFileStore::kMaxFileSize + 1;
+        bytes->resize(qMin<qsizetype>(info.st_size + 1, limit));
+        qsizetype got = 0;
+        for (;;) {
+            if (got == bytes->size()) {
+                if (got == limit)
+                    break;
+                bytes->resize(qMin<qsizetype>(got * 2, limit));
+            }
+            const ssize_t n = ::read(fd, bytes->data() + got, size_t(bytes->size() - got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                state = n == 0 ? FileState::Regular : FileState::Unusable;
+                break;
+            }
+            got += n;
+        }
+        bytes->truncate(got);
+        if (got > RegFileStore::kMaxFileSize)
+            state = FileState::TooLarge;
+    }
+    ::close(fd);
+    return state;
+}
+
+// A lock on a file beside the store, held through flock(). The kernel releases it however its
+// owner ends, so a lock is never stale: no owner's process number or age needs judging, and a
+// lock file a killed program left behind is simply locked again.
+class StoreLock
+{
+public:
+    ~StoreLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    long acquire(const QString& path, int timeoutMs)
+    {
+        m_fd = ::open(QFile::encodeName(path).constData(),
+                      O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                      S_IRUSR | S_IWUSR);
+        if (m_fd < 0)
+            return store::ERROR_ACCESS_DENIED;
+        const QDeadlineTimer deadline(timeoutMs);
+        while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR)
+                return store::ERROR_ACCESS_DENIED;
+            if (deadline.hasExpired())
+                return RegFileStore::ERROR_LOCK_VIOLATION;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return store::ERROR_SUCCESS;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+const QString kSavingInfix = QStringLiteral(".saving-");
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+// Writes the new contents beside the target and renames them over it, so the target is always
+// the old file or the new one. The temporary name is this store's own, so that the next save
+// (holding the lock, so no save is under way) can remove what a killed one left behind without
+// ever touching a file of the user's.
+long replaceAtomically(const QString& target, const QByteArray& bytes,
+                       const std::function<void()>& beforeCommit)
+{
+    const QFileInfo info(target);
+    QDir directory = info.dir();
+    const QString prefix = info.fileName() + kSavingInfix;
+    for (const QString& left : directory.entryList({prefix + QLatin1Char('*')},
+                                                   QDir::Files | QDir::Hidden | QDir::System))
+        directory.remove(left);
+
+    const QByteArray temp =
+        QFile::encodeName(directory.filePath(prefix) + QString::number(qint64(::getpid())));
+    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return store::ERROR_ACCESS_DENIED;
+    bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && beforeCommit)
+        beforeCommit();
+    ok = ok && ::rename(temp.constData(), QFile::encodeName(target).constData()) == 0;
+    if (!ok)
+        ::unlink(temp.constData());
+    return ok ? store::ERROR_SUCCESS : RegFileStore::ERROR_WRITE_FAULT;
+}
+
 } // namespace
 
 struct RegDocument {
@@ -311,13 +456,19 @@ std::optional<RegDocument> RegDocument::parse(const QByteArray& bytes)
         if (pos >= text.size() || text.at(pos) != '=')
             return std::nullopt;
         QByteArray data = text.mid(pos + 1).trimmed();
-        // Byte lists go on over lines that end with a backslash.
-        if (!data.startsWith('"')) {
-            while (data.endsWith('\\') && i + 1 < lines.size()) {
+        // Only byte lists go on over lines that end with a backslash, and only onto lines of
+        // bytes: a value must never swallow the header or value that follows it.
+        const QByteArray kind = data.left(4).toLower();
+        if (kind == "hex:" || kind == "hex(") {
+            while (data.endsWith('\\')) {
+                if (++i >= lines.size())
+                    return std::nullopt;
+                const QByteArray more = withoutCarriageReturn(lines.at(i)).trimmed();
+                if (!isByteListLine(more))
+                    return std::nullopt;
                 data.chop(1);
-                ++i;
                 entry.raw += '\n' + lines.at(i);
-                data += withoutCarriageReturn(lines.at(i)).trimmed();
+                data += more;
             }
         }
         decodeData(data, entry);
@@ -420,14 +571,23 @@ void RegDocument::setValue(const QStringList& path, const QString& name, int typ
 
 RegFileStore::RegFileStore(const QString& filePath) : m_path(filePath) {}
 
-RegDocument RegFileStore::load() const
+RegFileStore::~RegFileStore() = default;
+
+RegDocument RegFileStore::load()
 {
+    if (m_batchDocument)
+        return *m_batchDocument;
     // A file that cannot be read or parsed reads as an empty store; a save moves it aside.
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
-        return RegDocument{};
-    std::optional<RegDocument> doc = RegDocument::parse(file.readAll());
-    return doc ? *doc : RegDocument{};
+    RegDocument doc;
+    QByteArray bytes;
+    if (!m_path.isEmpty()) {
+        ++m_fileReads;
+        if (readRegularFile(m_path, &bytes) == FileState::Regular)
+            doc = RegDocument::parse(bytes).value_or(RegDocument{});
+    }
+    if (m_batchDepth > 0)
+        m_batchDocument = std::make_unique<RegDocument>(doc);
+    return doc;
 }
 
 store::Key RegFileStore::remember(const QStringList& path, unsigned access)
@@ -467,9 +627,10 @@ long RegFileStore::createKey(store::Root root, const QString& path, unsigned acc
     if (!parts)
         return ERROR_INVALID_PARAMETER;
     if (!load().keyExists(*parts)) {
-        const long status = change([&](RegDocument& doc) {
-            if (!doc.keyExists(*parts))
-                doc.addKey(*parts);
+        // Edits are kept by value: a batch applies them again when it ends.
+        const long status = change([parts = *parts](RegDocument& doc) {
+            if (!doc.keyExists(parts))
+                doc.addKey(parts);
         });
         if (status != store::ERROR_SUCCESS)
             return status;
@@ -522,12 +683,26 @@ long RegFileStore::setValue(store::Key key, const QString& name, int type, const
         return ERROR_INVALID_PARAMETER;
     const QStringList path = opened->path;
     // A key that another program's save no longer holds is made again rather than lose the value.
-    return change([&](RegDocument& doc) { doc.setValue(path, name, type, data); });
+    return change([=](RegDocument& doc) { doc.setValue(path, name, type, data); });
 }
 
 long RegFileStore::closeKey(store::Key key)
 {
     return m_keys.remove(key) ? store::ERROR_SUCCESS : store::ERROR_INVALID_HANDLE;
+}
+
+void RegFileStore::beginBatch()
+{
+    ++m_batchDepth;
+}
+
+long RegFileStore::endBatch()
+{
+    if (m_batchDepth == 0 || --m_batchDepth > 0)
+        return store::ERROR_SUCCESS;
+    const QList<Edit> edits = std::exchange(m_batchEdits, {});
+    m_batchDocument.reset();
+    return edits.isEmpty() ? store::ERROR_SUCCESS : commit(edits);
 }
 
 bool RegFileStore::ensureDirectory() const
@@ -542,11 +717,14 @@ bool RegFileStore::ensureDirectory() const
             break;
         level = parent;
     }
-    // Settings are private to their user: every folder made here is 0700.
+    // Settings are private to their user: every folder made here is 0700, and so is the
+    // store's own folder when it was there already.
     for (const QString& path : missing) {
         if (::mkdir(QFile::encodeName(path).constData(), S_IRWXU) != 0 && errno != EEXIST)
             return false;
     }
+    if (missing.isEmpty())
+        ::chmod(QFile::encodeName(directory).constData(), S_IRWXU);
     return QFileInfo(directory).isDir();
 }
 
@@ -555,56 +733,58 @@ bool RegFileStore::moveAside() const
     const QString base = m_path + QStringLiteral(".corrupt-") +
                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString aside = base;
-    for (int n = 2; QFileInfo::exists(aside); ++n)
+    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
         aside = base + QLatin1Char('-') + QString::number(n);
     return QFile::rename(m_path, aside);
 }
 
-long RegFileStore::change(const std::function<void(RegDocument&)>& edit)
+long RegFileStore::change(const Edit& edit)
 {
-    if (!ensureDirectory())
+    if (m_path.isEmpty())
         return store::ERROR_ACCESS_DENIED;
-    QLockFile lock(m_path + QStringLiteral(".lock"));
-    if (!lock.tryLock(m_lockTimeout)) {
-        return lock.error() == QLockFile::LockFailedError ? ERROR_LOCK_VIOLATION
-                                                          : store::ERROR_ACCESS_DENIED;
-    }
+    if (m_batchDepth == 0)
+        return commit({edit});
+    // Seen by the batch's later reads at once, written with the rest when the batch ends.
+    load();
+    edit(*m_batchDocument);
+    m_batchEdits.append(edit);
+    return store::ERROR_SUCCESS;
+}
 
-    QFile file(m_path);
+long RegFileStore::commit(const QList<Edit>& edits)
+{
+    if (m_path.isEmpty() || !ensureDirectory())
+        return store::ERROR_ACCESS_DENIED;
+    StoreLock lock;
+    if (const long status = lock.acquire(m_path + QStringLiteral(".lock"), m_lockTimeout);
+        status != store::ERROR_SUCCESS)
+        return status;
+
     QByteArray before;
-    bool exists = file.exists();
-    if (exists) {
-        // Never write over a file that could not be read: its contents would be lost.
-        if (!file.open(QIODevice::ReadOnly))
-            return store::ERROR_ACCESS_DENIED;
-        before = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            return store::ERROR_ACCESS_DENIED;
-        file.close();
-    }
-    std::optional<RegDocument> doc = RegDocument::parse(before);
-    if (!doc) {
+    ++m_fileReads;
+    FileState state = readRegularFile(m_path, &before);
+    // Never written through: a FIFO, a device or a dangling link stays as it is.
+    if (state == FileState::Unusable)
+        return store::ERROR_ACCESS_DENIED;
+    std::optional<RegDocument> doc;
+    if (state == FileState::Regular)
+        doc = RegDocument::parse(before);
+    if (!doc && state != FileState::Missing) {
+        // Nothing is ever silently dropped: what cannot be read is kept aside whole.
         if (!moveAside())
             return store::ERROR_ACCESS_DENIED;
+        state = FileState::Missing;
+    }
+    if (!doc)
         doc = RegDocument{};
-        exists = false;
-    }
 
-    edit(*doc);
+    for (const Edit& edit : edits)
+        edit(*doc);
     const QByteArray after = doc->serialize();
-    if (exists && after == before)
+    if (state == FileState::Regular && after == before)
         return store::ERROR_SUCCESS;
-
-    QSaveFile save(m_path);
-    if (!save.open(QIODevice::WriteOnly))
-        return store::ERROR_ACCESS_DENIED;
-    if (::fchmod(save.handle(), S_IRUSR | S_IWUSR) != 0 || save.write(after) != after.size()) {
-        save.cancelWriting();
-        return ERROR_WRITE_FAULT;
-    }
-    if (m_beforeCommit)
-        m_beforeCommit();
-    if (!save.commit())
-        return ERROR_WRITE_FAULT;
-    return store::ERROR_SUCCESS;
+    // A link to a regular file is followed, so the file it names is the one replaced.
+    const QString target =
+        state == FileState::Regular ? QFileInfo(m_path).canonicalFilePath() : m_path;
+    return replaceAtomically(target, after, m_beforeCommit);
 }

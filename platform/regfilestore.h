@@ -3,17 +3,23 @@
 #include "platform/settingsstore.h"
 
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 struct RegDocument;
 
 // The per-user store kept as a text file in the registry export format: "REGEDIT4", then a
 // section per key and a line per value. Only the current user's root exists. Every change is a
-// read-modify-write of the whole file under a lock file and replaces it atomically, so several
-// running programs can share it; every read loads the file afresh. Lines the store does not
-// understand inside a section (other value kinds, comments) are written back as they were read.
+// read-modify-write of the whole file under a lock and replaces it atomically, so several
+// running programs can share it; outside a batch every read loads the file afresh. Lines the
+// store does not understand inside a section (other value kinds, comments) are written back as
+// they were read. Only a regular file of at most kMaxFileSize bytes is read; a larger one or
+// one that cannot be parsed is moved aside by the next save, and anything that is not a
+// regular file (a FIFO, a device, a dangling link) reads as an empty store and is never
+// written to: saves then fail.
 class RegFileStore : public ISettingsStore
 {
 public:
@@ -21,8 +27,11 @@ public:
     static constexpr long ERROR_WRITE_FAULT = 29;
     static constexpr long ERROR_LOCK_VIOLATION = 33;
     static constexpr long ERROR_INVALID_PARAMETER = 87;
+    static constexpr qint64 kMaxFileSize = 1 << 20;
 
+    // An empty path is no store at all: every key is missing and every change fails.
     explicit RegFileStore(const QString& filePath);
+    ~RegFileStore() override;
 
     long openKey(store::Root root, const QString& path, unsigned access, store::Key* key) override;
     long createKey(store::Root root, const QString& path, unsigned access,
@@ -31,28 +40,39 @@ public:
                     unsigned* size) override;
     long setValue(store::Key key, const QString& name, int type, const QByteArray& data) override;
     long closeKey(store::Key key) override;
+    // A batch reads the file once, and writes it once, under one lock, when it ends.
+    void beginBatch() override;
+    long endBatch() override;
 
     QString filePath() const { return m_path; }
     // How long a change waits for another program's change to finish; 0 tries once.
     void setLockTimeout(int milliseconds) { m_lockTimeout = milliseconds; }
     // Runs after a change has been written out and before it replaces the file.
     void setBeforeCommit(std::function<void()> hook) { m_beforeCommit = std::move(hook); }
+    // How many times the file has been read so far.
+    int fileReads() const { return m_fileReads; }
 
 private:
+    using Edit = std::function<void(RegDocument&)>;
     struct OpenedKey {
         QStringList path;
         unsigned access = 0;
     };
 
-    RegDocument load() const;
-    long change(const std::function<void(RegDocument&)>& edit);
+    RegDocument load();
+    long change(const Edit& edit);
+    long commit(const QList<Edit>& edits);
     bool ensureDirectory() const;
     bool moveAside() const;
     store::Key remember(const QStringList& path, unsigned access);
 
     QString m_path;
-    int m_lockTimeout = 10000;
+    int m_lockTimeout = 2000;
     std::function<void()> m_beforeCommit;
     QHash<store::Key, OpenedKey> m_keys;
     store::Key m_nextKey = 1;
+    int m_fileReads = 0;
+    int m_batchDepth = 0;
+    std::unique_ptr<RegDocument> m_batchDocument; // read at the batch's first look
+    QList<Edit> m_batchEdits;
 };

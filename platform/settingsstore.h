@@ -39,4 +39,11 @@ public:
     virtual long setValue(store::Key key, const QString& name, int type,
                           const QByteArray& data) = 0;
     virtual long closeKey(store::Key key) = 0;
+
+    // The calls between these two form one transaction: reads see one state of the store, and
+    // the changes take effect together, all or none, when the outermost batch ends; endBatch
+    // returns that status (a change inside reports success). Batches nest. A store without
+    // transactions does every call at once.
+    virtual void beginBatch() {}
+    virtual long endBatch() { return store::ERROR_SUCCESS; }
 };

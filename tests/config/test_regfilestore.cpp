@@ -1,7 +1,11 @@
 #include "config/appsettings.h"
 #include "config/includedude.h"
 #include "config/settingsio.h"
+#include "emulator/readermodel.h"
+#include "emulator/simserver.h"
 #include "link/globals.h"
+#include "platform/paths.h"
+#include "platform/qtserialport.h"
 #include "platform/regfilestore.h"
 
 #include <QCoreApplication>
@@ -142,6 +146,11 @@ private slots:
     void corruptFile_data();
     void corruptFile();
     void unchangedSaveLeavesFileAlone();
+    void onlyRegularFilesUsed_data();
+    void onlyRegularFilesUsed();
+    void settingsAreOneReadAndOneRewrite();
+    void noHomeMeansNoStore_data();
+    void noHomeMeansNoStore();
     void fileAndDirectoryArePrivate();
     void interruptedSaveLeavesOldFile();
     void lockKeepsOtherWritersOut();
@@ -299,6 +308,8 @@ void TestRegFileStore::valueKinds_data()
     QTest::newRow("unknown escape")
         << QByteArray("\"V\"=\"a\\nb\"") << "V" << 3 << QByteArray("\"a\\nb\"");
     QTest::newRow("deletion mark") << QByteArray("\"V\"=-") << "V" << 3 << QByteArray("-");
+    QTest::newRow("dword ending in backslash")
+        << QByteArray("\"V\"=dword:0000000a\\") << "V" << 3 << QByteArray("dword:0000000a\\");
 }
 
 void TestRegFileStore::valueKinds()
@@ -604,6 +615,10 @@ void TestRegFileStore::corruptFile_data()
     QTest::newRow("no equals sign") << settingsFile("\"Timeout\" dword:00000005\n");
     QTest::newRow("binary junk") << QByteArray("\x00\x01\x02\xff\xfe", 5);
     QTest::newRow("blank line only") << QByteArray("\n");
+    QTest::newRow("bytes continued into a header")
+        << settingsFile("\"Timeout\"=hex:0a,\\\n[HKEY_CURRENT_USER\\Software\\Other]\n");
+    QTest::newRow("larger than the bound") << settingsFile(
+        "\"Timeout\"=dword:00000005\n;" + QByteArray(int(RegFileStore::kMaxFileSize), 'x') + "\n");
 }
 
 void TestRegFileStore::corruptFile()
@@ -663,6 +678,130 @@ void TestRegFileStore::unchangedSaveLeavesFileAlone()
     QVERIFY(after.st_ino != before.st_ino); // replaced as a whole, never written in place
 }
 
+void TestRegFileStore::onlyRegularFilesUsed_data()
+{
+    QTest::addColumn<QString>("target"); // of a link at user.reg; "" makes a FIFO there
+    QTest::newRow("FIFO") << "";
+    QTest::newRow("link to /dev/zero") << "/dev/zero";
+    QTest::newRow("dangling link") << "nowhere";
+    QTest::newRow("link to a regular file") << "elsewhere.reg";
+}
+
+void TestRegFileStore::onlyRegularFilesUsed()
+{
+    QFETCH(QString, target);
+    const bool fifo = target.isEmpty();
+    const bool regular = target.endsWith(QLatin1String(".reg"));
+    if (!target.startsWith(QLatin1Char('/')))
+        target = m_dir->filePath(target);
+    if (regular)
+        writeAll(target, settingsFile("\"Timeout\"=dword:00000005\n"));
+    QVERIFY(QDir().mkpath(QFileInfo(m_path).absolutePath()));
+    QVERIFY(fifo ? ::mkfifo(QFile::encodeName(m_path).constData(), 0600) == 0
+                 : QFile::link(target, m_path));
+
+    // A FIFO is never opened (it would block), and nothing is written through.
+    RegFileStore fileStore(m_path);
+    AppSettings settings;
+    LoadSettings(settings, fileStore, settingsKeyPath());
+    QCOMPARE(int(settings.Timeout), regular ? 5 : 10);
+    settings.Timeout = 3;
+    SaveSettings(settings, fileStore, settingsKeyPath());
+    QCOMPARE(QFileInfo(m_path).isSymLink(), !fifo);
+    QCOMPARE(QFileInfo(m_path).dir().entryList({QStringLiteral("user.reg*")},
+                                               QDir::AllEntries | QDir::System),
+             (QStringList{QStringLiteral("user.reg")} << QStringLiteral("user.reg.lock")));
+    QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("nowhere"))));
+    if (regular)
+        QVERIFY(sectionLines(readAll(target), kSection).contains("\"Timeout\"=dword:00000003"));
+}
+
+void TestRegFileStore::settingsAreOneReadAndOneRewrite()
+{
+    RegFileStore fileStore(m_path);
+    int rewrites = 0;
+    fileStore.setBeforeCommit([&rewrites] { ++rewrites; });
+    AppSettings settings;
+    settings.Timeout = 30;
+    // A lock file left empty by a program killed while taking it is taken over at once.
+    writeAll(m_path + QStringLiteral(".lock"), QByteArray());
+    fileStore.setLockTimeout(0);
+    SaveSettings(settings, fileStore, settingsKeyPath());
+    QCOMPARE(rewrites, 1);
+    const int reads = fileStore.fileReads();
+    AppSettings loaded;
+    LoadSettings(loaded, fileStore, settingsKeyPath());
+    QCOMPARE(fields(loaded), fields(settings));
+    QCOMPARE(fileStore.fileReads(), reads + 1);
+
+    // A lock that is held fails the whole save, and the file stays as it was.
+    QProcess holder;
+    QVERIFY(startHolding(holder, QStringLiteral("Held")));
+    const QByteArray before = readAll(m_path);
+    settings.BaudRate = 1200;
+    SaveSettings(settings, fileStore, settingsKeyPath());
+    QCOMPARE(readAll(m_path), before);
+    holder.write("go\n");
+    holder.closeWriteChannel();
+    QVERIFY(holder.waitForFinished(60000));
+    SaveSettings(settings, fileStore, settingsKeyPath());
+    const QList<QByteArray> lines = sectionLines(readAll(m_path), kSection);
+    QVERIFY(lines.contains("\"BaudRate\"=dword:000004b0"));
+    QVERIFY(lines.contains("\"Held\"=dword:00000001"));
+}
+
+void TestRegFileStore::noHomeMeansNoStore_data()
+{
+    QTest::addColumn<QByteArray>("xdg"); // "-": unset
+    QTest::addColumn<QByteArray>("home");
+    QTest::addColumn<QString>("directory");
+    QTest::newRow("XDG_CONFIG_HOME")
+        << QByteArray("/x/") << QByteArray("/h") << "/x/quorvex-tarnavel";
+    QTest::newRow("relative XDG_CONFIG_HOME")
+        << QByteArray("x") << QByteArray("/h") << "/h/.config/quorvex-tarnavel";
+    QTest::newRow("no home") << QByteArray("-") << QByteArray("-") << "";
+    QTest::newRow("relative HOME") << QByteArray("") << QByteArray("h") << "";
+}
+
+void TestRegFileStore::noHomeMeansNoStore()
+{
+    QFETCH(QByteArray, xdg);
+    QFETCH(QByteArray, home);
+    QFETCH(QString, directory);
+    const QByteArray saved[] = {qgetenv("XDG_CONFIG_HOME"), qgetenv("HOME")};
+    const auto set = [](const char* name, const QByteArray& value) {
+        value == "-" ? qunsetenv(name) : qputenv(name, value);
+    };
+    set("XDG_CONFIG_HOME", xdg);
+    set("HOME", home);
+    const QStringList paths = {configDirectory(), portsDirectory(), userStorePath()};
+    QtSerialPort port;
+    port.setCommPort(3);
+    ReaderModel model;
+    SimServer server(model);
+    QString error;
+    const bool linked = directory.isEmpty() && server.open(&error) && server.linkAsCom(3, &error);
+    const QString device = port.devicePath();
+    set("XDG_CONFIG_HOME", saved[0].isEmpty() ? QByteArray("-") : saved[0]);
+    set("HOME", saved[1]);
+
+    const QStringList expected = {directory, directory + QStringLiteral("/ports"),
+                                  directory + QStringLiteral("/user.reg")};
+    QCOMPARE(paths, directory.isEmpty() ? QStringList(3, QString()) : expected);
+    if (!directory.isEmpty())
+        return;
+    QCOMPARE(device, QStringLiteral("/dev/ttyS2"));
+    QVERIFY2(!linked && error.contains(QLatin1String("HOME")), qPrintable(error));
+    RegFileStore fileStore(paths.at(2));
+    SaveSettings(AppSettings{}, fileStore, settingsKeyPath());
+    QVERIFY(IncludeDude::CreateKey(fileStore, HKEY_CURRENT_USER, settingsKeyPath()) !=
+            ERROR_SUCCESS);
+    AppSettings loaded;
+    loaded.Timeout = 3;
+    LoadSettings(loaded, fileStore, settingsKeyPath());
+    QCOMPARE(int(loaded.Timeout), 3);
+}
+
 void TestRegFileStore::fileAndDirectoryArePrivate()
 {
     const QString directory = QFileInfo(m_path).absolutePath();
@@ -671,6 +810,11 @@ void TestRegFileStore::fileAndDirectoryArePrivate()
     QCOMPARE(mode(m_path), 0600);
     QCOMPARE(mode(directory), 0700);
     QCOMPARE(mode(QFileInfo(directory).absolutePath()), 0700); // every level made here
+
+    // So is the store's folder when it was there before.
+    QVERIFY(::chmod(QFile::encodeName(directory).constData(), 0755) == 0);
+    SaveSettings(AppSettings{}, fileStore, settingsKeyPath());
+    QCOMPARE(mode(directory), 0700);
 
     // A file left readable by others is tightened by the next save.
     QVERIFY(::chmod(QFile::encodeName(m_path).constData(), 0644) == 0);
@@ -711,17 +855,24 @@ void TestRegFileStore::interruptedSaveLeavesOldFile()
     QVERIFY(child.waitForFinished(60000));
     QCOMPARE(child.exitStatus(), QProcess::CrashExit);
     QCOMPARE(readAll(m_path), before);
+    const QDir dir(QFileInfo(m_path).absolutePath());
+    const QStringList leftover = {QStringLiteral("user.reg.saving-*")};
+    QCOMPARE(dir.entryList(leftover, QDir::Files).size(), 1);
+    writeAll(m_path + QStringLiteral(".backup"), before); // the user's own, never removed
 
-    // The dead program's lock does not block the next save.
+    // The dead program's lock does not block the next save, which removes its leftovers.
     AppSettings loaded;
     LoadSettings(loaded, fileStore, settingsKeyPath());
     QCOMPARE(int(loaded.Timeout), 4);
+    fileStore.setLockTimeout(0);
     QCOMPARE(IncludeDude::WriteKeyValue(fileStore, HKEY_CURRENT_USER, settingsKeyPath(),
                                         QStringLiteral("Timeout"), QVariant(6), REG_DWORD),
              long(ERROR_SUCCESS));
     const QByteArray after = readAll(m_path);
     QVERIFY(after.contains("\"Timeout\"=dword:00000006"));
     QVERIFY(!after.contains("Interrupted"));
+    QCOMPARE(dir.entryList(leftover, QDir::Files), QStringList());
+    QCOMPARE(readAll(m_path + QStringLiteral(".backup")), before);
 }
 
 void TestRegFileStore::lockKeepsOtherWritersOut()

@@ -193,6 +193,11 @@ void TestSettingsIo::loadReadsEachNameOnceAndClosesKeys()
     QCOMPARE(opened, QStringList(kNames.size(), settingsKeyPath()));
     QCOMPARE(queried, kNames);
     QCOMPARE(memory.openKeyCount(), 0);
+    // The load is one batch of the store, so a file store reads its file once.
+    QCOMPARE(memory.batches, 1);
+    QCOMPARE(memory.batchDepth, 0);
+    for (const MemoryStore::Call& call : memory.calls)
+        QCOMPARE(call.batchDepth, 1);
 }
 
 void TestSettingsIo::saveWritesSevenDwords()
@@ -243,6 +248,11 @@ void TestSettingsIo::saveCreatesMissingKey()
     QCOMPARE(memory.calls.at(4).target, QStringLiteral("BaudRate"));
     QCOMPARE(memory.count(MemoryStore::CreateKey), 1);
     QCOMPARE(memory.openKeyCount(), 0);
+    // All seven in one batch of the store: one rewrite, all or none.
+    QCOMPARE(memory.batches, 1);
+    QCOMPARE(memory.batchDepth, 0);
+    for (const MemoryStore::Call& call : memory.calls)
+        QCOMPARE(call.batchDepth, 1);
 }
 
 void TestSettingsIo::saveOverwritesTextValue()

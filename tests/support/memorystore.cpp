@@ -29,8 +29,20 @@ std::optional<long> MemoryStore::failure(Operation operation) const
 
 long MemoryStore::record(Operation operation, const QString& target, unsigned access, long status)
 {
-    calls.append(Call{operation, target, access, status});
+    calls.append(Call{operation, target, access, status, batchDepth});
     return status;
+}
+
+void MemoryStore::beginBatch()
+{
+    if (batchDepth++ == 0)
+        ++batches;
+}
+
+long MemoryStore::endBatch()
+{
+    batchDepth = qMax(0, batchDepth - 1);
+    return store::ERROR_SUCCESS;
 }
 
 void MemoryStore::failEverything(long status)

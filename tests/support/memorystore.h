@@ -23,6 +23,7 @@ public:
         QString target; // the key path for opens and creates, the value name otherwise
         unsigned access;
         long status;
+        int batchDepth; // how many batches were open around the call
     };
 
     struct Value {
@@ -37,6 +38,8 @@ public:
                     unsigned* size) override;
     long setValue(store::Key key, const QString& name, int type, const QByteArray& data) override;
     long closeKey(store::Key key) override;
+    void beginBatch() override;
+    long endBatch() override;
 
     // From now on the operation returns this status and changes nothing.
     void failOn(Operation operation, long status) { m_failures.insert(operation, status); }
@@ -59,6 +62,8 @@ public:
     int count(Operation operation) const;
     int openKeyCount() const { return int(m_open.size()); }
     QList<Call> calls;
+    int batches = 0; // outermost batches begun
+    int batchDepth = 0;
 
 private:
     struct NamedValue {
