@@ -1,19 +1,9 @@
-// What the command line needs below cli/: how a card operation ended, track decoding, the
-// ports folder and batch files.
+// What the command line needs below cli/: track decoding, the ports folder and batch files.
+// How card operations end is checked end to end, through the exit statuses.
 
 #include "cards/cardbatch.h"
-#include "cards/cardoperations.h"
-#include "cards/databox.h"
-#include "cards/statuswindow.h"
 #include "cards/trackdecode.h"
-#include "config/appsettings.h"
 #include "config/ports.h"
-#include "link/frame.h"
-#include "link/readerlink.h"
-#include "support/fakeport.h"
-#include "support/manualclock.h"
-#include "support/manualpump.h"
-#include "support/scriptedmessagebox.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,118 +11,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-struct NoWindow : IStatusWindow, IDataBox {
-    void ShowStatusWindow(const QString&, bool) override {}
-    void HideStatusWindow() override {}
-    QString text() const override { return data; }
-    void setText(const QString& text) override { data = text; }
-    QString data;
-};
-
-} // namespace
-
 class TestCliLogic : public QObject
 {
     Q_OBJECT
 private slots:
-    void writeOutcome_data();
-    void writeOutcome();
     void decode_data();
     void decode();
     void portsFolder();
     void batchFile();
 };
-
-void TestCliLogic::writeOutcome_data()
-{
-    QTest::addColumn<int>("method");
-    QTest::addColumn<QString>("data");
-    // The reader's reply to each command character; "@" after the arm: its swipe status.
-    QTest::addColumn<QString>("replies");
-    QTest::addColumn<int>("answer"); // to the one box shown, if any
-    QTest::addColumn<int>("result");
-    QTest::addColumn<int>("step");
-    QTest::addColumn<QString>("detail"); // position and character, or the status text
-    QTest::addColumn<bool>("resetSent");
-
-    QTest::newRow("written") << 1 << ";1=2?"
-                             << "A:l0 n:l0 @:l@" << -1 << int(CardOutcome::Done)
-                             << int(CardOutcome::Swipe) << "" << false;
-    QTest::newRow("invalid character named whole")
-        << 0 << "A" + QString::fromUcs4(U"\U0001F600") + "c"
-        << "" << int(mb::IDOK) << int(CardOutcome::Rejected) << int(CardOutcome::Check)
-        << QStringLiteral("2 ") << false;
-    QTest::newRow("warning declined") << 3 << "x"
-                                      << "" << int(mb::IDNO) << int(CardOutcome::Declined)
-                                      << int(CardOutcome::Check) << "" << false;
-    QTest::newRow("status to the load")
-        << 1 << ""
-        << "A:l4" << int(mb::IDCANCEL) << int(CardOutcome::ReaderError) << int(CardOutcome::Load)
-        << "Receive Buffer Is Full" << true;
-    QTest::newRow("no swipe") << 2 << ""
-                              << "Q:l0 n:l0" << -1 << int(CardOutcome::TimedOut)
-                              << int(CardOutcome::Swipe) << "" << true;
-    QTest::newRow("silent arm") << 1 << ""
-                                << "A:l0" << -1 << int(CardOutcome::TimedOut)
-                                << int(CardOutcome::Arm) << "" << true;
-}
-
-void TestCliLogic::writeOutcome()
-{
-    QFETCH(int, method);
-    QFETCH(QString, data);
-    QFETCH(QString, replies);
-    QFETCH(int, answer);
-    QFETCH(int, result);
-    QFETCH(int, step);
-    QFETCH(QString, detail);
-    QFETCH(bool, resetSent);
-
-    AppSettings settings;
-    settings.Timeout = 1;
-    FakePort port;
-    ManualClock clock;
-    ScriptedMessageBox messages;
-    ManualPump pump(clock);
-    ReaderLink link(port, clock, messages, pump, settings);
-    pump.setLink(&link);
-    NoWindow window;
-    window.data = data;
-    CardOperations operations(link, window, messages, window);
-    QHash<char, QByteArray> script;
-    for (const QString& pair : replies.split(QLatin1Char(' '), Qt::SkipEmptyParts))
-        script.insert(pair.at(0).toLatin1(), pair.mid(2).toLatin1());
-    QByteArray last;
-    port.onOutput = [&](const QByteArray& frame) {
-        const char command = frame.at(1);
-        if (command == 'o' && !last.isEmpty()) {
-            port.feed(last);
-        } else if (script.contains(command)) {
-            port.feed(last = buildFrame(script.value(command)));
-            if (command == 'n' && script.contains('@'))
-                port.feed(last = buildFrame(script.value('@')));
-        }
-    };
-    if (answer >= 0)
-        messages.answer(answer);
-    port.setPortOpen(true);
-
-    const CardOutcome outcome = operations.cmdWrite_Click(method);
-    QCOMPARE(int(outcome.result), result);
-    QCOMPARE(int(outcome.step), step);
-    QCOMPARE(messages.pending(), 0);
-    QCOMPARE(outcome.resetSent, resetSent);
-    QCOMPARE(!port.written.isEmpty() && port.written.last() == buildFrame("h"), resetSent);
-    if (result == CardOutcome::Rejected)
-        QCOMPARE(QStringLiteral("%1 %2").arg(outcome.position).arg(outcome.character),
-                 detail + QString::fromUcs4(U"\U0001F600"));
-    else if (result == CardOutcome::Declined)
-        QVERIFY(port.written.isEmpty());
-    else
-        QCOMPARE(outcome.message, detail);
-}
 
 void TestCliLogic::decode_data()
 {
