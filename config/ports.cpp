@@ -159,9 +159,13 @@ bool unlinkPort(int number, QString* error, const QString& folder)
         *error = QStringLiteral("%1 is not a link; not removing it").arg(path);
         return false;
     }
+    const linkmark::Mark mark = linkmark::inspect(path);
     if (::unlink(local.constData()) != 0) {
         *error = QStringLiteral("cannot remove %1: %2").arg(path, systemError());
         return false;
     }
+    // The mark of an emulator that is gone goes with its link; a running one removes its own.
+    if (mark.present && !mark.alive)
+        QFile::remove(linkmark::markPath(path));
     return true;
 }
