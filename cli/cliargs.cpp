@@ -4,7 +4,7 @@
 
 namespace {
 
-struct OptionSpec {
+struct OptionInfo {
     const char* longName;
     char shortName; // 0: none
     bool takesValue;
@@ -12,7 +12,7 @@ struct OptionSpec {
     const char* commands;
 };
 
-const OptionSpec kOptions[] = {
+const OptionInfo kOptions[] = {
     {"port", 'p', true, nullptr},
     {"settings", 's', true, nullptr},
     {"timeout", 't', true, nullptr},
@@ -32,27 +32,27 @@ const OptionSpec kOptions[] = {
 const char* const kCommands[] = {"version", "read", "write",  "verify", "batch",
                                  "reset",   "led",  "decode", "ports",  "help"};
 
-const OptionSpec* findLong(const QString& name)
+const OptionInfo* findLong(const QString& name)
 {
-    for (const OptionSpec& spec : kOptions) {
-        if (name == QLatin1String(spec.longName))
-            return &spec;
+    for (const OptionInfo& known : kOptions) {
+        if (name == QLatin1String(known.longName))
+            return &known;
     }
     return nullptr;
 }
 
-const OptionSpec* findShort(QChar name)
+const OptionInfo* findShort(QChar name)
 {
-    for (const OptionSpec& spec : kOptions) {
-        if (spec.shortName != 0 && name == QLatin1Char(spec.shortName))
-            return &spec;
+    for (const OptionInfo& known : kOptions) {
+        if (known.shortName != 0 && name == QLatin1Char(known.shortName))
+            return &known;
     }
     return nullptr;
 }
 
-void store(const OptionSpec& spec, const QString& value, CliArgs* args)
+void store(const OptionInfo& known, const QString& value, CliArgs* args)
 {
-    const QLatin1String name(spec.longName);
+    const QLatin1String name(known.longName);
     if (name == QLatin1String("port"))
         args->port = value;
     else if (name == QLatin1String("settings"))
@@ -127,7 +127,7 @@ bool isCliCommand(const QString& name)
 bool parseCliArgs(const QStringList& arguments, CliArgs* parsed, QString* error)
 {
     CliArgs args;
-    QList<const OptionSpec*> given;
+    QList<const OptionInfo*> given;
     bool optionsEnded = false;
     auto operand = [&](const QString& word) {
         if (args.command.isEmpty())
@@ -148,13 +148,13 @@ bool parseCliArgs(const QStringList& arguments, CliArgs* parsed, QString* error)
         if (arg.startsWith(QLatin1String("--"))) {
             const qsizetype equals = arg.indexOf(QLatin1Char('='));
             const QString name = arg.mid(2, equals < 0 ? -1 : equals - 2);
-            const OptionSpec* spec = findLong(name);
-            if (!spec) {
+            const OptionInfo* known = findLong(name);
+            if (!known) {
                 *error = QStringLiteral("unknown option --%1").arg(name);
                 return false;
             }
             QString value;
-            if (spec->takesValue) {
+            if (known->takesValue) {
                 if (equals >= 0) {
                     value = arg.mid(equals + 1);
                 } else if (i + 1 < arguments.size()) {
@@ -167,19 +167,19 @@ bool parseCliArgs(const QStringList& arguments, CliArgs* parsed, QString* error)
                 *error = QStringLiteral("option --%1 takes no value").arg(name);
                 return false;
             }
-            store(*spec, value, &args);
-            given << spec;
+            store(*known, value, &args);
+            given << known;
             continue;
         }
         // Short options, several flags may share one dash; a value may follow at once.
         for (qsizetype at = 1; at < arg.size(); ++at) {
-            const OptionSpec* spec = findShort(arg.at(at));
-            if (!spec) {
+            const OptionInfo* known = findShort(arg.at(at));
+            if (!known) {
                 *error = QStringLiteral("unknown option -%1").arg(arg.at(at));
                 return false;
             }
             QString value;
-            if (spec->takesValue) {
+            if (known->takesValue) {
                 if (at + 1 < arg.size()) {
                     value = arg.mid(at + 1);
                 } else if (i + 1 < arguments.size()) {
@@ -188,12 +188,12 @@ bool parseCliArgs(const QStringList& arguments, CliArgs* parsed, QString* error)
                     *error = QStringLiteral("option -%1 needs a value").arg(arg.at(at));
                     return false;
                 }
-                store(*spec, value, &args);
-                given << spec;
+                store(*known, value, &args);
+                given << known;
                 break;
             }
-            store(*spec, value, &args);
-            given << spec;
+            store(*known, value, &args);
+            given << known;
         }
     }
     if (!args.command.isEmpty() && !isCliCommand(args.command)) {
@@ -201,13 +201,13 @@ bool parseCliArgs(const QStringList& arguments, CliArgs* parsed, QString* error)
         return false;
     }
     if (!args.help && !args.command.isEmpty()) {
-        for (const OptionSpec* spec : std::as_const(given)) {
-            if (!spec->commands)
+        for (const OptionInfo* known : std::as_const(given)) {
+            if (!known->commands)
                 continue;
-            const QStringList takers = QString::fromLatin1(spec->commands).split(QLatin1Char(' '));
+            const QStringList takers = QString::fromLatin1(known->commands).split(QLatin1Char(' '));
             if (!takers.contains(args.command)) {
                 *error = QStringLiteral("the %1 command takes no --%2")
-                             .arg(args.command, QLatin1String(spec->longName));
+                             .arg(args.command, QLatin1String(known->longName));
                 return false;
             }
         }
