@@ -6,7 +6,6 @@
 #include "cli/cliargs.h"
 #include "cli/console.h"
 #include "cli/exitcodes.h"
-#include "platform/interrupts.h"
 #include "cli/jsonline.h"
 #include "cli/readersession.h"
 #include "config/lampcommand.h"
@@ -15,6 +14,7 @@
 #include "link/connection.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
+#include "platform/interrupts.h"
 #include "platform/serialdevices.h"
 
 #include <QFile>
@@ -118,6 +118,14 @@ int bringUp(Context& ctx, ReaderSession& session)
     if (const int status = session.open())
         return status;
     return session.connect();
+}
+
+// For commands that need no card method: settings, port, reader type.
+int configureAndBringUp(Context& ctx, ReaderSession& session)
+{
+    if (const int status = session.configure())
+        return status;
+    return bringUp(ctx, session);
 }
 
 // ---- decoding ----
@@ -334,9 +342,7 @@ int version(Context& ctx)
     if (const int status = noOperands(ctx))
         return status;
     ReaderSession session(ctx.args, ctx.console, ctx.interrupts);
-    if (const int status = session.configure())
-        return status;
-    if (const int status = bringUp(ctx, session))
+    if (const int status = configureAndBringUp(ctx, session))
         return status;
     const int type = session.link().ReaderType;
     const QList<int> lacking = unsupportedMethods(type);
@@ -467,9 +473,7 @@ int reset(Context& ctx)
     if (const int status = noOperands(ctx))
         return status;
     ReaderSession session(ctx.args, ctx.console, ctx.interrupts);
-    if (const int status = session.configure())
-        return status;
-    if (const int status = bringUp(ctx, session))
+    if (const int status = configureAndBringUp(ctx, session))
         return status;
     const int boxes = session.messages().shownCount();
     return session.finish(session.operations().cmdReset_Click(), QStringLiteral("reset"), boxes);
@@ -488,9 +492,7 @@ int led(Context& ctx)
     if (lamps.isEmpty())
         return usageError(QStringLiteral("led takes one or more of off, green, red, yellow"));
     ReaderSession session(ctx.args, ctx.console, ctx.interrupts);
-    if (const int status = session.configure())
-        return status;
-    if (const int status = bringUp(ctx, session))
+    if (const int status = configureAndBringUp(ctx, session))
         return status;
     ReaderLink& link = session.link();
     for (const int lamp : std::as_const(lamps)) {
