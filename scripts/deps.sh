@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, asking apt only when one is missing.
 # Usage: scripts/deps.sh [extra packages...]
+#        scripts/deps.sh --only PACKAGE...   (just those, for tools that need no build)
 set -euo pipefail
-packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev fonts-liberation2 fonts-dejavu-core "$@")
+if [ "${1:-}" = --only ]; then
+  shift
+  packages=("$@")
+else
+  packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev fonts-liberation2 fonts-dejavu-core "$@")
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
