@@ -2,7 +2,7 @@
 
 #include "platform/fonts.h"
 
-#include "config/lampcommand.h"
+#include "link/lampcommand.h"
 #include "config/version.h"
 #include "link/commands.h"
 #include "link/readerlink.h"
