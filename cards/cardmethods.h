@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 class IMessageBox;
@@ -32,6 +33,9 @@ inline constexpr bool isCardMethod(int index)
 {
     return index >= 0 && index < CARD_METHOD_COUNT;
 }
+
+// Card-method options a reader of this type cannot serve. Only ever used to disable options.
+QList<int> unsupportedMethods(int readerType);
 
 // Empty, 0 or the NUL character for an index outside 0..4.
 QString methodCaption(int index);

@@ -6,8 +6,6 @@
 #include "platform/interrupts.h"
 #include "cli/tracingport.h"
 #include "config/settingsio.h"
-#include "link/connection.h"
-#include "link/globals.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
 #include "platform/paths.h"

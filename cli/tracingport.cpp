@@ -1,7 +1,7 @@
 #include "cli/tracingport.h"
 
 #include "cards/cardmethods.h"
-#include "config/lampcommand.h"
+#include "link/lampcommand.h"
 #include "link/commands.h"
 #include "link/frame.h"
 #include "link/readerlink.h"

@@ -2,7 +2,7 @@
 
 #include "platform/fonts.h"
 
-#include "config/lampcommand.h"
+#include "link/lampcommand.h"
 #include "config/version.h"
 #include "link/commands.h"
 #include "link/readerlink.h"
@@ -149,6 +149,9 @@ void frmLEDTest::showEvent(QShowEvent* event)
 
 void frmLEDTest::reportPortError(const QString& text)
 {
+    // A vanished device is told once, by the main window's own box.
+    if (m_link.portLost())
+        return;
     m_messages.show(text, appTitle() + QStringLiteral(" - ERROR"), mb::OK, mb::Critical);
 }
 

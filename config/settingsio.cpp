@@ -3,6 +3,7 @@
 #include "config/appsettings.h"
 #include "config/includedude.h"
 #include "config/valnumber.h"
+#include "config/version.h"
 #include "platform/settingsstore.h"
 
 #include <QVariant>
@@ -22,6 +23,12 @@ constexpr Field kFields[] = {
 };
 
 } // namespace
+
+QString settingsKeyPath()
+{
+    return QStringLiteral("Software\\") + appVersionInfo().companyName + QStringLiteral("\\") +
+           appTitle() + QStringLiteral("\\");
+}
 
 void LoadSettings(AppSettings& settings, ISettingsStore& store, const QString& keyPath)
 {

@@ -5,6 +5,10 @@
 struct AppSettings;
 class ISettingsStore;
 
+// The per-user key of the settings, relative to the current user's root:
+// "Software\Quorvex\Quorvex Tarnavel\".
+QString settingsKeyPath();
+
 // Overwrites each field whose value the store holds under keyPath (current user's root) with
 // that value's leading number; a missing, empty, unsupported or out-of-range value leaves the
 // field as it is.

@@ -5,7 +5,6 @@
 #include "config/appsettings.h"
 #include "config/settingsio.h"
 #include "fuzzcheck.h"
-#include "link/globals.h"
 #include "platform/regfilestore.h"
 
 #include <QDir>

@@ -7,12 +7,17 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QStringList>
 
 #include <cerrno>
 #include <climits>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -43,6 +48,12 @@ int systemErrorFor(int captured, const QString& qtMessage, int fallback)
     return fallback;
 }
 
+// What a read, write or line-control call fails with once the device has gone.
+bool isDeviceGoneError(int number)
+{
+    return number == EIO || number == ENXIO || number == ENODEV;
+}
+
 QString parityName(QSerialPort::Parity parity)
 {
     switch (parity) {
@@ -71,6 +82,7 @@ QtSerialPort::~QtSerialPort()
 {
     // The child outlives this part of the object; nothing may call back into it.
     m_port->disconnect(this);
+    unwatchLine();
 }
 
 void QtSerialPort::setCommPort(int number)
@@ -244,8 +256,7 @@ AppError QtSerialPort::openError(QSerialPort::SerialPortError error, int systemE
 void QtSerialPort::setPortOpen(bool open)
 {
     if (!open) {
-        if (m_port->isOpen())
-            m_port->close();
+        closeDevice();
         m_openDevice.clear();
         m_deviceLost = false;
         return;
@@ -276,21 +287,29 @@ void QtSerialPort::setPortOpen(bool open)
     m_openDevice = device;
     m_deviceLost = false;
     m_pseudoTerminal = isPseudoTerminal(device);
+    bool gone = false;
     try {
         applySettings();
-    } catch (...) {
-        if (m_port->isOpen())
-            m_port->close();
-        m_openDevice.clear();
-        throw;
+        gone = !m_port->isOpen() || lineGone();
+    } catch (const AppError& error) {
+        gone = error.number() == ErrPortNotOpen;
+        if (!gone) {
+            closeDevice();
+            m_openDevice.clear();
+            throw;
+        }
     }
-    if (!m_port->isOpen()) {
+    if (gone) {
+        // Nothing was ever open to the caller: no loss to report, only a failed open.
+        closeDevice();
         m_openDevice.clear();
+        m_deviceLost = false;
         throw AppError(EIO, QStringLiteral("COM%1 (%2): the device disappeared while it was "
                                            "being opened.")
                                 .arg(m_commPort)
                                 .arg(device));
     }
+    watchLine();
 }
 
 bool QtSerialPort::portOpen() const
@@ -303,12 +322,19 @@ void QtSerialPort::checkSetting(bool ok, int systemError, const QString& what, b
     const QString reason = m_port->errorString();
     // QSerialPort keeps the last error until cleared; the next setting must start clean.
     m_port->clearError();
-    if (ok || (ptyMayRefuse && m_pseudoTerminal) || !m_port->isOpen())
+    if (ok || !m_port->isOpen())
         return;
-    throw AppError(systemErrorFor(systemError, reason, EINVAL),
-                   QStringLiteral("COM%1 (%2) refused the line setting %3 of \"%4\": %5")
-                       .arg(m_commPort)
-                       .arg(m_openDevice, what, m_settings, reason));
+    const int number = systemErrorFor(systemError, reason, EINVAL);
+    // A USB adapter pulled between two settings fails the next one with EIO.
+    if (isDeviceGoneError(number) || lineGone()) {
+        markLost();
+        throw notOpenError();
+    }
+    if (ptyMayRefuse && m_pseudoTerminal)
+        return;
+    throw AppError(number, QStringLiteral("COM%1 (%2) refused the line setting %3 of \"%4\": %5")
+                               .arg(m_commPort)
+                               .arg(m_openDevice, what, m_settings, reason));
 }
 
 void QtSerialPort::applySettings()
@@ -367,7 +393,7 @@ void QtSerialPort::output(const QByteArray& data)
     m_port->clearError();
     // A write is often the first to notice that a USB adapter has gone.
     const int number = systemErrorFor(systemError, reason, EIO);
-    if (number == EIO || number == ENXIO || number == ENODEV) {
+    if (isDeviceGoneError(number) || lineGone()) {
         markLost();
         throw notOpenError();
     }
@@ -378,8 +404,10 @@ void QtSerialPort::output(const QByteArray& data)
 
 QByteArray QtSerialPort::input()
 {
-    if (!m_port->isOpen())
+    if (!m_port->isOpen() || checkLine())
         return {};
+    if (m_watch)
+        m_watch->setEnabled(true);
     return m_port->readAll();
 }
 
@@ -392,12 +420,86 @@ int QtSerialPort::inBufferCount() const
 
 void QtSerialPort::handleError(QSerialPort::SerialPortError error)
 {
-    if ((error != QSerialPort::ReadError && error != QSerialPort::ResourceError) ||
-        !m_port->isOpen())
+    if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError || !m_port->isOpen())
         return;
-    // A vanished device makes QSerialPort repeat this error tens of thousands of times a
-    // second until the port is closed.
+    // A vanished device makes QSerialPort repeat its error tens of thousands of times a
+    // second until the port is closed: a read error on Qt 6.4, a write error on Qt 6.8.
+    if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError)
+        markLost();
+    else
+        checkLine();
+}
+
+bool QtSerialPort::lineGone() const
+{
+    const int fd = m_port->isOpen() ? int(m_port->handle()) : -1;
+    if (fd < 0)
+        return false;
+    pollfd line{fd, POLLIN, 0};
+    if (::poll(&line, 1, 0) > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)))
+        return true;
+    termios attributes{};
+    if (::tcgetattr(fd, &attributes) != 0 && isDeviceGoneError(errno))
+        return true;
+    // An unplugged adapter's node goes away; a replugged one is a new device under the name.
+    struct stat opened {
+    };
+    struct stat named {
+    };
+    if (::fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode))
+        return false;
+    if (::stat(QFile::encodeName(m_openDevice).constData(), &named) != 0)
+        return errno == ENOENT || errno == ENOTDIR || isDeviceGoneError(errno);
+    return named.st_rdev != opened.st_rdev;
+}
+
+bool QtSerialPort::checkLine()
+{
+    if (!m_port->isOpen() || !lineGone())
+        return false;
     markLost();
+    return true;
+}
+
+void QtSerialPort::watchLine()
+{
+    unwatchLine();
+    // A hang-up shows as an exceptional condition on the descriptor, in the event loop
+    // whichever Qt version reads the line. Plain data never wakes this watch.
+    m_watchFd = ::fcntl(int(m_port->handle()), F_DUPFD_CLOEXEC, 0);
+    if (m_watchFd < 0)
+        return;
+    m_watch = new QSocketNotifier(m_watchFd, QSocketNotifier::Exception, this);
+    connect(m_watch, &QSocketNotifier::activated, this, &QtSerialPort::onLineActivity);
+}
+
+void QtSerialPort::unwatchLine()
+{
+    if (m_watch) {
+        m_watch->setEnabled(false);
+        delete m_watch;
+        m_watch = nullptr;
+    }
+    if (m_watchFd >= 0) {
+        ::close(m_watchFd);
+        m_watchFd = -1;
+    }
+}
+
+void QtSerialPort::onLineActivity()
+{
+    if (checkLine())
+        return;
+    // Woken for something else: rest until the next poll of the port rather than spin.
+    if (m_watch)
+        m_watch->setEnabled(false);
+}
+
+void QtSerialPort::closeDevice()
+{
+    unwatchLine();
+    if (m_port->isOpen())
+        m_port->close();
 }
 
 void QtSerialPort::markLost()
@@ -405,11 +507,15 @@ void QtSerialPort::markLost()
     if (!m_port->isOpen())
         return;
     m_deviceLost = true;
-    m_port->close();
-    // Raised from a clean stack rather than from inside QSerialPort's read or write.
+    closeDevice();
+    // Raised from a clean stack rather than from inside QSerialPort's read or write; not at
+    // all when the port was closed or opened again meanwhile (a device that vanished while
+    // being opened is a failed open, not a loss).
     QMetaObject::invokeMethod(
         this,
         [this] {
+            if (!m_deviceLost)
+                return;
             emit onComm();
             emit lost();
         },

@@ -7,6 +7,8 @@
 #include <QSerialPort>
 #include <QString>
 
+class QSocketNotifier;
+
 // The serial control on a real device through QSerialPort. COMn is the link comN in the ports
 // folder when there is one (normally a symlink to /dev/ttyUSB0 or the like), else
 // /dev/ttyS(n-1). The QSerialPort is a child object, so it can be found with findChild().
@@ -69,6 +71,15 @@ private:
     void applySettings();
     void checkSetting(bool ok, int systemError, const QString& what, bool ptyMayRefuse);
     void handleError(QSerialPort::SerialPortError error);
+    // True when the open device has gone: a hang-up on the line, a line-control call failing
+    // with EIO, ENXIO or ENODEV, or its device node removed or replaced.
+    bool lineGone() const;
+    // Looks at the line once; marks the port lost when the device has gone.
+    bool checkLine();
+    void watchLine();
+    void unwatchLine();
+    void onLineActivity();
+    void closeDevice();
     void markLost();
     QString resolveDevice() const;
     QString linkPath() const;
@@ -85,6 +96,10 @@ private:
     QString m_openDevice;
     QString m_deviceOverride;
     bool m_pseudoTerminal = false;
+    // A second descriptor of the open device, watched for a hang-up: Qt 6.8 reads a hung-up
+    // line as empty and says nothing, where Qt 6.4 raised a read error.
+    int m_watchFd = -1;
+    QSocketNotifier* m_watch = nullptr;
     // Set when the device vanished under an open port; cleared by the next open or close.
     bool m_deviceLost = false;
 };

@@ -14,6 +14,17 @@ QString commandLineText(int argc, char* argv[])
     return parts.join(QLatin1Char(' '));
 }
 
+bool isDemoSwitch(const QString& commandLine)
+{
+    QString text = commandLine.toLower();
+    // Only blanks surround the switch; a tab or other text makes it something else.
+    while (text.startsWith(QLatin1Char(' ')))
+        text.remove(0, 1);
+    while (text.endsWith(QLatin1Char(' ')))
+        text.chop(1);
+    return text == QStringLiteral("-d");
+}
+
 EarlyRequest earlyRequest(int argc, char* argv[])
 {
     for (int i = 1; i < argc; ++i) {

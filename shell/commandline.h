@@ -11,5 +11,8 @@ QString commandLineText(int argc, char* argv[]);
 enum class EarlyRequest { None, Help, Version };
 EarlyRequest earlyRequest(int argc, char* argv[]);
 
+// True when the command line after the program name is "-d" in any case, blanks around it.
+bool isDemoSwitch(const QString& commandLine);
+
 QString programHelpText();
 QString programVersionText();

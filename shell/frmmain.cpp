@@ -8,13 +8,12 @@
 #include "config/frmoptions.h"
 #include "config/settingsio.h"
 #include "config/version.h"
-#include "link/connection.h"
-#include "link/globals.h"
 #include "platform/apperror.h"
 #include "platform/fonts.h"
 #include "platform/messagebox.h"
 #include "platform/serialport.h"
 #include "platform/twips.h"
+#include "shell/commandline.h"
 #include "shell/frmabout.h"
 #include "shell/helptextbox.h"
 #include "shell/trackdataedit.h"
@@ -40,6 +39,13 @@ public:
 private:
     TrackDataEdit* m_edit;
 };
+
+QString InitGlobals(AppSettings& settings, ReaderLink& link)
+{
+    settings = AppSettings{};
+    link.DemoMode = false;
+    return settingsKeyPath();
+}
 
 namespace {
 QPushButton* makeButton(const QString& caption, const QString& name, QWidget* parent,

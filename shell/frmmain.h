@@ -40,6 +40,10 @@ struct MainServices {
     IShell& shell;
 };
 
+// Start-up initialisation: default settings, the settings key path, demonstration mode off.
+// Returns the key path "Software\Quorvex\Quorvex Tarnavel\".
+QString InitGlobals(AppSettings& settings, ReaderLink& link);
+
 class frmMain : public QMainWindow
 {
     Q_OBJECT

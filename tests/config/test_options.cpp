@@ -1,6 +1,6 @@
 #include "config/appsettings.h"
 #include "config/frmoptions.h"
-#include "link/globals.h"
+#include "config/settingsio.h"
 #include "platform/twips.h"
 #include "support/memorystore.h"
 #include "support/placement.h"

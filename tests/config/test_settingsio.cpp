@@ -1,7 +1,6 @@
 #include "config/appsettings.h"
 #include "config/includedude.h"
 #include "config/settingsio.h"
-#include "link/globals.h"
 #include "support/memorystore.h"
 
 #include <QTest>

@@ -517,11 +517,13 @@ private slots:
         QVERIFY(!port.portOpen());
         QVERIFY(port.deviceLost());
         QCOMPARE(port.devicePath(), slave);
-        QCOMPARE(lineErrorCount(lineErrors), 1);
+        // Qt 6.4 reports the hang-up as one read error, Qt 6.8 not at all; neither may go on.
+        const int errorsAtLoss = lineErrorCount(lineErrors);
+        QVERIFY(errorsAtLoss <= 1);
 
         for (int pass = 0; pass < 2000; ++pass)
             QCoreApplication::processEvents();
-        QCOMPARE(lineErrorCount(lineErrors), 1);
+        QCOMPARE(lineErrorCount(lineErrors), errorsAtLoss);
         QCOMPARE(comm.count(), 1);
 
         QCOMPARE(port.input(), QByteArray());

@@ -1,8 +1,8 @@
 #include "cards/cardmethods.h"
 #include "cards/frmstatus.h"
 #include "link/frame.h"
-#include "link/globals.h"
 #include "platform/apperror.h"
+#include "shell/commandline.h"
 #include "shell/frmmain.h"
 #include "shell/helptextbox.h"
 #include "shell/trackdataedit.h"
@@ -102,6 +102,8 @@ private slots:
     void pulledCable_data();
     void pulledCable();
     void startupRetryReopensLostPort();
+    void ledTestFindsReaderGone_data();
+    void ledTestFindsReaderGone();
 };
 
 void TestFrmMain::startupOnlineByReaderType_data()
@@ -664,6 +666,42 @@ void TestFrmMain::startupRetryReopensLostPort()
     QVERIFY(rig.online());
     QVERIFY(rig.port.portOpen());
     QCOMPARE(rig.port.written, QList<QByteArray>{buildFrame("k")});
+}
+
+void TestFrmMain::ledTestFindsReaderGone_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("a lamp") << "chkButtons1";
+    QTest::newRow("Close") << "cmdClose";
+}
+
+void TestFrmMain::ledTestFindsReaderGone()
+{
+    // The dialog's own write is the first to find the device gone: the disconnection box is
+    // the only one, after the dialog has closed.
+    QFETCH(QString, button);
+    Rig rig;
+    rig.start();
+    QVERIFY(rig.online());
+    rig.boxes.answer(mb::IDOK);
+    bool dialogOpen = false;
+    QTimer::singleShot(0, rig.window.get(), [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        dialogOpen = dialog && dialog->objectName() == QLatin1String("frmLEDTest");
+        if (!dialogOpen)
+            return;
+        rig.port.loseOnWrite = true;
+        dialog->findChild<QPushButton*>(button)->click();
+        // The dialog stays open only if a box or a wait holds it.
+        if (QApplication::activeModalWidget() == dialog)
+            dialog->close();
+    });
+    rig.find<QAction>(QStringLiteral("mnuTools0"))->trigger();
+    QVERIFY(dialogOpen);
+    QVERIFY(!QApplication::activeModalWidget());
+    QCOMPARE(boxesOf(rig.boxes), QStringList{kLossBox});
+    QVERIFY(rig.offline());
+    QCOMPARE(rig.window->focusWidget(), rig.find<QWidget>(QStringLiteral("cmdConnect")));
 }
 
 QTEST_MAIN(TestFrmMain)

@@ -1,4 +1,4 @@
-#include "config/lampcommand.h"
+#include "link/lampcommand.h"
 
 #include "link/commands.h"
 #include "link/readerlink.h"

@@ -3,7 +3,6 @@
 #include "config/settingsio.h"
 #include "emulator/readermodel.h"
 #include "emulator/simserver.h"
-#include "link/globals.h"
 #include "platform/paths.h"
 #include "platform/qtserialport.h"
 #include "platform/regfilestore.h"
