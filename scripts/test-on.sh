@@ -131,7 +131,8 @@ cleanup() {
     say "all passed"
   else
     [ -z "$stopped_in" ] || failed+=("$stopped_in (stopped, exit status $status)")
-    echo "test-on $release: FAILED: $(printf '%s; ' "${failed[@]}")" >&2
+    local IFS=';'
+    echo "test-on $release: FAILED: ${failed[*]}" >&2
   fi
   exit "$status"
 }
