@@ -85,7 +85,6 @@ remove_root() {
   rm -rf --one-file-system "$1"
 }
 
-mounted=()
 mount_root() {
   local dir=$1
   # Private mounts: on a host whose / is shared, the /dev/pts mount below must not show up in
@@ -94,7 +93,6 @@ mount_root() {
   mount --bind --make-private -o ro /sys "$dir/sys"
   mount --bind --make-private /dev "$dir/dev"
   mount --bind --make-private /dev/pts "$dir/dev/pts"
-  mounted+=("$dir")
   # apt inside needs the host's name servers.
   rm -f "$dir/etc/resolv.conf"
   cp /etc/resolv.conf "$dir/etc/resolv.conf"
@@ -121,10 +119,11 @@ cleanup() {
   trap - INT TERM HUP
   local stopped_in=$phase_name
   phase ""
-  for dir in "${mounted[@]}"; do
+  # The base root too: debootstrap mounts /proc and /sys in it while it works.
+  for dir in "$base" "$work" "$fresh"; do
     release_root "$dir" || status=1
   done
-  [ -e "$fresh" ] && remove_root "$fresh"
+  [ -n "$(mounts_under "$fresh")" ] || rm -rf --one-file-system "$fresh"
   say "timings:"
   printf '  %s\n' "${timings[@]}"
   if [ "$status" -eq 0 ]; then
@@ -162,10 +161,12 @@ for deb in *.deb; do file[$(dpkg-deb -f "$deb" Package)]=./$deb; done
 cli=${file[tarnavel-cli]:?no tarnavel-cli package}
 window=${file[quorvex-tarnavel]:?no quorvex-tarnavel package}
 apt-get update -qq
-# What each package brings onto a minimal system, as apt-get install would (recommends too).
+# What each package brings onto a minimal system, as apt-get install does it (recommended
+# packages too), and how many without the recommended ones.
 closure() {
   apt-get install -s "$@" | awk "/^Inst /{ print \$2 }" | sort >/tmp/closure
-  echo "$(wc -l </tmp/closure) packages: $(paste -sd" " /tmp/closure)"
+  bare=$(apt-get install -s --no-install-recommends "$@" | grep -c "^Inst ")
+  echo "$(wc -l </tmp/closure) packages ($bare without recommends): $(paste -sd" " /tmp/closure)"
 }
 echo "apt-get install $cli: $(closure "$cli")"
 echo "apt-get install $window $cli: $(closure "$window" "$cli")"
@@ -218,10 +219,13 @@ if [ ! -e "$base/.complete" ]; then
   chmod 755 "$base/usr/sbin/policy-rc.d"
   touch "$base/.complete"
 fi
+# Copied aside and renamed, since the copy brings base's marker along.
 if [ ! -e "$work/.complete" ]; then
   phase "work root"
   remove_root "$work"
-  cp -a "$base" "$work"
+  remove_root "$work.partial"
+  cp -a "$base" "$work.partial"
+  mv "$work.partial" "$work"
 fi
 
 phase "sources"
