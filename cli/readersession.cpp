@@ -16,7 +16,7 @@
 #include <cerrno>
 
 ReaderSession::ReaderSession(const CliArgs& args, Console& console, Interrupts& interrupts)
-    : m_args(args), m_console(console), m_interrupts(interrupts), m_messages(console)
+    : m_args(args), m_interrupts(interrupts), m_messages(console)
 {
     m_port = &m_serial;
     if (args.trace) {

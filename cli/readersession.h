@@ -57,7 +57,6 @@ public:
 
 private:
     const CliArgs& m_args;
-    Console& m_console;
     Interrupts& m_interrupts;
     AppSettings m_settings;
     QString m_lineSettings;
