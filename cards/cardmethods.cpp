@@ -187,6 +187,8 @@ bool CheckTrackData(const QString& command, QString& data, IMessageBox& messages
                              appTitle() + QStringLiteral(" - Format WARNING"), mb::YesNo,
                              mb::Exclamation, mb::IDYES) == mb::IDYES;
     case TrackDataCheck::Passed:
+    case TrackDataCheck::TooLong: // the window's data box never holds more than a track
+    case TrackDataCheck::Empty:
         break;
     }
     return true;
@@ -208,4 +210,37 @@ QList<int> unsupportedMethods(int readerType)
     default:
         return {};
     }
+}
+
+int methodCapacity(int index)
+{
+    static const int capacity[CARD_METHOD_COUNT] = {76, 37, 104, 37, 76};
+    return isCardMethod(index) ? capacity[index] : 0;
+}
+
+TrackDataCheck inspectCardData(int method, const QString& data, bool allowEmpty)
+{
+    TrackDataCheck check = inspectTrackData(method, data);
+    if (check.verdict == TrackDataCheck::Invalid || !isCardMethod(method))
+        return check;
+    if (data.isEmpty() && !allowEmpty) {
+        check.verdict = TrackDataCheck::Empty;
+    } else if (check.data.size() > methodCapacity(method)) {
+        check.verdict = TrackDataCheck::TooLong;
+        check.position = methodCapacity(method) + 1;
+    }
+    return check;
+}
+
+QString acceptedCharactersText(int method)
+{
+    if (!isCardMethod(method))
+        return QString();
+    const CardMethodInfo& info = CARD_METHODS[method];
+    if (info.padTo == 0)
+        return QStringLiteral("%1 takes only characters of one byte").arg(methodName(method));
+    if (info.lowestCode == ' ')
+        return QStringLiteral("%1 takes the characters from space to %2")
+            .arg(methodName(method), QChar(info.highestCode));
+    return QStringLiteral("%1 takes 0-9 : ; < = > ?").arg(methodName(method));
 }

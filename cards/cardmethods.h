@@ -55,7 +55,8 @@ QString helpText(int index);
 // What the data check finds, before anybody is told: the ISO methods pad and test every
 // character; the other two only refuse what cannot travel as one byte and need the warning.
 struct TrackDataCheck {
-    enum Verdict { Passed, Invalid, Unchecked };
+    // TooLong and Empty come only from inspectCardData.
+    enum Verdict { Passed, Invalid, Unchecked, TooLong, Empty };
     Verdict verdict = Passed;
     QString data;      // padded for the ISO methods
     int position = 0;  // Invalid: 1-based position of the first offending character
@@ -65,6 +66,18 @@ struct TrackDataCheck {
 // The check of CheckTrackData without its boxes, for a method index 0..4 (any other index
 // passes the data unchanged).
 TrackDataCheck inspectTrackData(int method, const QString& data);
+
+// The most characters a card method's track holds: the ISO tracks' lengths, and for the two
+// unchecked formats the capacity of their track at their density (37 and 76).
+int methodCapacity(int index);
+
+// The check of data a command line writes: inspectTrackData, and beyond what the window's data
+// box prevents, data longer than the track holds (TooLong, position: the first character
+// beyond it) and empty data (Empty: it erases the track) unless allowEmpty.
+TrackDataCheck inspectCardData(int method, const QString& data, bool allowEmpty);
+
+// "ISO on Track 2 takes 0-9 : ; < = > ?": the characters a method's data may hold.
+QString acceptedCharactersText(int method);
 
 // The texts of the two boxes the check can show.
 QString invalidCharacterText(const QString& character);

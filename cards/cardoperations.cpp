@@ -83,6 +83,11 @@ CardOperations::Step CardOperations::examine(quint64 ticket, const QByteArray& e
 {
     // What the buffer holds now answers whichever operation took the link meanwhile.
     if (!holdsLink(ticket)) {
+        // Still this operation's, ended by a signal or a loss: a "card written" that came
+        // before still says the card was written.
+        if (ticket == m_claims && out.armed && !m_link.WaitingForReply &&
+            m_link.ReplyBuffer == WRITE_DONE_REPLY)
+            out.written = true;
         lostLink(out);
         return Step::Lost;
     }
@@ -94,16 +99,16 @@ CardOperations::Step CardOperations::examine(quint64 ticket, const QByteArray& e
         lostLink(out);
         return Step::Lost;
     }
-    if (timedOut)
+    if (timedOut) {
         out.result = CardOutcome::TimedOut;
-    else
+        out.garbled = m_link.garbledFrames();
+    } else
         readerAnswered(reply, out);
     return retry ? Step::Retry : Step::Failed;
 }
 
 CardOperations::Step CardOperations::awaitStatus(quint64 ticket, const QByteArray& expected,
-                                                 CardOutcome& out,
-                                                 const QByteArray* swipeExpected)
+                                                 CardOutcome& out, const QByteArray* swipeExpected)
 {
     const bool timedOut = waitQuietly();
     if (swipeExpected && m_link.fastRhythm() && !timedOut && holdsLink(ticket) &&
@@ -141,7 +146,9 @@ void CardOperations::giveUp(CardOutcome& out)
         m_link.SendData(QByteArray(1, cmd::CMD_RESET));
         out.resetSent = true;
         if (m_link.fastRhythm()) {
-            settled = m_link.settlePendingReset();
+            // A garbled frame since the arm may have been the reader's "card written".
+            settled =
+                m_link.settlePendingReset() && out.garbled == 0 && m_link.garbledFrames() == 0;
             if (inDoubt && m_link.lateSwipeStatus() == WRITE_DONE_REPLY)
                 out.written = true;
         }
@@ -219,6 +226,7 @@ void CardOperations::read(char readCommand, const QString& prompt, CardOutcome& 
     const QByteArray& reply = m_link.ReplyBuffer;
     if (outcome != WAIT_REPLIED) {
         out.result = CardOutcome::TimedOut;
+        out.garbled = m_link.garbledFrames();
     } else if (!reply.isEmpty() && reply.at(0) == readCommand) {
         out.result = CardOutcome::Done;
         out.data = reply.mid(1);

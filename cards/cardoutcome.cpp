@@ -15,6 +15,11 @@ QString describeOutcome(const CardOutcome& outcome, int timeoutSeconds)
     case CardOutcome::Declined:
         return QStringLiteral("the format warning was declined");
     case CardOutcome::TimedOut:
+        if (outcome.garbled > 0)
+            return QStringLiteral("only corrupted replies from the reader%1 (%2 asked for again); "
+                                  "check the line settings and the cable")
+                .arg(within)
+                .arg(outcome.garbled);
         switch (outcome.step) {
         case CardOutcome::Load:
             return QStringLiteral("no reply to the write command") + within;
@@ -39,6 +44,36 @@ QString describeOutcome(const CardOutcome& outcome, int timeoutSeconds)
     case CardOutcome::PortLost:
     case CardOutcome::PortError:
         return outcome.message;
+    case CardOutcome::Interrupted:
+        return QStringLiteral("interrupted");
+    }
+    return QString();
+}
+
+QString outcomeCode(const CardOutcome& outcome)
+{
+    switch (outcome.result) {
+    case CardOutcome::Done:
+        return QString();
+    case CardOutcome::NotStarted:
+        return QStringLiteral("not_started");
+    case CardOutcome::Rejected:
+        return QStringLiteral("rejected");
+    case CardOutcome::Declined:
+        return QStringLiteral("declined");
+    case CardOutcome::TimedOut:
+        if (outcome.garbled > 0)
+            return QStringLiteral("garbled_replies");
+        return outcome.step == CardOutcome::Swipe ? QStringLiteral("no_swipe")
+                                                  : QStringLiteral("no_reply");
+    case CardOutcome::ReaderError:
+        return QStringLiteral("reader_error");
+    case CardOutcome::Mismatch:
+        return QStringLiteral("mismatch");
+    case CardOutcome::PortLost:
+        return QStringLiteral("reader_lost");
+    case CardOutcome::PortError:
+        return QStringLiteral("port_error");
     case CardOutcome::Interrupted:
         return QStringLiteral("interrupted");
     }

@@ -52,3 +52,7 @@ struct CardOutcome {
 
 // "no swipe", "Write Data Error" and the like: one line naming what went wrong, for messages.
 QString describeOutcome(const CardOutcome& outcome, int timeoutSeconds);
+
+// A stable name for how an operation failed, for scripts ("no_swipe", "reader_error"...);
+// empty when it was done.
+QString outcomeCode(const CardOutcome& outcome);

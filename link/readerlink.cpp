@@ -9,6 +9,28 @@
 #include "platform/messagebox.h"
 #include "platform/serialport.h"
 
+namespace {
+
+// The first whole, good frame in bytes: [*start, end). -1 when there is none.
+qsizetype findFrame(const QByteArray& bytes, qsizetype* start)
+{
+    for (qsizetype stx = bytes.indexOf(cmd::STX); stx >= 0;
+         stx = bytes.indexOf(cmd::STX, stx + 1)) {
+        const qsizetype etx = bytes.indexOf(cmd::ETX, stx + 1);
+        if (etx < 0 || etx + 1 >= bytes.size())
+            return -1;
+        const QByteArray body = bytes.mid(stx + 1, etx - stx - 1);
+        if (!body.isEmpty() && !body.contains(cmd::STX) &&
+            CalcLRC(body + cmd::ETX) == bytes.at(etx + 1)) {
+            *start = stx;
+            return etx + 2;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
 ReaderLink::ReaderLink(ISerialPort& port, IClock& clock, IMessageBox& messages, IEventPump& pump,
                        const AppSettings& settings, QObject* parent)
     : QObject(parent), m_port(port), m_clock(clock), m_messages(messages), m_pump(pump),
@@ -34,18 +56,29 @@ QString ReaderLink::lossDescription() const
 void ReaderLink::SendData(const QByteArray& data)
 {
     const bool resend = data.size() == 1 && data.at(0) == cmd::CMD_RESEND;
+    const bool reset = data.size() == 1 && data.at(0) == cmd::CMD_RESET;
     if (!resend) {
         if (m_fastRhythm && m_resetPending)
             settlePendingReset();
         m_garbledFrames = 0;
     }
+    // Frames still waiting their turn are older than this command: none answers it, but a
+    // swipe's status among them says what a reset comes too late for.
+    if (reset)
+        m_lateSwipeStatus.clear();
+    for (qsizetype start = 0, end; (end = findFrame(m_carry, &start)) >= 0;
+         m_carry.remove(0, end)) {
+        const QByteArray body = m_carry.mid(start + 1, end - start - 3);
+        if (reset && isSwipeStatus(body))
+            m_lateSwipeStatus = body;
+    }
+    m_carry.clear();
     // Buffer and flag first, so a reply that starts at once lands in an empty buffer.
     ReplyBuffer.clear();
     WaitingForReply = true;
-    if (data.size() == 1 && data.at(0) == cmd::CMD_RESET) {
+    if (reset) {
         m_resetPending = true;
         m_resetSentAt = m_clock.ms();
-        m_lateSwipeStatus.clear();
     } else if (!resend) {
         m_resetPending = false;
     }
@@ -85,6 +118,19 @@ void ReaderLink::tmrCheckComms_Timer()
         received = m_port.input();
     } catch (const AppError&) {
         return;
+    }
+    if (m_fastRhythm) {
+        // Frames that came in one read are taken one a poll, so that each wait sees its own.
+        received.prepend(m_carry);
+        m_carry.clear();
+        qsizetype start = 0;
+        const qsizetype end = findFrame(ReplyBuffer + received, &start);
+        if (end >= 0) {
+            const QByteArray all = ReplyBuffer + received;
+            m_carry = all.mid(end);
+            ReplyBuffer.clear();
+            received = all.mid(start, end - start);
+        }
     }
     if (received.isEmpty())
         return;
@@ -234,6 +280,16 @@ bool ReaderLink::GetReaderType()
         return true;
     }
     return false;
+}
+
+bool ReaderLink::startClean()
+{
+    try {
+        (void)m_port.input();
+    } catch (const AppError&) {
+    }
+    SendData(QByteArray(1, cmd::CMD_RESET));
+    return settlePendingReset();
 }
 
 void ReaderLink::abortWaits()

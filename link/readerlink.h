@@ -41,6 +41,12 @@ public:
     // Shows the status message of a status reply; 4 for Retry, 2 otherwise.
     int ShowReplyError();
     bool GetReaderType();
+    // Drops what the line holds, resets the reader and waits for the reset's reply, so that
+    // the reader's state is known (an earlier run may have left it armed) and no stale reply
+    // is taken for the next command's. False when the reader did not answer within the
+    // time-out; ReplyBuffer then holds the reset's reply. Port errors (AppError) reach the
+    // caller.
+    bool startClean();
 
     // Ends every wait in progress at once and keeps new ones from starting (the program is
     // closing). Waits then return as timed out, and no prompt or status message is shown.
@@ -92,6 +98,8 @@ private:
     bool m_resetPending = false;
     qint64 m_resetSentAt = 0;
     QByteArray m_lateSwipeStatus;
+    // Fast rhythm: bytes after a whole frame, taken at the next poll.
+    QByteArray m_carry;
     int m_garbledFrames = 0;
 };
 

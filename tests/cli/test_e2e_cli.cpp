@@ -36,7 +36,7 @@ int swipePrompts(const QString& err)
 }
 
 // At the k-th swipe prompt the k-th action runs: "swipe N" on the emulator's console, "sigint"
-// to the command line, or "kill" (the emulator ends, and with it the device).
+// or "sigterm" to the command line, or "kill" (the emulator ends, and with it the device).
 CliRun runCli(SimProcess& sim, const QStringList& arguments, const QByteArray& input,
               const QStringList& actions)
 {
@@ -62,6 +62,8 @@ CliRun runCli(SimProcess& sim, const QStringList& arguments, const QByteArray& i
             const QString& action = actions.at(done++);
             if (action == QLatin1String("sigint"))
                 ::kill(pid_t(cli.processId()), SIGINT);
+            else if (action == QLatin1String("sigterm"))
+                ::kill(pid_t(cli.processId()), SIGTERM);
             else if (action == QLatin1String("kill"))
                 sim.stop();
             else
@@ -108,16 +110,21 @@ void TestE2eCli::commands_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("out"); // exact, or a pattern after "re:"
     QTest::addColumn<QStringList>("errHas");
-    QTest::addColumn<QStringList>("sent"); // data parts of host frames, in order
-    QTest::addColumn<QString>("secret");   // never on standard error
+    // Data parts of host frames, in order; "!X": X is never sent.
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<QString>("secret"); // never on standard error
 
     const QStringList autoSwipe = {QStringLiteral("--auto-swipe"), QStringLiteral("300")};
-    const QString written = QStringLiteral("{\"index\": %1, \"result\": \"written\"}\n");
-    const QString verified = QStringLiteral("{\"index\": %1, \"result\": \"verified\"}\n");
-    const QString rejected = QStringLiteral(
-        "{\"index\": 2, \"result\": \"failed\", \"error\": \"invalid character \\\"a\\\" at "
-        "position 4 of the data: ISO on Track 2 takes 0-9 : ; < = > ?\"}\n");
+    // A card's result line: index, line, result, step, written, code and error, the time.
+    const auto result = [](int index, int line, const char* rest) {
+        return QStringLiteral("\\{\"index\": %1, \"line\": %2, %3, \"time\": \"[-0-9T:]+Z\"\\}\n")
+            .arg(index)
+            .arg(line)
+            .arg(QLatin1String(rest));
+    };
+    const char* verified = "\"result\": \"verified\", \"step\": \"verified\", \"written\": true";
     const QByteArray cards = ";1=1?\n# a comment\n;12a\n\n;3=3?\n";
+    const QByteArray good = ";1=1?\n# a comment\n;3=3?\n";
 
     QTest::newRow("version") << QStringList{} << QStringList{"version"} << QByteArray()
                              << QStringList{} << 0
@@ -133,7 +140,7 @@ void TestE2eCli::commands_data()
         << QStringList{} << QStringList{"k"} << QString();
     QTest::newRow("read") << autoSwipe << QStringList{"read"} << QByteArray() << QStringList{} << 0
                           << "4000123456789010=25121010000000000\n"
-                          << QStringList{"Swipe card"} << QStringList{"k", "n", "o", "E"}
+                          << QStringList{"Swipe card"} << QStringList{"k", "n", "E", "!o"}
                           << "4000123456789010";
     QTest::newRow("read json, decoded")
         << autoSwipe + QStringList{"--card", "@deck"}
@@ -146,7 +153,7 @@ void TestE2eCli::commands_data()
            "\"international interchange\", \"authorization\": \"normal authorization\", "
            "\"services\": \"no restrictions\"}, \"discretionary_length\": 6, \"decodable\": "
            "true}}\n"
-        << QStringList{} << QStringList{"k", "n", "o", "5"} << "4111111111111111";
+        << QStringList{} << QStringList{"k", "n", "5", "!o"} << "4111111111111111";
     QTest::newRow("verify passes")
         << autoSwipe << QStringList{"verify", ";123=45?"} << QByteArray() << QStringList{} << 0
         << QString() << QStringList{"Swipe the same card again to verify"}
@@ -176,14 +183,15 @@ void TestE2eCli::commands_data()
     QTest::newRow("exit 4: forced status")
         << QStringList{"--force", "4"} << QStringList{"write", "123"} << QByteArray()
         << QStringList{} << 4 << QString()
-        << QStringList{"Receive Buffer Is Full (reader status l4)"} << QStringList{"k"}
+        << QStringList{"Receive Buffer Is Full (reader status l4)"} << QStringList{"h", "!k"}
         << QString();
     QTest::newRow("exit 4: write fails at the swipe")
         << autoSwipe + QStringList{"--swipe-error", "write"}
         << QStringList{"--json", "write", "123"} << QByteArray() << QStringList{} << 4
         << "{\"method\": 1, \"method_name\": \"ISO on Track 2\", \"result\": \"failed\", "
-           "\"error\": \"Write Data Error (reader status lA)\"}\n"
-        << QStringList{"Write Data Error"} << QStringList{"A123" + zeros(34), "n", "o", "h"}
+           "\"written\": false, \"exit\": 4, \"code\": \"reader_error\", \"error\": \"Write Data "
+           "Error (reader status lA)\"}\n"
+        << QStringList{"Write Data Error"} << QStringList{"A123" + zeros(34), "n", "h", "!o"}
         << QString();
     QTest::newRow("exit 5: invalid character")
         << QStringList{} << QStringList{"write", "--", ";12a4"} << QByteArray() << QStringList{}
@@ -200,28 +208,58 @@ void TestE2eCli::commands_data()
                        "reader < 02 6C 40 03 2F  status l@: card written",
                        "reader < 02 45 [37 bytes hidden] 03 ??  track data"}
         << QStringList{"A;123=45?" + zeros(29)} << "123=45";
-    QTest::newRow("batch stops at a failed card")
-        << autoSwipe << QStringList{"batch", "-"} << cards << QStringList{} << 5
-        << written.arg(1) + rejected
-        << QStringList{"Card 1 of 3: swipe card when ready",
-                       "batch: 1 written, 1 failed, 1 not attempted, of 3 cards; stopped at card 2 "
-                       "(line 3)"}
-        << QStringList{"A;1=1?" + zeros(32), "n"} << ";1=1?";
-    QTest::newRow("batch keeps going, verified")
-        << autoSwipe << QStringList{"batch", "--verify", "--keep-going", "-"} << cards
-        << QStringList{} << 5 << verified.arg(1) + rejected + verified.arg(3)
-        << QStringList{"Card 3 of 3: swipe the same card again", "2 verified, 1 failed"}
-        << QStringList{"A;1=1?" + zeros(32), "E", "A;3=3?" + zeros(32), "E"} << ";3=3?";
+    QTest::newRow("exit 3 in JSON, with its code")
+        << QStringList{"--silent", "k"} << QStringList{"--json", "-t", "1", "version"}
+        << QByteArray() << QStringList{} << 3
+        << "re:\\{\"command\": \"version\", \"result\": \"failed\", \"exit\": 3, \"code\": "
+           "\"no_reply\", \"error\": \"no reply from the reader on COM1 [^\"]+\"\\}\n"
+        << QStringList{} << QStringList{"h", "k"} << QString();
+    QTest::newRow("batch refuses a faulty file before any card")
+        << autoSwipe << QStringList{"batch", "-"} << cards + "{\"data\": \"1\", \"data\": \"2\"}\n"
+        << QStringList{} << 1 << QString()
+        << QStringList{"standard input:3: invalid character \"a\" at position 4 of the data: ISO "
+                       "on "
+                       "Track 2 takes 0-9 : ; < = > ?",
+                       "standard input:6: the key \"data\" is given twice",
+                       "2 lines with faults; no card was written"}
+        << QStringList{"!A;1=1?" + zeros(32)} << QString();
+    QTest::newRow("batch keeps going past a write error, verified")
+        << autoSwipe + QStringList{"--swipe-error", "write"}
+        << QStringList{"batch", "--verify", "--keep-going", "-"} << good << QStringList{} << 4
+        << "re:" +
+               result(1, 1,
+                      "\"result\": \"failed\", \"step\": \"armed\", \"written\": false, "
+                      "\"code\": \"reader_error\", \"error\": \"Write Data Error \\(reader "
+                      "status lA\\)\"") +
+               result(2, 3, verified)
+        << QStringList{"Card 2 of 2: swipe the same card again", "1 verified, 1 failed",
+                       "failed: 1"}
+        << QStringList{"h", "A;1=1?" + zeros(32), "A;3=3?" + zeros(32), "E"} << ";3=3?";
     QTest::newRow("batch resumes, revealed")
-        << autoSwipe << QStringList{"batch", "--start", "3", "--reveal", "-"} << cards
+        << autoSwipe << QStringList{"batch", "--start", "2", "--reveal", "-"} << good
         << QStringList{} << 0
-        << "{\"index\": 3, \"result\": \"written\", \"data\": \";3=3?" + zeros(32) + "\"}\n"
+        << "re:\\{\"index\": 2, \"line\": 3, \"result\": \"written\", \"step\": \"written\", "
+           "\"written\": true, \"time\": \"[-0-9T:]+Z\", \"data\": \";3=3\\?" +
+               zeros(32) + "\"\\}\n"
         << QStringList{"1 written, 0 failed"} << QStringList{"A;3=3?" + zeros(32)} << QString();
-    QTest::newRow("batch interrupted")
-        << QStringList{} << QStringList{"batch", "-"} << cards << QStringList{"sigint"} << 130
-        << "{\"index\": 1, \"result\": \"failed\", \"error\": \"interrupted\"}\n"
-        << QStringList{"interrupted at card 1 (resume with --start 1)"}
+    QTest::newRow("batch interrupted while armed: not written")
+        << QStringList{} << QStringList{"batch", "-"} << good << QStringList{"sigint"} << 130
+        << "re:" + result(1, 1,
+                          "\"result\": \"failed\", \"step\": \"armed\", \"written\": false, "
+                          "\"code\": \"interrupted\", \"error\": \"interrupted\"")
+        << QStringList{"interrupted at card 1; card 1 was not written; resume with: tarnavel-cli "
+                       "batch --start 1 -"}
         << QStringList{"A;1=1?" + zeros(32), "n", "h"} << QString();
+    QTest::newRow("batch ended while verifying: written, resumes after it")
+        << QStringList{"--card", "@deck"} << QStringList{"batch", "--verify", "-t", "5", "-"}
+        << good << QStringList{"swipe 1", "sigterm"} << 143
+        << "re:" + result(1, 1,
+                          "\"result\": \"failed\", \"step\": \"written\", \"written\": true, "
+                          "\"code\": \"interrupted\", \"error\": \"written, not verified: "
+                          "interrupted\"")
+        << QStringList{"card 1 was written; resume with: tarnavel-cli batch --start 2 --verify -t "
+                       "5 -"}
+        << QStringList{"A;1=1?" + zeros(32), "n", "!A;3=3?" + zeros(32)} << QString();
 }
 
 void TestE2eCli::commands()
@@ -265,10 +303,18 @@ void TestE2eCli::commands()
     if (!secret.isEmpty())
         QVERIFY2(!run.err.contains(secret), qPrintable(run.err));
 
-    // The frames went out in this order (others may stand between them).
+    // The frames went out in this order (others may stand between them); none marked "!".
+    QStringList never;
+    for (const QString& data : std::as_const(sent))
+        if (data.startsWith(QLatin1Char('!')))
+            never << SimProcess::hostFrame(data.mid(1).toLatin1());
+    sent.removeIf([](const QString& data) { return data.startsWith(QLatin1Char('!')); });
     if (!sent.isEmpty())
         sim.waitForLine(mark, SimProcess::hostFrame(sent.constLast().toLatin1()));
     const QStringList traffic = sim.linesSince(mark);
+    for (const QString& frame : std::as_const(never))
+        for (const QString& line : traffic)
+            QVERIFY2(!line.startsWith(frame), qPrintable(frame + QStringLiteral(" was sent")));
     qsizetype at = 0;
     for (const QString& data : std::as_const(sent)) {
         const QString frame = SimProcess::hostFrame(data.toLatin1());
