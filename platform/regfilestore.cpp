@@ -14,6 +14,57 @@ namespace {
 constexpr unsigned KEY_QUERY_VALUE = 0x1;
 constexpr unsigned KEY_SET_VALUE = 0x2;
 
+store::Cause causeOf(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return store::Cause::ReadOnlyFolder;
+    case ENOSPC:
+    case EDQUOT:
+        return store::Cause::DiskFull;
+    default:
+        return store::Cause::Other;
+    }
+}
+
+// The folder a change could not write to: the file's own, or the nearest one above it that
+// exists when the file's folder could not be made.
+QString nearestFolder(const QString& file)
+{
+    QString folder = QFileInfo(file).absolutePath();
+    while (!QFileInfo(folder).isDir() && QFileInfo(folder).absolutePath() != folder)
+        folder = QFileInfo(folder).absolutePath();
+    return folder;
+}
+
+QString reasonFor(store::Cause cause, int error, const QString& file)
+{
+    switch (cause) {
+    case store::Cause::None:
+        return QString();
+    case store::Cause::ReadOnlyFolder:
+        return QStringLiteral("the folder %1 is read-only").arg(nearestFolder(file));
+    case store::Cause::ReadOnlyFile:
+        return QStringLiteral("the file is read-only");
+    case store::Cause::Locked:
+        return QStringLiteral("another program has it locked");
+    case store::Cause::DiskFull:
+        return error == EDQUOT ? QStringLiteral("the disk quota is used up")
+                               : QStringLiteral("the disk is full");
+    case store::Cause::NotAFile:
+        return QStringLiteral("it is not a regular file");
+    case store::Cause::NoFile:
+        return QStringLiteral(
+            "there is no folder for them, since neither XDG_CONFIG_HOME nor HOME is an absolute "
+            "path");
+    case store::Cause::Other:
+        break;
+    }
+    return qt_error_string(error);
+}
+
 } // namespace
 
 RegFileStore::RegFileStore(const QString& filePath) : m_path(filePath) {}
@@ -175,10 +226,22 @@ bool RegFileStore::ensureDirectory() const
     return QFileInfo(directory).isDir();
 }
 
+long RegFileStore::fail(long status, store::Cause cause, int error)
+{
+    m_failure = {cause, m_path, reasonFor(cause, error, m_path)};
+    return status;
+}
+
+long RegFileStore::failWith(long status, int error)
+{
+    return fail(status, causeOf(error), error);
+}
+
 long RegFileStore::change(const Edit& edit)
 {
+    m_failure = {};
     if (m_path.isEmpty())
-        return store::ERROR_ACCESS_DENIED;
+        return fail(store::ERROR_ACCESS_DENIED, store::Cause::NoFile);
     if (m_batchDepth == 0)
         return commit({edit});
     // Seen by the batch's later reads at once, written with the rest when the batch ends.
@@ -191,18 +254,29 @@ long RegFileStore::change(const Edit& edit)
 long RegFileStore::commit(const QList<Edit>& edits)
 {
     using regfile::FileState;
-    if (m_path.isEmpty() || !ensureDirectory())
-        return store::ERROR_ACCESS_DENIED;
+    m_failure = {};
+    if (m_path.isEmpty())
+        return fail(store::ERROR_ACCESS_DENIED, store::Cause::NoFile);
+    errno = 0;
+    if (!ensureDirectory()) {
+        // Without an error from the system the path is there but is no folder.
+        return failWith(store::ERROR_ACCESS_DENIED, errno != 0 ? errno : ENOTDIR);
+    }
     regfile::Lock lock;
-    if (const int error = lock.acquire(m_path + QStringLiteral(".lock"), m_lockTimeout))
-        return error == EWOULDBLOCK ? ERROR_LOCK_VIOLATION : store::ERROR_ACCESS_DENIED;
+    if (const int error = lock.acquire(m_path + QStringLiteral(".lock"), m_lockTimeout)) {
+        return error == EWOULDBLOCK ? fail(ERROR_LOCK_VIOLATION, store::Cause::Locked)
+                                    : failWith(store::ERROR_ACCESS_DENIED, error);
+    }
 
     QByteArray before;
     ++m_fileReads;
-    const FileState state = regfile::readRegularFile(m_path, &before);
+    int readError = 0;
+    const FileState state = regfile::readRegularFile(m_path, &before, &readError);
     // Never written through: a FIFO, a device or a dangling link stays as it is.
-    if (state == FileState::Unusable)
-        return store::ERROR_ACCESS_DENIED;
+    if (state == FileState::Unusable) {
+        return readError != 0 ? fail(store::ERROR_ACCESS_DENIED, store::Cause::Other, readError)
+                              : fail(store::ERROR_ACCESS_DENIED, store::Cause::NotAFile);
+    }
     std::optional<RegDocument> doc;
     if (state == FileState::Regular)
         doc = RegDocument::parse(before);
@@ -215,13 +289,24 @@ long RegFileStore::commit(const QList<Edit>& edits)
     const QByteArray after = doc->serialize();
     if (!corrupt && state == FileState::Regular && after == before)
         return store::ERROR_SUCCESS;
-    if (corrupt && regfile::moveAside(m_path) != 0)
-        return store::ERROR_ACCESS_DENIED;
+
+    // Every check comes before the first step on disk, so a change that fails leaves the file
+    // exactly as it was.
+    if (state != FileState::Missing) {
+        const int error = regfile::writeAccess(m_path);
+        if (error == EACCES || error == EPERM || error == EROFS)
+            return fail(store::ERROR_ACCESS_DENIED, store::Cause::ReadOnlyFile);
+    }
+    if (corrupt) {
+        if (const int error = regfile::moveAside(m_path))
+            return failWith(store::ERROR_ACCESS_DENIED, error);
+    }
     // A link to a regular file is followed, so the file it names is the one replaced.
     const QString target =
         state == FileState::Regular && !corrupt ? QFileInfo(m_path).canonicalFilePath() : m_path;
     const regfile::Outcome written = regfile::replaceAtomically(target, after, m_beforeCommit);
     if (written.error != 0)
-        return written.notCreated ? store::ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT;
+        return failWith(written.notCreated ? store::ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT,
+                        written.error);
     return store::ERROR_SUCCESS;
 }

@@ -14,11 +14,12 @@ struct RegDocument;
 
 // The per-user store kept as a text file in the registry export format (regfileformat.h). Only
 // the current user's root exists. Every change is a read-modify-write of the whole file under a
-// lock (regfilelock.h) and replaces it atomically (regfileio.h), so several running programs can
-// share it; outside a batch every read loads the file afresh. Only a regular file of at most
-// kMaxFileSize bytes is read; a larger one or one that cannot be parsed is moved aside by the
-// next save, and anything that is not a regular file (a FIFO, a device, a dangling link) reads
-// as an empty store and is never written to: saves then fail.
+// lock (regfilelock.h) and replaces it atomically (regfileio.h), so several running programs
+// can share it; outside a batch every read loads the file afresh. Only a regular file of at
+// most kMaxFileSize bytes is read; a larger one or one that cannot be parsed is moved aside by
+// the next save, and anything that is not a regular file (a FIFO, a device, a dangling link)
+// reads as an empty store and is never written to: saves then fail, as they do on a file that
+// is not writable. lastFailure() tells why the latest change failed.
 class RegFileStore : public ISettingsStore
 {
 public:
@@ -42,6 +43,7 @@ public:
     // A batch reads the file once, and writes it once, under one lock, when it ends.
     void beginBatch() override;
     long endBatch() override;
+    store::Failure lastFailure() const override { return m_failure; }
 
     QString filePath() const { return m_path; }
     // How long a change waits for another program's change to finish; 0 tries once.
@@ -62,6 +64,8 @@ private:
     long change(const Edit& edit);
     long commit(const QList<Edit>& edits);
     bool ensureDirectory() const;
+    long fail(long status, store::Cause cause, int error = 0);
+    long failWith(long status, int error);
     store::Key remember(const QStringList& path, unsigned access);
 
     QString m_path;
@@ -73,4 +77,5 @@ private:
     int m_batchDepth = 0;
     std::unique_ptr<RegDocument> m_batchDocument; // read at the batch's first look
     QList<Edit> m_batchEdits;
+    store::Failure m_failure;
 };

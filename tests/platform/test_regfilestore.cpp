@@ -705,7 +705,8 @@ void TestRegFileStore::onlyRegularFilesUsed()
     LoadSettings(settings, fileStore, settingsKeyPath());
     QCOMPARE(int(settings.Timeout), regular ? 5 : 10);
     settings.Timeout = 3;
-    SaveSettings(settings, fileStore, settingsKeyPath());
+    QCOMPARE(int(SaveSettings(settings, fileStore, settingsKeyPath()).cause),
+             int(regular ? store::Cause::None : store::Cause::NotAFile));
     QCOMPARE(QFileInfo(m_path).isSymLink(), !fifo);
     QCOMPARE(QFileInfo(m_path).dir().entryList({QStringLiteral("user.reg*")},
                                                QDir::AllEntries | QDir::System),
@@ -738,7 +739,8 @@ void TestRegFileStore::settingsAreOneReadAndOneRewrite()
     QVERIFY(startHolding(holder, QStringLiteral("Held")));
     const QByteArray before = readAll(m_path);
     settings.BaudRate = 1200;
-    SaveSettings(settings, fileStore, settingsKeyPath());
+    QCOMPARE(int(SaveSettings(settings, fileStore, settingsKeyPath()).cause),
+             int(store::Cause::Locked));
     QCOMPARE(readAll(m_path), before);
     holder.write("go\n");
     holder.closeWriteChannel();
@@ -792,7 +794,9 @@ void TestRegFileStore::noHomeMeansNoStore()
     QCOMPARE(device, QStringLiteral("/dev/ttyS2"));
     QVERIFY2(!linked && error.contains(QLatin1String("HOME")), qPrintable(error));
     RegFileStore fileStore(paths.at(2));
-    SaveSettings(AppSettings{}, fileStore, settingsKeyPath());
+    const store::Failure failure = SaveSettings(AppSettings{}, fileStore, settingsKeyPath());
+    QCOMPARE(int(failure.cause), int(store::Cause::NoFile));
+    QCOMPARE(failure.file, QString());
     QVERIFY(IncludeDude::CreateKey(fileStore, HKEY_CURRENT_USER, settingsKeyPath()) !=
             ERROR_SUCCESS);
     AppSettings loaded;
