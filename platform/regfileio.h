@@ -8,7 +8,8 @@
 // whole and atomically, and kept aside whole when it cannot be used.
 namespace regfile {
 
-// The largest file read.
+// The largest file read, and so the largest one written: a file the store would not read back
+// is never written.
 inline constexpr qint64 kMaxFileSize = 1 << 20;
 
 enum class FileState { Missing, Regular, TooLarge, Unusable };

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <cerrno>
 #include <optional>
 #include <sys/stat.h>
@@ -53,6 +54,9 @@ QString reasonFor(store::Cause cause, int error, const QString& file)
     case store::Cause::DiskFull:
         return error == EDQUOT ? QStringLiteral("the disk quota is used up")
                                : QStringLiteral("the disk is full");
+    case store::Cause::TooLarge:
+        return QStringLiteral("it would grow past %1, the most this program reads back")
+            .arg(QLocale::c().formattedDataSize(RegFileStore::kMaxFileSize, 0));
     case store::Cause::NotAFile:
         return QStringLiteral("it is not a regular file");
     case store::Cause::NoFile:
@@ -292,6 +296,8 @@ long RegFileStore::commit(const QList<Edit>& edits)
 
     // Every check comes before the first step on disk, so a change that fails leaves the file
     // exactly as it was.
+    if (after.size() > kMaxFileSize)
+        return fail(ERROR_FILE_TOO_LARGE, store::Cause::TooLarge);
     if (state != FileState::Missing) {
         const int error = regfile::writeAccess(m_path);
         if (error == EACCES || error == EPERM || error == EROFS)

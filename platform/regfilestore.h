@@ -16,7 +16,8 @@ struct RegDocument;
 // the current user's root exists. Every change is a read-modify-write of the whole file under a
 // lock (regfilelock.h) and replaces it atomically (regfileio.h), so several running programs
 // can share it; outside a batch every read loads the file afresh. Only a regular file of at
-// most kMaxFileSize bytes is read; a larger one or one that cannot be parsed is moved aside by
+// most kMaxFileSize bytes is read, and no change that would make it larger is written: it fails
+// and leaves the file as it was. A larger file or one that cannot be parsed is moved aside by
 // the next save, and anything that is not a regular file (a FIFO, a device, a dangling link)
 // reads as an empty store and is never written to: saves then fail, as they do on a file that
 // is not writable. lastFailure() tells why the latest change failed.
@@ -27,6 +28,7 @@ public:
     static constexpr long ERROR_WRITE_FAULT = 29;
     static constexpr long ERROR_LOCK_VIOLATION = 33;
     static constexpr long ERROR_INVALID_PARAMETER = 87;
+    static constexpr long ERROR_FILE_TOO_LARGE = 223;
     static constexpr qint64 kMaxFileSize = regfile::kMaxFileSize;
 
     // An empty path is no store at all: every key is missing and every change fails.

@@ -25,6 +25,7 @@ enum class Cause {
     ReadOnlyFile,
     Locked, // another program holds the store's lock
     DiskFull,
+    TooLarge, // the file would grow past what the store reads back
     NotAFile, // a FIFO, a device or a dangling link stands where the file belongs
     NoFile,   // there is no place for the store at all
     Other,

@@ -145,6 +145,8 @@ private slots:
     void corruptFile_data();
     void corruptFile();
     void unchangedSaveLeavesFileAlone();
+    void saveStaysWithinTheBound_data();
+    void saveStaysWithinTheBound();
     void onlyRegularFilesUsed_data();
     void onlyRegularFilesUsed();
     void settingsAreOneReadAndOneRewrite();
@@ -675,6 +677,57 @@ void TestRegFileStore::unchangedSaveLeavesFileAlone()
     SaveSettings(changed, fileStore, settingsKeyPath());
     QCOMPARE(::stat(QFile::encodeName(m_path).constData(), &after), 0);
     QVERIFY(after.st_ino != before.st_ino); // replaced as a whole, never written in place
+}
+
+void TestRegFileStore::saveStaysWithinTheBound_data()
+{
+    QTest::addColumn<int>("past"); // bytes the save would take the file beyond the bound
+    QTest::newRow("up to the bound") << 0;
+    QTest::newRow("one byte past") << 1;
+}
+
+void TestRegFileStore::saveStaysWithinTheBound()
+{
+    QFETCH(int, past);
+    const auto padded = [](qsizetype size) {
+        const QByteArray start = settingsFile("\"Timeout\"=dword:00000005\n;");
+        return start + QByteArray(size - start.size() - 1, 'x') + '\n';
+    };
+    AppSettings settings;
+    settings.Timeout = 3;
+    writeAll(m_path, padded(1000));
+    RegFileStore probe(m_path);
+    SaveSettings(settings, probe, settingsKeyPath());
+    const qsizetype growth = readAll(m_path).size() - 1000;
+    QVERIFY(growth > 0);
+
+    const QByteArray before = padded(RegFileStore::kMaxFileSize - growth + past);
+    writeAll(m_path, before);
+    RegFileStore fileStore(m_path);
+    const store::Failure failure = SaveSettings(settings, fileStore, settingsKeyPath());
+    AppSettings loaded;
+    LoadSettings(loaded, fileStore, settingsKeyPath());
+    const QByteArray after = readAll(m_path);
+    QCOMPARE(QDir(QFileInfo(m_path).absolutePath()).entryList(QDir::Files),
+             (QStringList{QStringLiteral("user.reg"), QStringLiteral("user.reg.lock")}));
+    if (past == 0) {
+        QCOMPARE(int(failure.cause), int(store::Cause::None));
+        QCOMPARE(after.size(), RegFileStore::kMaxFileSize);
+        QCOMPARE(fields(loaded), fields(settings));
+        return;
+    }
+    QCOMPARE(int(failure.cause), int(store::Cause::TooLarge));
+    QCOMPARE(failure.file, m_path);
+    QCOMPARE(after, before);
+    QCOMPARE(int(loaded.Timeout), 5);
+    // A single value too long for the room left is refused with a status of its own.
+    QCOMPARE(IncludeDude::WriteKeyValue(fileStore, HKEY_CURRENT_USER, settingsKeyPath(),
+                                        QStringLiteral("Name"),
+                                        QVariant(QString(growth, QLatin1Char('y'))), REG_SZ),
+             RegFileStore::ERROR_FILE_TOO_LARGE);
+    QCOMPARE(readAll(m_path), before);
+    LoadSettings(loaded, fileStore, settingsKeyPath());
+    QCOMPARE(int(loaded.Timeout), 5);
 }
 
 void TestRegFileStore::onlyRegularFilesUsed_data()
