@@ -71,3 +71,12 @@ store::Failure SaveSettings(const AppSettings& settings, ISettingsStore& store,
     }
     return failure;
 }
+
+QString saveFailureText(const store::Failure& failure)
+{
+    const QString where =
+        failure.file.isEmpty() ? QString() : QStringLiteral(" to ") + failure.file;
+    return QStringLiteral("The settings could not be saved%1: %2. The new settings apply until "
+                          "the program closes.")
+        .arg(where, failure.reason);
+}

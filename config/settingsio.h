@@ -20,3 +20,7 @@ void LoadSettings(AppSettings& settings, ISettingsStore& store, const QString& k
 // keep them (cause None when it did), and the record keeps its values for the rest of the run.
 store::Failure SaveSettings(const AppSettings& settings, ISettingsStore& store,
                             const QString& keyPath);
+
+// What the operator is told when a save failed: the file, the cause, and what becomes of the
+// new values.
+QString saveFailureText(const store::Failure& failure);
