@@ -500,7 +500,7 @@ void frmMain::mnuSettings_Click(int index)
 {
     if (index != 0)
         return;
-    frmOptions dialog(m_settings, m_store, m_keyPath, this);
+    frmOptions dialog(m_settings, m_store, m_messages, m_keyPath, this);
     dialog.exec();
 }
 
