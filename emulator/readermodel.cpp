@@ -8,11 +8,6 @@
 
 namespace {
 
-constexpr const char* kMethodNames[5] = {"ISO on Track 1", "ISO on Track 2", "ISO on Track 3",
-                                         "IBM 4700 on Track 2", "Track 1 ISO on Track 3"};
-// Method 3 shares track 2 with method 1, and method 4 shares track 3 with method 2.
-constexpr int kMethodTrack[5] = {0, 1, 2, 1, 2};
-
 QByteArray wholeFrame(const QByteArray& data, char lrc)
 {
     QByteArray frame;
@@ -245,7 +240,7 @@ QByteArray ReaderModel::swipe()
     ReaderCard& target = m_deck[m_current];
     if (!loaded.isEmpty()) {
         for (const auto& [method, data] : loaded)
-            target.tracks[kMethodTrack[method]] = data;
+            target.tracks[methodTrack(method)] = data;
         // The writer reads the card back as it leaves the slot.
         m_lastRead = target.tracks;
         return sendBody(QByteArray(1, 'l') + cmd::ST_WRITE_DONE, QStringLiteral("unsolicited"));
@@ -287,9 +282,9 @@ std::optional<QByteArray> ReaderModel::loadedData(int method) const
 
 QByteArray ReaderModel::readData(int method) const
 {
-    if (!m_lastRead || method < 0 || method > 4)
+    if (!m_lastRead || !isCardMethod(method))
         return QByteArray();
-    return (*m_lastRead)[kMethodTrack[method]];
+    return (*m_lastRead)[methodTrack(method)];
 }
 
 QString ReaderModel::lampsText() const
@@ -370,32 +365,16 @@ QString ReaderModel::faultsText() const
     return on.isEmpty() ? QStringLiteral("no faults") : on.join(QStringLiteral(", "));
 }
 
-int ReaderModel::trackOfMethod(int method)
-{
-    return method >= 0 && method <= 4 ? kMethodTrack[method] : -1;
-}
-
-QString ReaderModel::methodName(int method)
-{
-    return method >= 0 && method <= 4 ? QString::fromLatin1(kMethodNames[method]) : QString();
-}
-
 int ReaderModel::methodOfWriteCommand(char c)
 {
-    for (int m = 0; m < 5; ++m) {
-        if (cmd::WRITE_COMMANDS[m] == c)
-            return m;
-    }
-    return -1;
+    const CommandMethod command = methodOfCommand(c);
+    return command.direction == CommandMethod::Write ? command.method : -1;
 }
 
 int ReaderModel::methodOfReadCommand(char c)
 {
-    for (int m = 0; m < 5; ++m) {
-        if (cmd::READ_COMMANDS[m] == c)
-            return m;
-    }
-    return -1;
+    const CommandMethod command = methodOfCommand(c);
+    return command.direction == CommandMethod::Read ? command.method : -1;
 }
 
 QList<ReaderCard> ReaderModel::defaultDeck()

@@ -98,8 +98,6 @@ public:
 
     std::function<void(const FrameLogEntry&)> onLog;
 
-    static int trackOfMethod(int method); // 0..2
-    static QString methodName(int method);
     // Card method of a write or read command character, or -1.
     static int methodOfWriteCommand(char c);
     static int methodOfReadCommand(char c);

@@ -2,6 +2,7 @@
 
 #include "emulator/readermodel.h"
 #include "emulator/simserver.h"
+#include "link/commands.h"
 
 #include <QFile>
 #include <QStringList>
@@ -208,10 +209,10 @@ QString SimConsole::statusText() const
     lines << QStringLiteral("reader type %1, %2")
                  .arg(model.type())
                  .arg(model.isArmed() ? QStringLiteral("armed") : QStringLiteral("not armed"));
-    for (int m = 0; m < 5; ++m) {
+    for (int m = 0; m < CARD_METHOD_COUNT; ++m) {
         if (const auto data = model.loadedData(m))
             lines << QStringLiteral("write data loaded, %1: %2")
-                         .arg(ReaderModel::methodName(m), ReaderModel::printable(*data));
+                         .arg(methodName(m), ReaderModel::printable(*data));
     }
     const int current = model.currentCard();
     lines << QStringLiteral("card in the slot: %1 \"%2\"")

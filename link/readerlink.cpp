@@ -81,7 +81,6 @@ void ReaderLink::tmrCheckComms_Timer()
 void ReaderLink::MSComm1_OnComm()
 {
     try {
-        (void)m_port.inBufferCount();
         (void)m_port.input();
     } catch (const AppError&) {
     }

@@ -111,9 +111,9 @@ void TestReaderModel::commandReplies_data()
     QTest::newRow("lamp no digit") << QByteArray("`") << bad;
     QTest::newRow("lamp two digits") << QByteArray("`12") << bad;
     QTest::newRow("unknown x") << QByteArray("x") << bad;
-    QTest::newRow("defined never sent i") << QByteArray("i") << bad;
-    QTest::newRow("defined never sent j") << QByteArray("j") << bad;
-    QTest::newRow("defined never sent m") << QByteArray("m") << bad;
+    QTest::newRow("unused i") << QByteArray("i") << bad;
+    QTest::newRow("unused j") << QByteArray("j") << bad;
+    QTest::newRow("unused m") << QByteArray("m") << bad;
     QTest::newRow("status prefix") << QByteArray("l0") << bad;
     QTest::newRow("empty frame") << QByteArray() << bad;
     QTest::newRow("version with parameter") << QByteArray("k1") << bad;
@@ -308,7 +308,7 @@ void TestReaderModel::readAfterSwipe()
     QVERIFY(model.setDeck({card}));
     ask(model, "n");
     QCOMPARE(model.swipe(), status(cmd::ST_READ_DONE));
-    const char read = cmd::READ_COMMANDS[method];
+    const char read = methodReadCommand(method);
     QCOMPARE(ask(model, QByteArray(1, read)), buildFrame(read + card.tracks[track]));
 }
 
@@ -328,8 +328,8 @@ void TestReaderModel::writeThenRead()
     QFETCH(int, method);
     QFETCH(QByteArray, data);
     ReaderModel model;
-    const char write = cmd::WRITE_COMMANDS[method];
-    const char read = cmd::READ_COMMANDS[method];
+    const char write = methodWriteCommand(method);
+    const char read = methodReadCommand(method);
     QVERIFY(model.setCurrentCard(2));
     QCOMPARE(ask(model, write + data), status(cmd::ST_OK));
     QCOMPARE(model.loadedData(method), std::optional<QByteArray>(data));
@@ -341,7 +341,7 @@ void TestReaderModel::writeThenRead()
     QCOMPARE(ask(model, "n"), status(cmd::ST_OK));
     QCOMPARE(model.swipe(), status(cmd::ST_READ_DONE));
     QCOMPARE(ask(model, QByteArray(1, read)), buildFrame(read + data));
-    QCOMPARE(model.deck().at(2).tracks[ReaderModel::trackOfMethod(method)], data);
+    QCOMPARE(model.deck().at(2).tracks[methodTrack(method)], data);
 }
 
 void TestReaderModel::writeKeepsOtherTracks()

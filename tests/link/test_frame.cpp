@@ -10,6 +10,8 @@ private slots:
     void frames_data();
     void frames();
     void lrcCoversEveryByte();
+    void methodTable_data();
+    void methodTable();
 };
 
 void TestFrame::frames_data()
@@ -50,6 +52,63 @@ void TestFrame::lrcCoversEveryByte()
         const QByteArray frame = buildFrame(data);
         QCOMPARE(quint8(frame.back()), quint8(0x41 ^ b ^ 0x03));
     }
+}
+
+void TestFrame::methodTable_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("shortName");
+    QTest::addColumn<char>("write");
+    QTest::addColumn<char>("read");
+    QTest::addColumn<int>("track");
+    QTest::newRow("0") << 0 << "ISO on Track 1"
+                       << "iso1" << '1' << '5' << 0;
+    QTest::newRow("1") << 1 << "ISO on Track 2"
+                       << "iso2" << 'A' << 'E' << 1;
+    QTest::newRow("2") << 2 << "ISO on Track 3"
+                       << "iso3" << 'Q' << 'U' << 2;
+    QTest::newRow("3") << 3 << "IBM 4700 on Track 2"
+                       << "ibm" << '@' << 'D' << 1;
+    QTest::newRow("4") << 4 << "Track 1 ISO on Track 3"
+                       << "iso1t3" << '!' << '%' << 2;
+    QTest::newRow("none below") << -1 << ""
+                                << "" << '\0' << '\0' << -1;
+    QTest::newRow("none above") << 5 << ""
+                                << "" << '\0' << '\0' << -1;
+}
+
+void TestFrame::methodTable()
+{
+    QFETCH(int, index);
+    QFETCH(QString, name);
+    QFETCH(QString, shortName);
+    QFETCH(char, write);
+    QFETCH(char, read);
+    QFETCH(int, track);
+    QCOMPARE(methodName(index), name);
+    QCOMPARE(methodShortName(index), shortName);
+    QCOMPARE(methodWriteCommand(index), write);
+    QCOMPARE(methodReadCommand(index), read);
+    QCOMPARE(methodTrack(index), track);
+    if (!isCardMethod(index)) {
+        QCOMPARE(methodFromText(QString::number(index)), -1);
+        return;
+    }
+    QCOMPARE(int(read), int(write) + 4);
+    QCOMPARE(methodFromText(QString::number(index)), index);
+    QCOMPARE(methodFromText(QLatin1Char(' ') + shortName.toUpper()), index);
+    // Back from the character: ten characters name a method, every other byte none.
+    int named = 0;
+    for (int byte = 0; byte < 256; ++byte) {
+        const CommandMethod found = methodOfCommand(char(byte));
+        named += found.found();
+        QCOMPARE(found.method == index, byte == uchar(write) || byte == uchar(read));
+        if (found.method == index)
+            QCOMPARE(found.direction,
+                     byte == uchar(write) ? CommandMethod::Write : CommandMethod::Read);
+    }
+    QCOMPARE(named, 2 * CARD_METHOD_COUNT);
 }
 
 QTEST_GUILESS_MAIN(TestFrame)

@@ -6,6 +6,7 @@
 
 #include "cards/frmstatus.h"
 #include "emulator/readermodel.h"
+#include "link/commands.h"
 #include "platform/clock.h"
 #include "platform/eventpump.h"
 #include "platform/messagebox.h"
@@ -293,7 +294,7 @@ void TestSoak::randomOperationsNeverShowWrongData()
                              : roll < 80 ? QStringLiteral("write")
                                          : QStringLiteral("reset");
         const int method = rng.bounded(5);
-        const int track = ReaderModel::trackOfMethod(method);
+        const int track = methodTrack(method);
 
         QStringList faults;
         if (kind != QLatin1String("reset") && rng.bounded(100) < 45) {
