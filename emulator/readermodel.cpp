@@ -2,6 +2,7 @@
 
 #include "link/commands.h"
 #include "link/frame.h"
+#include "link/frametext.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -19,19 +20,20 @@ QByteArray wholeFrame(const QByteArray& data, char lrc)
     return frame;
 }
 
+// Described as it was meant to go out: a corrupted check character is noted apart.
+QString replyMeaning(const QByteArray& frame)
+{
+    return describeFrame(FrameSender::Reader, frame, TrackData::Shown).meaning;
+}
+
 } // namespace
 
 QString FrameLogEntry::text() const
 {
-    switch (direction) {
-    case FromHost:
-        return QStringLiteral("host   > %1  %2").arg(ReaderModel::hex(bytes), meaning);
-    case ToHost:
-        return QStringLiteral("reader < %1  %2").arg(ReaderModel::hex(bytes), meaning);
-    case Note:
-        break;
-    }
-    return QStringLiteral("       * %1").arg(meaning);
+    if (direction == Note)
+        return QStringLiteral("       * ") + meaning;
+    const FrameSender sender = direction == FromHost ? FrameSender::Host : FrameSender::Reader;
+    return FrameDescription{sender, hexBytes(bytes), meaning}.line();
 }
 
 ReaderModel::ReaderModel() : m_deck(defaultDeck()) {}
@@ -87,7 +89,7 @@ void ReaderModel::flushGarbage()
     log(FrameLogEntry::Note, QByteArray(),
         QStringLiteral("skipped %1 byte(s) outside a frame: %2")
             .arg(m_garbage.size())
-            .arg(hex(m_garbage.left(32)) +
+            .arg(hexBytes(m_garbage.left(32)) +
                  (m_garbage.size() > 32 ? QStringLiteral(" ...") : QString())));
     m_garbage.clear();
 }
@@ -95,8 +97,7 @@ void ReaderModel::flushGarbage()
 QByteArray ReaderModel::handleFrame(const QByteArray& data, char lrc, int overflow)
 {
     const bool overlong = overflow > 0;
-    const char expected = CalcLRC(data + cmd::ETX);
-    const bool lrcOk = !overlong && expected == lrc;
+    const bool lrcOk = !overlong && CalcLRC(data + cmd::ETX) == lrc;
 
     QString meaning;
     QByteArray shown;
@@ -106,17 +107,14 @@ QByteArray ReaderModel::handleFrame(const QByteArray& data, char lrc, int overfl
                       .arg(data.size() + overflow);
     } else {
         shown = wholeFrame(data, lrc);
-        meaning = describeCommand(data);
-        if (!lrcOk)
-            meaning += QStringLiteral(" [bad check character %1, expected %2]")
-                           .arg(hex(QByteArray(1, lrc)), hex(QByteArray(1, expected)));
+        meaning = describeFrame(FrameSender::Host, shown, TrackData::Shown).meaning;
     }
     log(FrameLogEntry::FromHost, shown, meaning);
 
     // A silenced command behaves as if the frame had been lost on the line.
     if (lrcOk && !data.isEmpty() && m_silent.contains(data.at(0))) {
         log(FrameLogEntry::Note, QByteArray(),
-            QStringLiteral("fault: silent for %1, no reply").arg(printable(data.left(1))));
+            QStringLiteral("fault: silent for %1, no reply").arg(printableBytes(data.left(1))));
         return QByteArray();
     }
     if (m_forcedCount > 0) {
@@ -137,9 +135,10 @@ QByteArray ReaderModel::dispatch(const QByteArray& data)
     const char c = data.at(0);
     const QByteArray params = data.mid(1);
 
-    if (const int method = methodOfWriteCommand(c); method >= 0) {
-        m_loaded.removeIf([method](const auto& entry) { return entry.first == method; });
-        m_loaded.append({method, params});
+    const CommandMethod command = methodOfCommand(c);
+    if (command.direction == CommandMethod::Write) {
+        m_loaded.removeIf([&command](const auto& entry) { return entry.first == command.method; });
+        m_loaded.append({command.method, params});
         return status(cmd::ST_OK);
     }
     if (c == cmd::CMD_LED) {
@@ -165,8 +164,8 @@ QByteArray ReaderModel::dispatch(const QByteArray& data)
     // Every other command takes no parameters.
     if (!params.isEmpty())
         return status(cmd::ST_BAD_COMMAND);
-    if (const int method = methodOfReadCommand(c); method >= 0)
-        return sendBody(QByteArray(1, c) + readData(method));
+    if (command.direction == CommandMethod::Read)
+        return sendBody(QByteArray(1, c) + readData(command.method));
     switch (c) {
     case cmd::CMD_VERSION:
         return sendBody(QByteArray(1, c) + char('0' + m_type));
@@ -181,8 +180,7 @@ QByteArray ReaderModel::dispatch(const QByteArray& data)
     case cmd::CMD_RESEND:
         if (m_lastFrame.isEmpty())
             return status(cmd::ST_BAD_COMMAND);
-        return sendFrame(m_lastFrame, describeReply(m_lastFrame.mid(1, m_lastFrame.size() - 3)) +
-                                          QStringLiteral(" (resent)"));
+        return sendFrame(m_lastFrame, replyMeaning(m_lastFrame) + QStringLiteral(" (resent)"));
     default:
         return status(cmd::ST_BAD_COMMAND);
     }
@@ -192,7 +190,7 @@ QByteArray ReaderModel::sendBody(const QByteArray& body, const QString& note)
 {
     const QByteArray frame = buildFrame(body);
     m_lastFrame = frame;
-    QString meaning = describeReply(body);
+    QString meaning = replyMeaning(frame);
     if (!note.isEmpty())
         meaning += QStringLiteral(" (") + note + QLatin1Char(')');
     return sendFrame(frame, meaning);
@@ -328,7 +326,9 @@ QString ReaderModel::cardsText() const
                      .arg(i + 1)
                      .arg(card.name);
         for (int t = 0; t < 3; ++t)
-            lines << QStringLiteral("      track %1: %2").arg(t + 1).arg(printable(card.tracks[t]));
+            lines << QStringLiteral("      track %1: %2")
+                         .arg(t + 1)
+                         .arg(printableBytes(card.tracks[t]));
     }
     return lines.join(QLatin1Char('\n'));
 }
@@ -357,24 +357,12 @@ QString ReaderModel::faultsText() const
     if (m_split > 0)
         on << QStringLiteral("split %1").arg(m_split);
     if (!m_silent.isEmpty())
-        on << QStringLiteral("silent %1").arg(printable(m_silent));
+        on << QStringLiteral("silent %1").arg(printableBytes(m_silent));
     if (m_forcedCount > 0)
-        on << QStringLiteral("force %1 x%2").arg(printable(m_forced)).arg(m_forcedCount);
+        on << QStringLiteral("force %1 x%2").arg(printableBytes(m_forced)).arg(m_forcedCount);
     if (m_swipeError != SwipeError::None)
         on << QStringLiteral("swipe-error %1").arg(swipeErrorName(m_swipeError));
     return on.isEmpty() ? QStringLiteral("no faults") : on.join(QStringLiteral(", "));
-}
-
-int ReaderModel::methodOfWriteCommand(char c)
-{
-    const CommandMethod command = methodOfCommand(c);
-    return command.direction == CommandMethod::Write ? command.method : -1;
-}
-
-int ReaderModel::methodOfReadCommand(char c)
-{
-    const CommandMethod command = methodOfCommand(c);
-    return command.direction == CommandMethod::Read ? command.method : -1;
 }
 
 QList<ReaderCard> ReaderModel::defaultDeck()
@@ -498,119 +486,6 @@ QByteArray ReaderModel::parseForcedReply(const QString& text)
     if (bytes.size() == 1 && bytes.at(0) != cmd::REPLY_STATUS)
         return QByteArray(1, cmd::REPLY_STATUS) + bytes;
     return bytes;
-}
-
-QString ReaderModel::hex(const QByteArray& bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
-QString ReaderModel::printable(const QByteArray& bytes)
-{
-    QString out = QStringLiteral("\"");
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 32 && u < 127 && c != '\\' && c != '"')
-            out += QLatin1Char(c);
-        else if (c == '\\' || c == '"')
-            out += QStringLiteral("\\") + QLatin1Char(c);
-        else
-            out += QStringLiteral("\\x") +
-                   QString::number(u, 16).rightJustified(2, QLatin1Char('0')).toUpper();
-    }
-    return out + QLatin1Char('"');
-}
-
-QString ReaderModel::statusName(char code)
-{
-    switch (code) {
-    case cmd::ST_OK:
-        return QStringLiteral("OK");
-    case cmd::ST_PARITY_ERROR:
-        return QStringLiteral("parity error");
-    case cmd::ST_LRC_ERROR:
-        return QStringLiteral("bad check character");
-    case cmd::ST_BAD_COMMAND:
-        return QStringLiteral("bad command");
-    case cmd::ST_BUFFER_FULL:
-        return QStringLiteral("buffer full");
-    case cmd::ST_WRITE_DONE:
-        return QStringLiteral("card written");
-    case cmd::ST_WRITE_ERROR:
-        return QStringLiteral("write error");
-    case cmd::ST_READ_DONE:
-        return QStringLiteral("card read");
-    case cmd::ST_READ_ERROR:
-        return QStringLiteral("read error");
-    case cmd::ST_READ_NO_DATA:
-        return QStringLiteral("no data");
-    default:
-        break;
-    }
-    return QStringLiteral("unknown status");
-}
-
-QString ReaderModel::describeReply(const QByteArray& body)
-{
-    if (body.isEmpty())
-        return QStringLiteral("empty reply");
-    const char c = body.at(0);
-    if (c == cmd::REPLY_STATUS) {
-        if (body.size() == 2)
-            return QStringLiteral("status l%1: %2")
-                .arg(QLatin1Char(body.at(1)))
-                .arg(statusName(body.at(1)));
-        return QStringLiteral("status reply %1").arg(printable(body));
-    }
-    if (c == cmd::CMD_VERSION && body.size() == 2)
-        return QStringLiteral("version: reader type %1").arg(QLatin1Char(body.at(1)));
-    if (const int method = methodOfReadCommand(c); method >= 0)
-        return QStringLiteral("track data, %1: %2").arg(methodName(method), printable(body.mid(1)));
-    return QStringLiteral("reply %1").arg(printable(body));
-}
-
-QString ReaderModel::describeCommand(const QByteArray& data) const
-{
-    if (data.isEmpty())
-        return QStringLiteral("empty frame");
-    const char c = data.at(0);
-    const QByteArray params = data.mid(1);
-    if (const int method = methodOfWriteCommand(c); method >= 0)
-        return QStringLiteral("load write data, %1 (%2 bytes): %3")
-            .arg(methodName(method))
-            .arg(params.size())
-            .arg(printable(params));
-    if (const int method = methodOfReadCommand(c); method >= 0 && params.isEmpty())
-        return QStringLiteral("read, %1").arg(methodName(method));
-    if (c == cmd::CMD_LED && params.size() == 1) {
-        switch (params.at(0)) {
-        case '0':
-            return QStringLiteral("lamps off");
-        case '1':
-            return QStringLiteral("lamp green");
-        case '2':
-            return QStringLiteral("lamp red");
-        case '3':
-            return QStringLiteral("lamp yellow");
-        default:
-            break;
-        }
-    }
-    if (params.isEmpty()) {
-        switch (c) {
-        case cmd::CMD_VERSION:
-            return QStringLiteral("version query");
-        case cmd::CMD_ARM:
-            return QStringLiteral("arm");
-        case cmd::CMD_RESEND:
-            return QStringLiteral("resend last frame");
-        case cmd::CMD_RESET:
-            return QStringLiteral("reset");
-        default:
-            break;
-        }
-    }
-    return QStringLiteral("unknown command %1").arg(printable(data));
 }
 
 void ReaderModel::log(FrameLogEntry::Direction direction, const QByteArray& bytes,

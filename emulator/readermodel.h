@@ -98,9 +98,6 @@ public:
 
     std::function<void(const FrameLogEntry&)> onLog;
 
-    // Card method of a write or read command character, or -1.
-    static int methodOfWriteCommand(char c);
-    static int methodOfReadCommand(char c);
     static QList<ReaderCard> defaultDeck();
     // The deck file: see deckFormatHelp(). False with *error set (line number included).
     static bool parseDeck(const QByteArray& text, QList<ReaderCard>* deck, QString* error);
@@ -109,11 +106,6 @@ public:
     static std::optional<SwipeError> parseSwipeError(const QString& name);
     // "3" or "l3" -> "l3"; any longer text is taken as the whole body.
     static QByteArray parseForcedReply(const QString& text);
-    static QString hex(const QByteArray& bytes);
-    // Text with every byte outside 32..126 shown as \xHH, in double quotes.
-    static QString printable(const QByteArray& bytes);
-    static QString statusName(char code);
-    static QString describeReply(const QByteArray& body);
 
 private:
     enum class Rx { Idle, InFrame, AwaitLrc };
@@ -123,7 +115,6 @@ private:
     QByteArray sendBody(const QByteArray& body, const QString& note = QString());
     QByteArray sendFrame(const QByteArray& frame, const QString& meaning);
     QByteArray status(char code) { return sendBody(QByteArray(1, 'l') + code); }
-    QString describeCommand(const QByteArray& data) const;
     void log(FrameLogEntry::Direction direction, const QByteArray& bytes, const QString& meaning);
     void flushGarbage();
 

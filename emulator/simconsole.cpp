@@ -3,6 +3,7 @@
 #include "emulator/readermodel.h"
 #include "emulator/simserver.h"
 #include "link/commands.h"
+#include "link/frametext.h"
 
 #include <QFile>
 #include <QStringList>
@@ -78,9 +79,10 @@ bool SimConsole::execute(const QString& line, QString* output)
                     QStringLiteral("no card %1 (1 to %2)").arg(args).arg(model.deck().size()));
         }
         const QByteArray status = m_server.swipe(card);
-        *output = status.isEmpty() ? QStringLiteral("the reader is not armed: nothing sent")
-                                   : QStringLiteral("sent %1").arg(ReaderModel::describeReply(
-                                         status.mid(1, status.size() - 3)));
+        *output = status.isEmpty()
+                      ? QStringLiteral("the reader is not armed: nothing sent")
+                      : QStringLiteral("sent %1").arg(
+                            describeFrame(FrameSender::Reader, status, TrackData::Shown).meaning);
         return true;
     }
     if (word == QLatin1String("card")) {
@@ -212,7 +214,7 @@ QString SimConsole::statusText() const
     for (int m = 0; m < CARD_METHOD_COUNT; ++m) {
         if (const auto data = model.loadedData(m))
             lines << QStringLiteral("write data loaded, %1: %2")
-                         .arg(methodName(m), ReaderModel::printable(*data));
+                         .arg(methodName(m), printableBytes(*data));
     }
     const int current = model.currentCard();
     lines << QStringLiteral("card in the slot: %1 \"%2\"")

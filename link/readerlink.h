@@ -1,6 +1,8 @@
 #pragma once
 
 #include "link/commands.h"
+// ShowReplyError's texts: statusMessage.
+#include "link/frametext.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -69,5 +71,3 @@ private:
     bool m_aborting = false;
     int m_waitDepth = 0;
 };
-
-QString statusMessage(const QByteArray& replyBuffer);

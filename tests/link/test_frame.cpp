@@ -1,5 +1,6 @@
 #include "link/commands.h"
 #include "link/frame.h"
+#include "link/frametext.h"
 
 #include <QTest>
 
@@ -12,6 +13,8 @@ private slots:
     void lrcCoversEveryByte();
     void methodTable_data();
     void methodTable();
+    void describeFrame_data();
+    void describeFrame();
 };
 
 void TestFrame::frames_data()
@@ -109,6 +112,51 @@ void TestFrame::methodTable()
                      byte == uchar(write) ? CommandMethod::Write : CommandMethod::Read);
     }
     QCOMPARE(named, 2 * CARD_METHOD_COUNT);
+}
+
+void TestFrame::describeFrame_data()
+{
+    QTest::addColumn<bool>("fromHost");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("hidden");
+    QTest::addColumn<QString>("line");
+    QByteArray badRead = buildFrame("E;1?");
+    badRead.back() = '\0';
+    QTest::newRow("write, hidden")
+        << true << buildFrame("A;1?") << true
+        << "host   > 02 41 [3 bytes hidden] 03 ??  write ISO on Track 2: 3 bytes of track data";
+    QTest::newRow("write, shown") << true << buildFrame("A;1?") << false
+                                  << "host   > 02 41 3B 31 3F 03 77  write ISO on Track 2: 3 "
+                                     "bytes of track data \";1?\"";
+    QTest::newRow("bad read reply, hidden")
+        << false << badRead << true
+        << "reader < 02 45 [3 bytes hidden] 03 ??  track data, ISO on Track 2: 3 bytes (bad "
+           "check character)";
+    QTest::newRow("bad read reply, shown")
+        << false << badRead << false
+        << "reader < 02 45 3B 31 3F 03 00  track data, ISO on Track 2: 3 bytes \";1?\" (bad "
+           "check character, expected 73)";
+    QTest::newRow("status, nothing to hide")
+        << false << buildFrame("lA") << true
+        << "reader < 02 6C 41 03 2E  status lA: Write Data Error";
+    QTest::newRow("odd status") << false << buildFrame("l\x1b") << true
+                                << "reader < 02 6C 1B 03 74  status reply \"l\\x1B\"";
+    QTest::newRow("not a frame, hidden")
+        << false << QByteArray("xy") << true << "reader < [2 bytes hidden]  not a frame";
+    QTest::newRow("not a frame, shown")
+        << false << QByteArray("xy") << false << "reader < 78 79  not a frame";
+}
+
+void TestFrame::describeFrame()
+{
+    QFETCH(bool, fromHost);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, hidden);
+    QFETCH(QString, line);
+    QCOMPARE(::describeFrame(fromHost ? FrameSender::Host : FrameSender::Reader, bytes,
+                             hidden ? TrackData::Hidden : TrackData::Shown)
+                 .line(),
+             line);
 }
 
 QTEST_GUILESS_MAIN(TestFrame)
