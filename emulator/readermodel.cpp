@@ -4,7 +4,6 @@
 #include "link/frame.h"
 #include "link/frametext.h"
 
-#include <QStringList>
 #include <algorithm>
 
 namespace {
@@ -27,14 +26,6 @@ QString replyMeaning(const QByteArray& frame)
 }
 
 } // namespace
-
-QString FrameLogEntry::text() const
-{
-    if (direction == Note)
-        return QStringLiteral("       * ") + meaning;
-    const FrameSender sender = direction == FromHost ? FrameSender::Host : FrameSender::Reader;
-    return FrameDescription{sender, hexBytes(bytes), meaning}.line();
-}
 
 ReaderModel::ReaderModel() : m_deck(defaultDeck()) {}
 
@@ -285,19 +276,6 @@ QByteArray ReaderModel::readData(int method) const
     return (*m_lastRead)[methodTrack(method)];
 }
 
-QString ReaderModel::lampsText() const
-{
-    QStringList on;
-    if (m_lamps.green)
-        on << QStringLiteral("green");
-    if (m_lamps.red)
-        on << QStringLiteral("red");
-    if (m_lamps.yellow)
-        on << QStringLiteral("yellow");
-    return on.isEmpty() ? QStringLiteral("all off")
-                        : on.join(QStringLiteral(", ")) + QStringLiteral(" on");
-}
-
 bool ReaderModel::setDeck(const QList<ReaderCard>& deck)
 {
     if (deck.isEmpty())
@@ -316,23 +294,6 @@ bool ReaderModel::setCurrentCard(int index)
     return true;
 }
 
-QString ReaderModel::cardsText() const
-{
-    QStringList lines;
-    for (int i = 0; i < m_deck.size(); ++i) {
-        const ReaderCard& card = m_deck.at(i);
-        lines << QStringLiteral("%1 %2: %3")
-                     .arg(i == m_current ? QStringLiteral("*") : QStringLiteral(" "))
-                     .arg(i + 1)
-                     .arg(card.name);
-        for (int t = 0; t < 3; ++t)
-            lines << QStringLiteral("      track %1: %2")
-                         .arg(t + 1)
-                         .arg(printableBytes(card.tracks[t]));
-    }
-    return lines.join(QLatin1Char('\n'));
-}
-
 void ReaderModel::setForcedReply(const QByteArray& body, int count)
 {
     m_forced = body;
@@ -347,145 +308,6 @@ void ReaderModel::clearFaults()
     m_forced.clear();
     m_forcedCount = 0;
     m_swipeError = SwipeError::None;
-}
-
-QString ReaderModel::faultsText() const
-{
-    QStringList on;
-    if (m_corrupt > 0)
-        on << QStringLiteral("corrupt %1").arg(m_corrupt);
-    if (m_split > 0)
-        on << QStringLiteral("split %1").arg(m_split);
-    if (!m_silent.isEmpty())
-        on << QStringLiteral("silent %1").arg(printableBytes(m_silent));
-    if (m_forcedCount > 0)
-        on << QStringLiteral("force %1 x%2").arg(printableBytes(m_forced)).arg(m_forcedCount);
-    if (m_swipeError != SwipeError::None)
-        on << QStringLiteral("swipe-error %1").arg(swipeErrorName(m_swipeError));
-    return on.isEmpty() ? QStringLiteral("no faults") : on.join(QStringLiteral(", "));
-}
-
-QList<ReaderCard> ReaderModel::defaultDeck()
-{
-    ReaderCard test;
-    test.name = QStringLiteral("Test card");
-    test.tracks = {QByteArrayLiteral("B4000123456789010^TARNAVEL/QUORVEX^25121010000000"),
-                   QByteArrayLiteral("4000123456789010=25121010000000000"),
-                   QByteArrayLiteral("014000123456789010=7247240000000000000000000000000")};
-    ReaderCard second;
-    second.name = QStringLiteral("Track 2 only");
-    second.tracks = {QByteArray(), QByteArrayLiteral("5500005555555559=27121010000"), QByteArray()};
-    ReaderCard blank;
-    blank.name = QStringLiteral("Blank card");
-    return {test, second, blank};
-}
-
-QString ReaderModel::deckFormatHelp()
-{
-    return QStringLiteral(
-        "Deck file: a text file of cards.\n"
-        "  [Name of the card]   starts a card\n"
-        "  1=data               track 1 (likewise 2= and 3=); a missing track is blank\n"
-        "  # ...                comment; blank lines are ignored\n"
-        "The data is taken exactly as written after '=', up to the end of the line\n"
-        "(no quotes, spaces kept), at most 512 bytes a track. At least one card.\n"
-        "Card methods use the tracks: ISO on Track 1 -> track 1; ISO on Track 2 and\n"
-        "IBM 4700 on Track 2 -> track 2; ISO on Track 3 and Track 1 ISO on Track 3 -> track 3.\n"
-        "A card with all three tracks blank answers a read swipe with 'no data' (lR).");
-}
-
-bool ReaderModel::parseDeck(const QByteArray& text, QList<ReaderCard>* deck, QString* error)
-{
-    QList<ReaderCard> cards;
-    std::array<bool, 3> seen{};
-    const QList<QByteArray> lines = text.split('\n');
-    auto fail = [&](int line, const QString& why) {
-        if (error)
-            *error = QStringLiteral("line %1: %2").arg(line).arg(why);
-        return false;
-    };
-    for (int i = 0; i < lines.size(); ++i) {
-        QByteArray line = lines.at(i);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        const QByteArray trimmed = line.trimmed();
-        if (trimmed.isEmpty() || trimmed.startsWith('#'))
-            continue;
-        if (trimmed.startsWith('[')) {
-            if (!trimmed.endsWith(']'))
-                return fail(i + 1, QStringLiteral("a card name needs a closing ']'"));
-            ReaderCard card;
-            card.name = QString::fromUtf8(trimmed.mid(1, trimmed.size() - 2)).trimmed();
-            if (card.name.isEmpty())
-                card.name = QStringLiteral("Card %1").arg(cards.size() + 1);
-            cards.append(card);
-            seen = {};
-            continue;
-        }
-        const qsizetype eq = line.indexOf('=');
-        if (eq < 0)
-            return fail(i + 1, QStringLiteral("expected [name], 1=, 2= or 3="));
-        const QByteArray key = line.left(eq).trimmed();
-        if (key != "1" && key != "2" && key != "3")
-            return fail(i + 1, QStringLiteral("unknown track \"%1\" (use 1, 2 or 3)")
-                                   .arg(QString::fromLatin1(key)));
-        if (cards.isEmpty())
-            return fail(i + 1, QStringLiteral("track data before the first [card]"));
-        const int track = key.at(0) - '1';
-        if (seen[track])
-            return fail(i + 1, QStringLiteral("track %1 given twice").arg(track + 1));
-        const QByteArray data = line.mid(eq + 1);
-        if (data.size() > kMaxTrackLength)
-            return fail(i + 1,
-                        QStringLiteral("track data longer than %1 bytes").arg(kMaxTrackLength));
-        seen[track] = true;
-        cards.last().tracks[track] = data;
-    }
-    if (cards.isEmpty()) {
-        if (error)
-            *error = QStringLiteral("no cards in the file");
-        return false;
-    }
-    if (deck)
-        *deck = cards;
-    return true;
-}
-
-QString ReaderModel::swipeErrorName(SwipeError error)
-{
-    switch (error) {
-    case SwipeError::Read:
-        return QStringLiteral("read");
-    case SwipeError::NoData:
-        return QStringLiteral("nodata");
-    case SwipeError::Write:
-        return QStringLiteral("write");
-    case SwipeError::None:
-        break;
-    }
-    return QStringLiteral("off");
-}
-
-std::optional<ReaderModel::SwipeError> ReaderModel::parseSwipeError(const QString& name)
-{
-    const QString n = name.trimmed().toLower();
-    if (n == QLatin1String("read"))
-        return SwipeError::Read;
-    if (n == QLatin1String("nodata"))
-        return SwipeError::NoData;
-    if (n == QLatin1String("write"))
-        return SwipeError::Write;
-    if (n == QLatin1String("off") || n == QLatin1String("none"))
-        return SwipeError::None;
-    return std::nullopt;
-}
-
-QByteArray ReaderModel::parseForcedReply(const QString& text)
-{
-    const QByteArray bytes = text.toLatin1();
-    if (bytes.size() == 1 && bytes.at(0) != cmd::REPLY_STATUS)
-        return QByteArray(1, cmd::REPLY_STATUS) + bytes;
-    return bytes;
 }
 
 void ReaderModel::log(FrameLogEntry::Direction direction, const QByteArray& bytes,

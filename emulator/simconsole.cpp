@@ -1,6 +1,7 @@
 #include "emulator/simconsole.h"
 
 #include "emulator/readermodel.h"
+#include "emulator/readertext.h"
 #include "emulator/simserver.h"
 #include "link/commands.h"
 #include "link/frametext.h"
@@ -96,7 +97,7 @@ bool SimConsole::execute(const QString& line, QString* output)
         return true;
     }
     if (word == QLatin1String("cards")) {
-        *output = model.cardsText();
+        *output = cardsText(model.deck(), model.currentCard());
         return true;
     }
     if (word == QLatin1String("load")) {
@@ -107,7 +108,7 @@ bool SimConsole::execute(const QString& line, QString* output)
             return fail(output, QStringLiteral("cannot read %1: %2").arg(args, file.errorString()));
         QList<ReaderCard> deck;
         QString why;
-        if (!ReaderModel::parseDeck(file.readAll(), &deck, &why))
+        if (!parseDeck(file.readAll(), &deck, &why))
             return fail(output, QStringLiteral("%1: %2").arg(args, why));
         model.setDeck(deck);
         model.setCurrentCard(0);
@@ -138,7 +139,7 @@ bool SimConsole::execute(const QString& line, QString* output)
         return true;
     }
     if (word == QLatin1String("lamps")) {
-        *output = QStringLiteral("lamps: ") + model.lampsText();
+        *output = QStringLiteral("lamps: ") + lampsText(model.lamps());
         return true;
     }
     if (word == QLatin1String("status")) {
@@ -184,10 +185,9 @@ bool SimConsole::fault(const QString& args, QString* output)
                 return fail(output, QStringLiteral("fault force: the count is a number"));
         }
         const bool off = parts.at(0).compare(QLatin1String("off"), Qt::CaseInsensitive) == 0;
-        model.setForcedReply(off ? QByteArray() : ReaderModel::parseForcedReply(parts.at(0)),
-                             count);
+        model.setForcedReply(off ? QByteArray() : parseForcedReply(parts.at(0)), count);
     } else if (kind == QLatin1String("swipe-error")) {
-        const auto error = ReaderModel::parseSwipeError(value);
+        const auto error = parseSwipeError(value);
         if (!error)
             return fail(output,
                         QStringLiteral("fault swipe-error takes read, nodata, write or off"));
@@ -195,7 +195,7 @@ bool SimConsole::fault(const QString& args, QString* output)
     } else {
         return fail(output, QStringLiteral("unknown fault \"%1\" (help lists them)").arg(kind));
     }
-    *output = QStringLiteral("faults: ") + model.faultsText();
+    *output = QStringLiteral("faults: ") + faultsText(model);
     return true;
 }
 
@@ -222,8 +222,8 @@ QString SimConsole::statusText() const
                  .arg(model.deck().at(current).name);
     lines << (model.hasReadCard() ? QStringLiteral("a card has been read")
                                   : QStringLiteral("no card read"));
-    lines << QStringLiteral("lamps: ") + model.lampsText();
-    lines << QStringLiteral("faults: ") + model.faultsText();
+    lines << QStringLiteral("lamps: ") + lampsText(model.lamps());
+    lines << QStringLiteral("faults: ") + faultsText(model);
     lines
         << (m_server.autoSwipeMs() >= 0
                 ? QStringLiteral("automatic swipe %1 ms after each arm").arg(m_server.autoSwipeMs())

@@ -1,6 +1,7 @@
 #include "emulator/simserver.h"
 
 #include "emulator/readermodel.h"
+#include "emulator/readertext.h"
 #include "platform/linkmark.h"
 #include "platform/paths.h"
 
@@ -62,7 +63,7 @@ bool makePrivateDirectory(const QString& path, QString* error)
 
 SimServer::SimServer(ReaderModel& model, QObject* parent) : QObject(parent), m_model(model)
 {
-    m_model.onLog = [this](const FrameLogEntry& entry) { emit logLine(entry.text()); };
+    m_model.onLog = [this](const FrameLogEntry& entry) { emit logLine(logEntryLine(entry)); };
     m_retryTimer.setSingleShot(true);
     m_retryTimer.setInterval(kRetryMs);
     connect(&m_retryTimer, &QTimer::timeout, this, &SimServer::retryRead);

@@ -228,7 +228,7 @@ void TestSoak::randomOperationsNeverShowWrongData()
     // clearly succeed may or may not have reached the card, so it adds a possibility; a read
     // that shows data narrows the track down to it.
     QList<std::array<QSet<QByteArray>, 3>> possible;
-    for (const ReaderCard& card : ReaderModel::defaultDeck())
+    for (const ReaderCard& card : defaultDeck())
         possible.append({QSet<QByteArray>{card.tracks[0]}, QSet<QByteArray>{card.tracks[1]},
                          QSet<QByteArray>{card.tracks[2]}});
     int card = 0;
