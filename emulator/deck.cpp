@@ -1,5 +1,13 @@
 #include "emulator/deck.h"
 
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 QList<ReaderCard> defaultDeck()
 {
     ReaderCard test;
@@ -83,5 +91,40 @@ bool parseDeck(const QByteArray& text, QList<ReaderCard>* deck, QString* error)
     }
     if (deck)
         *deck = cards;
+    return true;
+}
+
+bool loadDeckFile(const QString& path, QList<ReaderCard>* deck, QString* error)
+{
+    // Non-blocking, so that a FIFO or a device given by mistake cannot hold the emulator up.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = QStringLiteral("cannot read %1: %2")
+                     .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    struct stat st {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = QStringLiteral("%1 is not a regular file").arg(path);
+        return false;
+    }
+    // One byte past the limit, so that a file growing meanwhile is caught as well.
+    const QByteArray text =
+        st.st_size > kMaxDeckFileBytes ? QByteArray() : file.read(kMaxDeckFileBytes + 1);
+    if (st.st_size > kMaxDeckFileBytes || text.size() > kMaxDeckFileBytes) {
+        *error = QStringLiteral("%1 is larger than a deck file may be (%2 bytes)")
+                     .arg(path)
+                     .arg(kMaxDeckFileBytes);
+        return false;
+    }
+    QString why;
+    if (!parseDeck(text, deck, &why)) {
+        *error = QStringLiteral("%1: %2").arg(path, why);
+        return false;
+    }
     return true;
 }

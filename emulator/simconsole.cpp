@@ -6,7 +6,6 @@
 #include "link/commands.h"
 #include "link/frametext.h"
 
-#include <QFile>
 #include <QStringList>
 
 namespace {
@@ -103,13 +102,10 @@ bool SimConsole::execute(const QString& line, QString* output)
     if (word == QLatin1String("load")) {
         if (args.isEmpty())
             return fail(output, QStringLiteral("load needs a file name"));
-        QFile file(args);
-        if (!file.open(QIODevice::ReadOnly))
-            return fail(output, QStringLiteral("cannot read %1: %2").arg(args, file.errorString()));
         QList<ReaderCard> deck;
         QString why;
-        if (!parseDeck(file.readAll(), &deck, &why))
-            return fail(output, QStringLiteral("%1: %2").arg(args, why));
+        if (!loadDeckFile(args, &deck, &why))
+            return fail(output, why);
         model.setDeck(deck);
         model.setCurrentCard(0);
         *output = QStringLiteral("%1 card(s) loaded from %2").arg(deck.size()).arg(args);
