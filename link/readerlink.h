@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/commands.h"
-// ShowReplyError's texts: statusMessage.
+// statusMessage, the text ShowReplyError shows, is one of the frame texts.
 #include "link/frametext.h"
 
 #include <QByteArray>
