@@ -102,9 +102,16 @@ CardOperations::Step CardOperations::examine(quint64 ticket, const QByteArray& e
 }
 
 CardOperations::Step CardOperations::awaitStatus(quint64 ticket, const QByteArray& expected,
-                                                 CardOutcome& out)
+                                                 CardOutcome& out,
+                                                 const QByteArray* swipeExpected)
 {
     const bool timedOut = waitQuietly();
+    if (swipeExpected && m_link.fastRhythm() && !timedOut && holdsLink(ticket) &&
+        isSwipeStatus(m_link.ReplyBuffer)) {
+        out.step = CardOutcome::Swipe;
+        const Step step = examine(ticket, *swipeExpected, false, out);
+        return step == Step::Passed ? Step::Swiped : step;
+    }
     return examine(ticket, expected, timedOut, out);
 }
 
@@ -124,11 +131,22 @@ CardOperations::Step CardOperations::awaitSwipe(quint64 ticket, bool writingMode
 
 void CardOperations::giveUp(CardOutcome& out)
 {
+    out.garbled = m_link.garbledFrames();
+    // A status after the arm said how the swipe went (or that the arm was refused); anything
+    // else leaves a write in doubt until the reset's reply shows the reader gave it up.
+    const bool inDoubt = out.armed && !out.written && out.result != CardOutcome::ReaderError;
+    bool settled = false;
     // Without a device there is nobody to reset.
     if (!m_link.portLost()) {
         m_link.SendData(QByteArray(1, cmd::CMD_RESET));
         out.resetSent = true;
+        if (m_link.fastRhythm()) {
+            settled = m_link.settlePendingReset();
+            if (inDoubt && m_link.lateSwipeStatus() == WRITE_DONE_REPLY)
+                out.written = true;
+        }
     }
+    out.writeUncertain = inDoubt && !out.written && !settled;
     m_link.WaitingForReply = false;
 }
 
@@ -171,12 +189,12 @@ void CardOperations::read(char readCommand, const QString& prompt, CardOutcome& 
             m_link.ReplyBuffer = OK_REPLY;
         else
             m_link.SendData(QByteArray(1, cmd::CMD_ARM));
-        Step step = awaitStatus(ticket, OK_REPLY, out);
+        Step step = awaitStatus(ticket, OK_REPLY, out, &READ_DONE_REPLY);
         if (step == Step::Passed)
             step = awaitSwipe(ticket, false, prompt, READ_DONE_REPLY, out);
         if (step == Step::Retry)
             continue;
-        if (step == Step::Passed)
+        if (step == Step::Passed || step == Step::Swiped)
             break;
         giveUp(out);
         return;
@@ -249,6 +267,7 @@ CardOutcome CardOperations::writeChecked(int cardMethod, const QByteArray& data)
     } catch (const AppError& error) {
         m_status.HideStatusWindow();
         m_link.WaitingForReply = false;
+        out.writeUncertain = out.armed && !out.written;
         portFailed(error, out);
     }
     return out;
@@ -260,21 +279,33 @@ void CardOperations::write(char writeCommand, const QByteArray& data, CardOutcom
     const quint64 ticket = claimLink();
     for (;;) {
         out.step = CardOutcome::Load;
+        out.armed = false;
         m_link.SendData(load);
         Step step = awaitStatus(ticket, OK_REPLY, out);
+        if (step == Step::Passed && beforeArm && !beforeArm()) {
+            out.result = CardOutcome::NotStarted;
+            giveUp(out);
+            return;
+        }
         if (step == Step::Passed) {
             out.step = CardOutcome::Arm;
             m_link.SendData(QByteArray(1, cmd::CMD_ARM));
-            step = awaitStatus(ticket, OK_REPLY, out);
+            out.armed = true;
+            step = awaitStatus(ticket, OK_REPLY, out, &WRITE_DONE_REPLY);
         }
         if (step == Step::Passed)
             step = awaitSwipe(ticket, true, swipePrompt(), WRITE_DONE_REPLY, out);
         if (step == Step::Retry)
             continue;
-        if (step == Step::Passed)
+        if (step == Step::Passed || step == Step::Swiped) {
             out.result = CardOutcome::Done;
-        else
+            out.written = true;
+        } else {
             giveUp(out);
+            // The reader confirmed the write while the reset was on its way.
+            if (out.written && out.result == CardOutcome::TimedOut)
+                out.result = CardOutcome::Done;
+        }
         return;
     }
 }
@@ -285,6 +316,8 @@ CardOutcome CardOperations::verifyCard(int cardMethod, const QByteArray& data)
     if (!written.ok())
         return written;
     CardOutcome back = readWith(cardMethod, verifyPrompt());
+    back.armed = true;
+    back.written = true;
     if (back.step == CardOutcome::Fetch)
         back.step = CardOutcome::ReadBack;
     if (!back.ok())

@@ -34,10 +34,49 @@ QString ReaderLink::lossDescription() const
 
 void ReaderLink::SendData(const QByteArray& data)
 {
+    const bool resend = data.size() == 1 && data.at(0) == cmd::CMD_RESEND;
+    if (!resend) {
+        if (m_fastRhythm && m_resetPending)
+            settlePendingReset();
+        m_garbledFrames = 0;
+    }
     // Buffer and flag first, so a reply that starts at once lands in an empty buffer.
     ReplyBuffer.clear();
     WaitingForReply = true;
+    if (data.size() == 1 && data.at(0) == cmd::CMD_RESET) {
+        m_resetPending = true;
+        m_resetSentAt = m_clock.ms();
+        m_lateSwipeStatus.clear();
+    } else if (!resend) {
+        m_resetPending = false;
+    }
     m_port.output(buildFrame(data));
+}
+
+bool ReaderLink::settlePendingReset()
+{
+    if (!m_resetPending)
+        return true;
+    const qint32 budget = qMax<qint32>(0, qint32(m_settings.Timeout) * 1000);
+    const qint64 deadline = m_resetSentAt + budget;
+    WaitingForReply = true;
+    ++m_waitDepth;
+    bool timedOut = false;
+    while (m_resetPending && !m_aborting && !portLost()) {
+        if (m_clock.ms() > deadline) {
+            timedOut = true;
+            break;
+        }
+        m_pump.waitForEvents(deadline);
+    }
+    --m_waitDepth;
+    WaitingForReply = false;
+    if (!m_resetPending)
+        return true;
+    // An interrupted wait leaves the reply owed, for a last wait after resumeWaits().
+    if (timedOut)
+        m_resetPending = false;
+    return false;
 }
 
 void ReaderLink::tmrCheckComms_Timer()
@@ -69,9 +108,18 @@ void ReaderLink::tmrCheckComms_Timer()
     // that holds a start character is never taken for a reply.
     if (hasBody && receivedStx == cmd::STX && !ReplyBuffer.contains(cmd::STX) &&
         CalcLRC(ReplyBuffer + cmd::ETX) == receivedLrc) {
+        if (m_resetPending) {
+            // A swipe the reset came too late for reports first; the reset's reply follows.
+            if (isSwipeStatus(ReplyBuffer)) {
+                m_lateSwipeStatus = ReplyBuffer;
+                return;
+            }
+            m_resetPending = false;
+        }
         WaitingForReply = false;
         return;
     }
+    ++m_garbledFrames;
     try {
         SendData(QByteArray(1, cmd::CMD_RESEND));
     } catch (const AppError&) {
@@ -109,6 +157,22 @@ int ReaderLink::WaitForReply(bool askOnTimeout)
         appTitle() + QStringLiteral(" - Timeout ERROR"), mb::YesNo, mb::Exclamation);
     // The device may vanish while the question is up: there is nothing left to try again.
     return answer == mb::IDYES && !portLost() ? WAIT_TRY_AGAIN : WAIT_GIVE_UP;
+}
+
+bool isSwipeStatus(const QByteArray& reply)
+{
+    if (reply.size() != 2 || reply.at(0) != cmd::REPLY_STATUS)
+        return false;
+    switch (reply.at(1)) {
+    case cmd::ST_WRITE_DONE:
+    case cmd::ST_WRITE_ERROR:
+    case cmd::ST_READ_DONE:
+    case cmd::ST_READ_ERROR:
+    case cmd::ST_READ_NO_DATA:
+        return true;
+    default:
+        return false;
+    }
 }
 
 int ReaderLink::ShowReplyError()

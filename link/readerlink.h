@@ -48,6 +48,26 @@ public:
     // closing). Waits then return as timed out, and no prompt or status message is shown.
     void abortWaits();
     bool aborting() const { return m_aborting; }
+    // Lets waits run again after abortWaits(), for one last bounded exchange (the reset a
+    // command line sends when it is interrupted).
+    void resumeWaits() { m_aborting = false; }
+
+    // The command line's poll, many times faster than the window's, meets what a 200 ms poll
+    // and an operator's pace never do. With this on, a reset sent without awaiting its reply
+    // (a give-up) is awaited before the next command, so that its reply is never taken for
+    // another's; and card operations take a swipe's status that arrives in the arm reply's
+    // place as the swipe's outcome. The window leaves it off and keeps its rhythm exactly.
+    void setFastRhythm(bool on) { m_fastRhythm = on; }
+    bool fastRhythm() const { return m_fastRhythm; }
+    // Waits until a reset sent earlier has its reply, or its time-out has passed since it was
+    // sent. True when the reply came (or none was owed). A swipe status that arrives first is
+    // the outcome of a swipe the reset came too late for: lateSwipeStatus() keeps it.
+    bool settlePendingReset();
+    bool resetPending() const { return m_resetPending; }
+    // "l@" and the like: the last swipe status received while a reset was owed its reply.
+    QByteArray lateSwipeStatus() const { return m_lateSwipeStatus; }
+    // Frames that failed the check (and were asked for again) since the last command.
+    int garbledFrames() const { return m_garbledFrames; }
     // The port's device has vanished (until the port is opened again). Waits end at once as
     // when aborting: there is nobody to answer and nothing to prompt about.
     bool portLost() const;
@@ -70,4 +90,13 @@ private:
     const AppSettings& m_settings;
     bool m_aborting = false;
     int m_waitDepth = 0;
+    bool m_fastRhythm = false;
+    bool m_resetPending = false;
+    qint64 m_resetSentAt = 0;
+    QByteArray m_lateSwipeStatus;
+    int m_garbledFrames = 0;
 };
+
+// The statuses a reader sends by itself when a card has been swiped ("l@", "lA", "lP", "lQ",
+// "lR"): never the reply to a command.
+bool isSwipeStatus(const QByteArray& reply);
