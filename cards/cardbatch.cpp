@@ -96,7 +96,9 @@ bool parseObject(const QByteArray& line, BatchCard& card, QString* why)
         card.method = -1;
     }
     if (card.method < 0) {
-        *why = QStringLiteral("\"method\" is 0 to 4 or iso1, iso2, iso3, ibm, iso1t3");
+        *why = QStringLiteral("\"method\" is 0 to %1 or %2")
+                   .arg(CARD_METHOD_COUNT - 1)
+                   .arg(methodShortNames());
         return false;
     }
     const QJsonValue data = object.value(QLatin1String("data"));

@@ -1,5 +1,8 @@
 #include "cards/cardoutcome.h"
 
+#include "link/commands.h"
+#include "link/frametext.h"
+
 QString describeOutcome(const CardOutcome& outcome, int timeoutSeconds)
 {
     const QString within = QStringLiteral(" within %1 s").arg(qMax(0, timeoutSeconds));
@@ -34,10 +37,8 @@ QString describeOutcome(const CardOutcome& outcome, int timeoutSeconds)
             return QStringLiteral("no reply from the reader") + within;
         }
     case CardOutcome::ReaderError:
-        if (outcome.reply.startsWith('l'))
-            return QStringLiteral("%1 (reader status %2)")
-                .arg(outcome.message, QString::fromLatin1(outcome.reply));
-        return outcome.message;
+        return outcome.reply.startsWith(cmd::REPLY_STATUS) ? readerStatusText(outcome.reply)
+                                                           : outcome.message;
     case CardOutcome::Mismatch:
         return QStringLiteral("the card read back differs from the data written at position %1")
             .arg(outcome.position);

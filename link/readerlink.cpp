@@ -3,6 +3,7 @@
 #include "config/appsettings.h"
 #include "config/version.h"
 #include "link/frame.h"
+#include "link/frametext.h"
 #include "platform/apperror.h"
 #include "platform/clock.h"
 #include "platform/eventpump.h"
@@ -175,7 +176,6 @@ void ReaderLink::tmrCheckComms_Timer()
 void ReaderLink::MSComm1_OnComm()
 {
     try {
-        (void)m_port.inBufferCount();
         (void)m_port.input();
     } catch (const AppError&) {
     }
@@ -219,36 +219,6 @@ bool isSwipeStatus(const QByteArray& reply)
     default:
         return false;
     }
-}
-
-QString statusMessage(const QByteArray& replyBuffer)
-{
-    const QByteArray code = replyBuffer.mid(1, 1);
-    switch (code.isEmpty() ? '\0' : code.at(0)) {
-    case cmd::ST_PARITY_ERROR:
-        return QStringLiteral("Receive Parity Is Error");
-    case cmd::ST_LRC_ERROR:
-        return QStringLiteral("Receive LRC is Error");
-    case cmd::ST_BAD_COMMAND:
-        return QStringLiteral("Command Is Invalid");
-    case cmd::ST_BUFFER_FULL:
-        return QStringLiteral("Receive Buffer Is Full");
-    case cmd::ST_WRITE_ERROR:
-        return QStringLiteral("Write Data Error");
-    case cmd::ST_READ_ERROR:
-        return QStringLiteral("Read Data Error");
-    case cmd::ST_READ_NO_DATA:
-        return QStringLiteral("Read No Data");
-    default:
-        break;
-    }
-    // Only blanks are trimmed, as the status code is shown as it came.
-    QString shown = QString::fromLatin1(code);
-    while (shown.startsWith(QLatin1Char(' ')))
-        shown.remove(0, 1);
-    while (shown.endsWith(QLatin1Char(' ')))
-        shown.chop(1);
-    return QStringLiteral("Unknown error: ") + shown;
 }
 
 int ReaderLink::ShowReplyError()

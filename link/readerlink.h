@@ -1,6 +1,8 @@
 #pragma once
 
 #include "link/commands.h"
+// statusMessage, the text ShowReplyError shows, is one of the frame texts.
+#include "link/frametext.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -102,8 +104,6 @@ private:
     QByteArray m_carry;
     int m_garbledFrames = 0;
 };
-
-QString statusMessage(const QByteArray& replyBuffer);
 
 // The statuses a reader sends by itself when a card has been swiped ("l@", "lA", "lP", "lQ",
 // "lR"): never the reply to a command.
