@@ -184,8 +184,7 @@ QList<int> unsupportedMethods(int readerType)
 
 int methodCapacity(int index)
 {
-    static const int capacity[CARD_METHOD_COUNT] = {76, 37, 104, 37, 76};
-    return isCardMethod(index) ? capacity[index] : 0;
+    return isCardMethod(index) ? CARD_METHODS[index].capacity : 0;
 }
 
 TrackDataCheck inspectCardData(int method, const QString& data, bool allowEmpty)
@@ -200,17 +199,4 @@ TrackDataCheck inspectCardData(int method, const QString& data, bool allowEmpty)
         check.position = methodCapacity(method) + 1;
     }
     return check;
-}
-
-QString acceptedCharactersText(int method)
-{
-    if (!isCardMethod(method))
-        return QString();
-    const CardMethodInfo& info = CARD_METHODS[method];
-    if (info.padTo == 0)
-        return QStringLiteral("%1 takes only characters of one byte").arg(methodName(method));
-    if (info.lowestCode == ' ')
-        return QStringLiteral("%1 takes the characters from space to %2")
-            .arg(methodName(method), QChar(info.highestCode));
-    return QStringLiteral("%1 takes 0-9 : ; < = > ?").arg(methodName(method));
 }

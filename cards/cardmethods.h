@@ -20,14 +20,17 @@ struct CardMethodInfo {
     // The ISO/IEC 7813 format the method's track may hold: 1 (track 1 format B), 2 (track 2),
     // 0 for none (track 3's own format, IBM 4700).
     int trackFormat;
+    // The most characters the track holds: for the two unchecked formats the capacity of the
+    // ISO format of the same density on that track.
+    int capacity;
 };
 
 inline constexpr CardMethodInfo CARD_METHODS[CARD_METHOD_COUNT] = {
-    {"ISO on Track &1", 76, 76, 32, 95, "the characters from space to _", 1},
-    {"ISO on Track &2", 37, 37, 48, 63, "0-9 : ; < = > ?", 2},
-    {"ISO on Track &3", 104, 104, 48, 63, "0-9 : ; < = > ?", 0},
-    {"IBM &4700 on Track 2", 0, 0, 0, 0, "only characters of one byte", 0},
-    {"Track 1 &ISO on Track 3", 0, 0, 0, 0, "only characters of one byte", 1},
+    {"ISO on Track &1", 76, 76, 32, 95, "the characters from space to _", 1, 76},
+    {"ISO on Track &2", 37, 37, 48, 63, "0-9 : ; < = > ?", 2, 37},
+    {"ISO on Track &3", 104, 104, 48, 63, "0-9 : ; < = > ?", 0, 104},
+    {"IBM &4700 on Track 2", 0, 0, 0, 0, "only characters of one byte", 0, 37},
+    {"Track 1 &ISO on Track 3", 0, 0, 0, 0, "only characters of one byte", 1, 76},
 };
 
 // Card-method options a reader of this type cannot serve. Only ever used to disable options.
@@ -57,17 +60,13 @@ struct TrackDataCheck {
 // passes the data unchanged).
 TrackDataCheck inspectTrackData(int method, const QString& data);
 
-// The most characters a card method's track holds: the ISO tracks' lengths, and for the two
-// unchecked formats the capacity of their track at their density (37 and 76).
+// The most characters a card method's track holds (0 for an index outside 0..4).
 int methodCapacity(int index);
 
 // The check of data a command line writes: inspectTrackData, and beyond what the window's data
 // box prevents, data longer than the track holds (TooLong, position: the first character
 // beyond it) and empty data (Empty: it erases the track) unless allowEmpty.
 TrackDataCheck inspectCardData(int method, const QString& data, bool allowEmpty);
-
-// "ISO on Track 2 takes 0-9 : ; < = > ?": the characters a method's data may hold.
-QString acceptedCharactersText(int method);
 
 // The texts of the two boxes the check can show.
 QString invalidCharacterText(const QString& character);

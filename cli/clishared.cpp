@@ -18,9 +18,8 @@ int pickMethod(CliContext& ctx, const AppSettings& settings, int* method)
     }
     *method = methodFromText(ctx.args.value(Opt::Method));
     if (*method < 0)
-        return ctx.usage(QStringLiteral("unknown card method \"%1\": use 0 to 4 or iso1, iso2, "
-                                        "iso3, ibm, iso1t3")
-                             .arg(ctx.args.value(Opt::Method)));
+        return ctx.usage(QStringLiteral("unknown card method \"%1\": use 0 to 4 or %2")
+                             .arg(ctx.args.value(Opt::Method), methodShortNames()));
     return exitcode::Ok;
 }
 

@@ -6,6 +6,7 @@
 #include "cli/exitcodes.h"
 #include "cli/readersession.h"
 #include "link/commands.h"
+#include "link/frametext.h"
 #include "link/lampcommand.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
@@ -104,11 +105,9 @@ int led(CliContext& ctx)
                 reply.startsWith(cmd::REPLY_STATUS) ? QStringLiteral("reader_error")
                                                     : QStringLiteral("unexpected_reply"),
                 QStringLiteral("led %1: %2")
-                    .arg(lampName(lamp),
-                         reply.startsWith(cmd::REPLY_STATUS)
-                             ? QStringLiteral("%1 (reader status %2)")
-                                   .arg(statusMessage(reply), QString::fromLatin1(reply))
-                             : QStringLiteral("unexpected reply from the reader")));
+                    .arg(lampName(lamp), reply.startsWith(cmd::REPLY_STATUS)
+                                             ? readerStatusText(reply)
+                                             : QStringLiteral("unexpected reply from the reader")));
     }
     return exitcode::Ok;
 }

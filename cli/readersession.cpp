@@ -7,6 +7,7 @@
 #include "config/ports.h"
 #include "config/settingsio.h"
 #include "link/commands.h"
+#include "link/frametext.h"
 #include "link/linkdriver.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
@@ -150,11 +151,9 @@ int ReaderSession::connect()
         const QByteArray reply = m_link->ReplyBuffer;
         if (answered && reply.startsWith(cmd::REPLY_STATUS) &&
             reply != QByteArray(1, cmd::REPLY_STATUS) + cmd::ST_OK)
-            return m_ctx.fail(
-                QStringLiteral("reader_error"),
-                QStringLiteral("the reader on %1 answered the reset with: %2 "
-                               "(reader status %3)")
-                    .arg(portLabel(), statusMessage(reply), QString::fromLatin1(reply)));
+            return m_ctx.fail(QStringLiteral("reader_error"),
+                              QStringLiteral("the reader on %1 answered the reset with: %2")
+                                  .arg(portLabel(), readerStatusText(reply)));
         answered = answered && m_link->GetReaderType();
     } catch (const AppError& error) {
         return m_link->portLost() ? m_ctx.fail(QStringLiteral("reader_lost"), lossText())
@@ -169,9 +168,8 @@ int ReaderSession::connect()
     const QByteArray reply = m_link->ReplyBuffer;
     if (reply.startsWith('l'))
         return m_ctx.fail(QStringLiteral("reader_error"),
-                          QStringLiteral("the reader on %1 answered the version query with: %2 "
-                                         "(reader status %3)")
-                              .arg(portLabel(), statusMessage(reply), QString::fromLatin1(reply)));
+                          QStringLiteral("the reader on %1 answered the version query with: %2")
+                              .arg(portLabel(), readerStatusText(reply)));
     if (!reply.isEmpty())
         return m_ctx.fail(QStringLiteral("unexpected_reply"),
                           QStringLiteral("the device on %1 gave no version reply; is it a "

@@ -10,6 +10,7 @@
 #include "cards/databox.h"
 #include "cards/statuswindow.h"
 #include "config/appsettings.h"
+#include "emulator/readertext.h"
 #include "link/commands.h"
 #include "link/linkdriver.h"
 #include "link/readerlink.h"
@@ -127,7 +128,7 @@ void TestBatchRunner::exactlyOnceWhateverHappens()
         LoopbackPort port(model);
         QList<int> writes(kCards, 0);
         QStringList events; // what happened, for a failure's message
-        model.onLog = [&](const FrameLogEntry& entry) { events << entry.text(); };
+        model.onLog = [&](const FrameLogEntry& entry) { events << logEntryLine(entry); };
         const auto swipe = [&](int card) {
             events << QStringLiteral("operator swipes card %1").arg(card + 1);
             if (port.swipe(card).contains(kWriteDone))
