@@ -66,6 +66,7 @@ BatchTally BatchRunner::run(const QList<BatchCard>& cards, int start, const Resu
         if (result.ok) {
             ++m_tally.done;
         } else {
+            m_front.cardFailed(card, result);
             ++m_tally.failed;
             m_tally.failedIndexes << card.index;
             if (m_tally.firstCode.isEmpty())
@@ -127,9 +128,8 @@ BatchResult BatchRunner::handle(const BatchCard& card, WriteState prior)
             }
             if (waitAllowed(outcome) && waitForReader())
                 continue;
-            fail(result, outcome);
-            result.error =
-                QStringLiteral("its write is in doubt and it was not read back: ") + result.error;
+            fail(result, outcome, QStringLiteral("check read"));
+            result.error += QStringLiteral(" (its write is in doubt)");
             return result;
         }
         if (phase == Phase::Write) {
@@ -166,7 +166,8 @@ BatchResult BatchRunner::handle(const BatchCard& card, WriteState prior)
                 phase = Phase::Verify;
                 if (m_tally.stop == BatchStop::Interrupted) {
                     result.code = QStringLiteral("interrupted");
-                    result.error = QStringLiteral("written; interrupted before the verify swipe");
+                    result.error = QStringLiteral("interrupted before the verify read (the card "
+                                                  "was written)");
                     return result;
                 }
                 continue;
@@ -175,7 +176,7 @@ BatchResult BatchRunner::handle(const BatchCard& card, WriteState prior)
                 phase = result.written == WriteState::InDoubt ? Phase::Settle : Phase::Write;
                 continue;
             }
-            fail(result, outcome);
+            fail(result, outcome, QStringLiteral("write"));
             return result;
         }
         // Verify: the card is written whatever the read back finds.
@@ -200,13 +201,13 @@ BatchResult BatchRunner::handle(const BatchCard& card, WriteState prior)
                 ++at;
             outcome.result = CardOutcome::Mismatch;
             outcome.position = int(at) + 1;
-            fail(result, outcome);
+            fail(result, outcome, QStringLiteral("verify read"));
             return result;
         }
         if (waitAllowed(outcome) && waitForReader())
             continue;
-        fail(result, outcome);
-        result.error = QStringLiteral("written, not verified: ") + result.error;
+        fail(result, outcome, QStringLiteral("verify read"));
+        result.error += QStringLiteral(" (the card was written)");
         return result;
     }
 }
@@ -314,11 +315,12 @@ bool BatchRunner::record(const BatchCard& card, const BatchResult& result)
     return true;
 }
 
-void BatchRunner::fail(BatchResult& result, const CardOutcome& outcome)
+void BatchRunner::fail(BatchResult& result, const CardOutcome& outcome, const QString& what)
 {
     result.ok = false;
     result.code = outcomeCode(outcome);
-    result.error = describeOutcome(outcome, m_link.settings().Timeout);
+    result.error =
+        what + QStringLiteral(": ") + describeOutcome(outcome, m_link.settings().Timeout);
     if (outcome.result == CardOutcome::Interrupted)
         stopWith(BatchStop::Interrupted, QString());
 }

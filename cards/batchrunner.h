@@ -53,6 +53,8 @@ public:
     virtual void note(const QString& text) = 0;
     // A card's result line for standard output; false with *error when it could not go out.
     virtual bool emitResult(const QByteArray& line, QString* error) = 0;
+    // A card that failed, for a line on the terminal.
+    virtual void cardFailed(const BatchCard& card, const BatchResult& result) = 0;
     virtual void progress(const BatchTally& tally) = 0;
     // A signal asked the program to stop.
     virtual bool stopRequested() = 0;
@@ -84,7 +86,8 @@ private:
     WriteState afterInterrupt(const CardOutcome& outcome);
     bool record(const BatchCard& card, const BatchResult& result);
     bool progressLine(const BatchCard& card, BatchStep step);
-    void fail(BatchResult& result, const CardOutcome& outcome);
+    // what: the exchange that failed ("write", "verify read", "check read").
+    void fail(BatchResult& result, const CardOutcome& outcome, const QString& what);
     void stopWith(BatchStop stop, const QString& message);
     bool waitAllowed(const CardOutcome& outcome);
 

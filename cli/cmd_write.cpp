@@ -139,6 +139,18 @@ public:
         m_session.status().setContext(QStringLiteral("Card %1 of %2").arg(card.index).arg(total));
     }
     void note(const QString& text) override { Console::message(text); }
+    void cardFailed(const BatchCard& card, const BatchResult& result) override
+    {
+        const QString written = result.written == WriteState::Yes
+                                    ? QStringLiteral("; it was written")
+                                : result.written == WriteState::InDoubt
+                                    ? QStringLiteral("; whether it was written is not known")
+                                    : QString();
+        Console::message(QStringLiteral("card %1 (line %2): %3%4")
+                             .arg(card.index)
+                             .arg(card.line)
+                             .arg(result.error, written));
+    }
     bool emitResult(const QByteArray& line, QString* error) override
     {
         return Console::out(line, error);

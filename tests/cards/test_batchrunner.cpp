@@ -68,6 +68,7 @@ struct Run : BatchFrontEnd {
     }
     void cardInHand(const BatchCard& card, int) override { inHand = card.index; }
     void note(const QString&) override {}
+    void cardFailed(const BatchCard&, const BatchResult&) override {}
     bool emitResult(const QByteArray& line, QString*) override
     {
         if (events)

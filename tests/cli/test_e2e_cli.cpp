@@ -30,7 +30,8 @@ struct CliRun {
 int swipePrompts(const QString& err)
 {
     static const QRegularExpression prompt(
-        QStringLiteral("^(Card \\d+ of \\d+: s|S)wipe (card when ready|the same card)"),
+        QStringLiteral(
+            "^(Card \\d+ of \\d+: s|S)wipe (card when ready|the same card|the card once)"),
         QRegularExpression::MultilineOption);
     return int(err.count(prompt));
 }
@@ -64,6 +65,8 @@ CliRun runCli(SimProcess& sim, const QStringList& arguments, const QByteArray& i
                 ::kill(pid_t(cli.processId()), SIGINT);
             else if (action == QLatin1String("sigterm"))
                 ::kill(pid_t(cli.processId()), SIGTERM);
+            else if (action == QLatin1String("sigkill"))
+                ::kill(pid_t(cli.processId()), SIGKILL);
             else if (action == QLatin1String("kill"))
                 sim.stop();
             else
@@ -96,6 +99,7 @@ private slots:
     void commands_data();
     void commands();
     void writeThenReadBack();
+    void killedMidCardResumesExactlyOnce();
 
 private:
     QTemporaryDir m_files;
@@ -229,7 +233,7 @@ void TestE2eCli::commands_data()
         << "re:" +
                result(1, 1,
                       "\"result\": \"failed\", \"step\": \"armed\", \"written\": false, "
-                      "\"code\": \"reader_error\", \"error\": \"Write Data Error \\(reader "
+                      "\"code\": \"reader_error\", \"error\": \"write: Write Data Error \\(reader "
                       "status lA\\)\"") +
                result(2, 3, verified)
         << QStringList{"Card 2 of 2: swipe the same card again", "1 verified, 1 failed",
@@ -246,7 +250,7 @@ void TestE2eCli::commands_data()
         << QStringList{} << QStringList{"batch", "-"} << good << QStringList{"sigint"} << 130
         << "re:" + result(1, 1,
                           "\"result\": \"failed\", \"step\": \"armed\", \"written\": false, "
-                          "\"code\": \"interrupted\", \"error\": \"interrupted\"")
+                          "\"code\": \"interrupted\", \"error\": \"write: interrupted\"")
         << QStringList{"interrupted at card 1; card 1 was not written; resume with: tarnavel-cli "
                        "batch --start 1 -"}
         << QStringList{"A;1=1?" + zeros(32), "n", "h"} << QString();
@@ -255,8 +259,8 @@ void TestE2eCli::commands_data()
         << good << QStringList{"swipe 1", "sigterm"} << 143
         << "re:" + result(1, 1,
                           "\"result\": \"failed\", \"step\": \"written\", \"written\": true, "
-                          "\"code\": \"interrupted\", \"error\": \"written, not verified: "
-                          "interrupted\"")
+                          "\"code\": \"interrupted\", \"error\": \"verify read: interrupted "
+                          "\\(the card was written\\)\"")
         << QStringList{"card 1 was written; resume with: tarnavel-cli batch --start 2 --verify -t "
                        "5 -"}
         << QStringList{"A;1=1?" + zeros(32), "n", "!A;3=3?" + zeros(32)} << QString();
@@ -342,6 +346,45 @@ void TestE2eCli::writeThenReadBack()
         runCli(sim, {QStringLiteral("read"), QStringLiteral("--method=iso1")}, QByteArray(), {});
     QCOMPARE(read.exitCode, 0);
     QCOMPARE(QString::fromLatin1(read.out), track1 + zeros(76 - int(track1.size())) + "\n");
+}
+
+void TestE2eCli::killedMidCardResumesExactlyOnce()
+{
+    // Killed with card 1 armed; the operator swipes it anyway, so the reader writes it. The
+    // next run checks card 1 with one swipe and writes only card 2.
+    QVERIFY(m_files.isValid());
+    SimProcess sim(kSim);
+    QVERIFY2(sim.start({QStringLiteral("--com"), QStringLiteral("1")}),
+             qPrintable(sim.errorString()));
+    const QString results = m_files.filePath(QStringLiteral("results.jsonl"));
+    const QStringList args = {QStringLiteral("batch"),
+                              QStringLiteral("--results"),
+                              results,
+                              QStringLiteral("--resume"),
+                              results,
+                              QStringLiteral("-t"),
+                              QStringLiteral("5"),
+                              QStringLiteral("-")};
+    const QByteArray cards = ";1=1?\n;2=2?\n";
+    const CliRun killed = runCli(sim, args, cards, {QStringLiteral("sigkill")});
+    QCOMPARE(killed.exitCode, -1);
+    sim.command(QStringLiteral("swipe"));
+    const qsizetype mark = sim.mark();
+    const CliRun resumed =
+        runCli(sim, args, cards, {QStringLiteral("swipe"), QStringLiteral("swipe")});
+    QVERIFY2(resumed.exitCode == 0, qPrintable(resumed.err));
+    QVERIFY2(resumed.err.contains(QLatin1String("Card 1 of 2: swipe the card once to check")),
+             qPrintable(resumed.err));
+    const QStringList lines =
+        QString::fromLatin1(resumed.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    for (const QString& line : lines)
+        QVERIFY2(line.contains(QLatin1String("\"result\": \"written\", \"step\": \"written\"")),
+                 qPrintable(line));
+    sim.waitForLine(mark, SimProcess::hostFrame("A;2=2?" + QByteArray(32, '0')));
+    const QString traffic = sim.linesSince(mark).join(QLatin1Char('\n'));
+    QVERIFY2(!traffic.contains(SimProcess::hostFrame("A;1=1?" + QByteArray(32, '0'))),
+             qPrintable(traffic));
 }
 
 QTEST_GUILESS_MAIN(TestE2eCli)
