@@ -169,3 +169,17 @@ bool unlinkPort(int number, QString* error, const QString& folder)
         QFile::remove(linkmark::markPath(path));
     return true;
 }
+
+int parsePortNumber(const QString& text)
+{
+    QString digits = text;
+    if (digits.startsWith(QLatin1String("com"), Qt::CaseInsensitive))
+        digits.remove(0, 3);
+    // Digits only: no sign, no blanks, no "0x".
+    if (digits.isEmpty() || digits.size() > 3 ||
+        !std::all_of(digits.begin(), digits.end(),
+                     [](QChar c) { return c.isDigit() && c.unicode() < 128; }))
+        return -1;
+    const int number = digits.toInt();
+    return number >= 1 && number <= kMaxPortNumber ? number : -1;
+}

@@ -24,6 +24,9 @@ struct PortLink {
 
 inline constexpr int kMaxPortNumber = 256;
 
+// "1", "com1" or "COM1" (up to COM256) -> 1; -1 for anything else.
+int parsePortNumber(const QString& text);
+
 // Every comN entry of the folder, by number.
 QList<PortLink> listPortLinks(const QString& folder = portsDirectory());
 

@@ -1,6 +1,7 @@
 // tarnavel-sim: the card reader/writer emulator on a pseudo-terminal.
 
 #include "config/version.h"
+#include "emulator/deck.h"
 #include "emulator/logsink.h"
 #include "emulator/readermodel.h"
 #include "emulator/simconsole.h"
@@ -88,7 +89,7 @@ QString helpText()
                "  wrong check character l2; unknown command or parameter l3;\n"
                "  more than 512 data bytes l4\n"
                "\n") +
-           ReaderModel::deckFormatHelp() +
+           deckFormatHelp() +
            QStringLiteral("\n"
                           "Without --card the deck is: 1 \"Test card\" (all three tracks),\n"
                           "2 \"Track 2 only\", 3 \"Blank card\"; card 1 is in the slot.\n");
