@@ -58,13 +58,10 @@ expect quorvex-tarnavel \
   share/doc/quorvex-tarnavel/real-reader.txt \
   share/doc/quorvex-tarnavel/examples/60-tarnavel-reader.rules
 expect tarnavel-cli share/doc/tarnavel-cli/copyright
-# Shell completions, once they are written.
-completions=$root/dist/completions
-[ ! -f "$completions/tarnavel-cli.bash" ] ||
-  expect tarnavel-cli share/bash-completion/completions/tarnavel-cli
-[ ! -f "$completions/_tarnavel-cli" ] || expect tarnavel-cli share/zsh/vendor-completions/_tarnavel-cli
-[ ! -f "$completions/tarnavel-cli.fish" ] ||
-  expect tarnavel-cli share/fish/vendor_completions.d/tarnavel-cli.fish
+# Shell completions, made by tarnavel-cli from its command table.
+expect tarnavel-cli share/bash-completion/completions/tarnavel-cli
+expect tarnavel-cli share/zsh/vendor-completions/_tarnavel-cli
+expect tarnavel-cli share/fish/vendor_completions.d/tarnavel-cli.fish
 for p in "${packages[@]}"; do sort -o "$work/expected.$p" "$work/expected.$p"; done
 sort -m "${packages[@]/#/$work/expected.}" >"$work/expected"
 
@@ -136,6 +133,15 @@ for page in "$work"/root/usr/share/man/man1/*.1.gz; do
   MANWIDTH=80 man --warnings -l "$page" >/dev/null 2>"$work/err" || fail "man -l $page failed"
   [ ! -s "$work/err" ] || fail "man warns about $(basename "$page"): $(cat "$work/err")"
 done
+# The bash completion, as bash reads it: it parses, and offers the commands and a command's
+# options.
+completion=$work/root/usr/share/bash-completion/completions/tarnavel-cli
+bash -n "$completion" || fail "the bash completion does not parse"
+offered=$(bash -c 'source "$1"; COMP_WORDS=(tarnavel-cli ba); COMP_CWORD=1; _tarnavel_cli
+  echo "${COMPREPLY[*]}"; COMP_WORDS=(tarnavel-cli batch --re); COMP_CWORD=2; _tarnavel_cli
+  printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "' _ "$completion")
+[ "$offered" = "$(printf 'batch\n--results --resume --reveal ')" ] ||
+  fail "the bash completion offers: $offered"
 
 # Last, so that everything above is judged even while this fails: tarnavel-cli is for machines
 # without a display, so nothing of the window's stack may come with it.

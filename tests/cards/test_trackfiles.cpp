@@ -161,7 +161,8 @@ void TestTrackFiles::batchInputBounds_data()
     QTest::newRow("a giant line after a good one")
         << QByteArray(";1=1?\n") + QByteArray(5000, '1') << "line 2 is longer than 4 KiB";
     QTest::newRow("too much in all")
-        << (QByteArray(60, '1') + "\n").repeated(80000) << "more than 4 MiB of input";
+        << (QByteArray("{\"method\": 0, \"data\": \"") + QByteArray(70, 'A') + "\"}\n").repeated(45000)
+        << "more than 4 MiB of input";
 }
 
 void TestTrackFiles::batchInputBounds()
