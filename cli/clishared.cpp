@@ -10,19 +10,6 @@
 
 #include <unistd.h>
 
-int pickMethod(CliContext& ctx, const AppSettings& settings, int* method)
-{
-    if (!ctx.args.has(Opt::Method)) {
-        *method = isCardMethod(settings.DefType) ? settings.DefType : 1;
-        return exitcode::Ok;
-    }
-    *method = methodFromText(ctx.args.value(Opt::Method));
-    if (*method < 0)
-        return ctx.usage(QStringLiteral("unknown card method \"%1\": use 0 to 4 or %2")
-                             .arg(ctx.args.value(Opt::Method), methodShortNames()));
-    return exitcode::Ok;
-}
-
 int takeTrackData(CliContext& ctx, const QString& operand, QString* data)
 {
     if (operand != QLatin1String("-")) {

@@ -8,10 +8,6 @@ struct TrackDataCheck;
 
 // Pieces several commands share.
 
-// -m, else the stored default method (else ISO on Track 2, as a fresh installation has it).
-// A usage error for an unknown method.
-int pickMethod(CliContext& ctx, const AppSettings& settings, int* method);
-
 // Track data given as an argument, or read from standard input for "-" (one trailing newline
 // removed), within the limit of one track's line. Fails with a usage error.
 int takeTrackData(CliContext& ctx, const QString& operand, QString* data);

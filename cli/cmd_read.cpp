@@ -14,10 +14,8 @@ namespace {
 int read(CliContext& ctx)
 {
     ReaderSession session(ctx);
-    if (const int status = session.configure())
-        return status;
     int method = 0;
-    if (const int status = pickMethod(ctx, session.settings(), &method))
+    if (const int status = session.configure(&method))
         return status;
     if (const int status = session.bringUp())
         return status;

@@ -16,9 +16,7 @@ namespace {
 int version(CliContext& ctx)
 {
     ReaderSession session(ctx);
-    if (const int status = session.configure())
-        return status;
-    if (const int status = session.bringUp())
+    if (const int status = session.start())
         return status;
     ReaderLink& link = session.link();
     const int type = link.ReaderType;
@@ -58,9 +56,7 @@ int version(CliContext& ctx)
 int reset(CliContext& ctx)
 {
     ReaderSession session(ctx);
-    if (const int status = session.configure())
-        return status;
-    if (const int status = session.bringUp())
+    if (const int status = session.start())
         return status;
     const int boxes = session.messages().shownCount();
     return session.finish(session.operations().cmdReset_Click(), QStringLiteral("reset"), boxes);
@@ -77,9 +73,7 @@ int led(CliContext& ctx)
         lamps << index;
     }
     ReaderSession session(ctx);
-    if (const int status = session.configure())
-        return status;
-    if (const int status = session.bringUp())
+    if (const int status = session.start())
         return status;
     ReaderLink& link = session.link();
     for (const int lamp : std::as_const(lamps)) {

@@ -21,10 +21,8 @@ int writeCard(CliContext& ctx, bool verify)
 {
     const CliArgs& args = ctx.args;
     ReaderSession session(ctx);
-    if (const int status = session.configure())
-        return status;
     int method = 0;
-    if (const int status = pickMethod(ctx, session.settings(), &method))
+    if (const int status = session.configure(&method))
         return status;
     QString data;
     if (const int status = takeTrackData(ctx, args.operands.constFirst(), &data))
@@ -227,10 +225,8 @@ int batch(CliContext& ctx)
 {
     const CliArgs& args = ctx.args;
     ReaderSession session(ctx);
-    if (const int status = session.configure())
-        return status;
     int method = 0;
-    if (const int status = pickMethod(ctx, session.settings(), &method))
+    if (const int status = session.configure(&method))
         return status;
     BatchOptions options;
     options.verify = args.has(Opt::Verify);

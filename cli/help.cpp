@@ -151,15 +151,12 @@ QStringList methodWords()
 
 QStringList valueOptions()
 {
-    QStringList words;
+    QList<Opt> taking;
     for (const OptionSpec& spec : cliOptions()) {
-        if (!spec.valueName)
-            continue;
-        words << QStringLiteral("--") + QLatin1String(spec.longName);
-        if (spec.shortName)
-            words << QStringLiteral("-") + QLatin1Char(spec.shortName);
+        if (spec.valueName)
+            taking << spec.id;
     }
-    return words;
+    return optionWords(taking);
 }
 
 QString bashScript()

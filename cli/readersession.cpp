@@ -51,7 +51,14 @@ bool ReaderSession::interrupted() const
     return m_ctx.interrupts.interrupted();
 }
 
-int ReaderSession::configure()
+int ReaderSession::start()
+{
+    if (const int status = configure())
+        return status;
+    return bringUp();
+}
+
+int ReaderSession::configure(int* method)
 {
     // Read only: the command line never saves settings.
     RegFileStore store(userStorePath());
@@ -96,6 +103,16 @@ int ReaderSession::configure()
                                        : QStringLiteral(" (stored in %1; --settings overrides it)")
                                              .arg(userStorePath())));
     }
+    if (!method)
+        return exitcode::Ok;
+    if (!args.has(Opt::Method)) {
+        *method = isCardMethod(m_settings.DefType) ? m_settings.DefType : 1;
+        return exitcode::Ok;
+    }
+    *method = methodFromText(args.value(Opt::Method));
+    if (*method < 0)
+        return m_ctx.usage(QStringLiteral("unknown card method \"%1\": use 0 to 4 or %2")
+                               .arg(args.value(Opt::Method), methodShortNames()));
     return exitcode::Ok;
 }
 
@@ -177,19 +194,18 @@ int ReaderSession::connect()
                           QStringLiteral("the device on %1 gave no version reply; is it a "
                                          "BT904/BT905-class reader, with the line settings %2?")
                               .arg(portLabel(), m_lineSettings));
-    if (m_link->garbledFrames() > 0)
-        return m_ctx.fail(QStringLiteral("garbled_replies"),
-                          QStringLiteral("only corrupted replies from the reader on %1 within %2 "
-                                         "s; check the line settings (%3) and the cable.")
-                              .arg(portLabel())
-                              .arg(qMax<int>(0, m_settings.Timeout))
-                              .arg(m_lineSettings));
-    return m_ctx.fail(QStringLiteral("no_reply"),
-                      QStringLiteral("no reply from the reader on %1 within %2 s. Check that it "
-                                     "is switched on and connected, and the line settings (%3).")
-                          .arg(portLabel())
-                          .arg(qMax<int>(0, m_settings.Timeout))
-                          .arg(m_lineSettings));
+    // A storm of corrupted frames is not silence: the cure differs.
+    const bool garbled = m_link->garbledFrames() > 0;
+    return m_ctx.fail(
+        garbled ? QStringLiteral("garbled_replies") : QStringLiteral("no_reply"),
+        QStringLiteral("%1 from the reader on %2 within %3 s. %4 (%5)%6.")
+            .arg(garbled ? QStringLiteral("only corrupted replies") : QStringLiteral("no reply"),
+                 portLabel())
+            .arg(qMax<int>(0, m_settings.Timeout))
+            .arg(garbled ? QStringLiteral("Check the line settings")
+                         : QStringLiteral("Check that it is switched on and "
+                                          "connected, and the line settings"),
+                 m_lineSettings, garbled ? QStringLiteral(" and the cable") : QString()));
 }
 
 int ReaderSession::checkMethod(int method, const QString& where)

@@ -28,8 +28,11 @@ public:
     explicit ReaderSession(CliContext& ctx);
     ~ReaderSession();
 
-    // Stored settings, then -p, -s, -t. Usage errors exit 1.
-    int configure();
+    // Stored settings, then -p, -s, -t; with method, -m or the stored default method (else ISO
+    // on Track 2, as a fresh installation has it). Usage errors exit 1.
+    int configure(int* method = nullptr);
+    // configure() and bringUp(): what the commands without a card method start with.
+    int start();
     // Opens the port, resets the reader (dropping whatever an earlier run left) and asks for
     // its type, as the window does before any operation.
     int bringUp();
