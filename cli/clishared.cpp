@@ -3,7 +3,6 @@
 #include "cards/cardmethods.h"
 #include "cli/command.h"
 #include "cli/exitcodes.h"
-#include "config/appsettings.h"
 #include "platform/boundedinput.h"
 
 #include <QStringDecoder>

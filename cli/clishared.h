@@ -2,7 +2,6 @@
 
 #include <QString>
 
-struct AppSettings;
 struct CliContext;
 struct TrackDataCheck;
 

@@ -1,6 +1,5 @@
 // decode: ISO/IEC 7813 track data without a reader.
 
-#include "cards/jsonline.h"
 #include "cards/trackdecode.h"
 #include "cli/command.h"
 #include "cli/exitcodes.h"

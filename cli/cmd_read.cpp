@@ -1,6 +1,5 @@
 // read: one swipe, the track data on standard output.
 
-#include "cards/cardmethods.h"
 #include "cards/jsonline.h"
 #include "cards/trackdecode.h"
 #include "cli/clishared.h"
@@ -8,6 +7,7 @@
 #include "cli/exitcodes.h"
 #include "cli/readersession.h"
 #include "cli/trackoutput.h"
+#include "link/commands.h"
 
 namespace {
 

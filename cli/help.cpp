@@ -1,9 +1,9 @@
 #include "cli/help.h"
 
-#include "cards/cardmethods.h"
 #include "cli/command.h"
 #include "cli/exitcodes.h"
 #include "config/version.h"
+#include "link/commands.h"
 
 #include <QStringList>
 

@@ -2,7 +2,6 @@
 
 #include "platform/fonts.h"
 
-#include "config/appsettings.h"
 #include "platform/shell.h"
 #include "platform/twips.h"
 #include "shell/sysinfo.h"
