@@ -27,6 +27,7 @@ const OptionInfo kOptions[] = {
     {"verify", 0, false, "batch"},
     {"keep-going", 'k', false, "batch"},
     {"start", 0, true, "batch"},
+    {"force", 0, false, "ports"},
 };
 
 const char* const kCommands[] = {"version", "read", "write",  "verify", "batch",
@@ -77,6 +78,8 @@ void store(const OptionInfo& known, const QString& value, CliArgs* args)
         args->verify = true;
     else if (name == QLatin1String("keep-going"))
         args->keepGoing = true;
+    else if (name == QLatin1String("force"))
+        args->force = true;
     else if (name == QLatin1String("help"))
         args->help = true;
     else if (name == QLatin1String("version"))
@@ -246,7 +249,7 @@ QString programHelp()
                "  led off|green|red|yellow...\n"
                "                            switch the lamps, in the order given\n"
                "  decode [DATA|-]           decode ISO/IEC 7813 track 1 or 2 data (no reader)\n"
-               "  ports [link N DEVICE | unlink N]\n"
+               "  ports [link [--force] N DEVICE | unlink N]\n"
                "                            list serial devices and COMn links; make or remove\n"
                "                            a link\n"
                "  help [COMMAND]            this text, or a command's\n"
@@ -353,14 +356,22 @@ QString commandHelp(const QString& command)
             "\"411111******1111\",\n"
             "\"luhn_ok\": true, \"expiry\": \"2025-12\", \"service_code\": \"101\", ...}.\n");
     } else if (command == QLatin1String("ports")) {
-        usage = QStringLiteral("ports [link N DEVICE | unlink N]");
+        usage = QStringLiteral("ports [link [--force] N DEVICE | unlink N]");
         text = QStringLiteral(
             "Lists the serial devices (/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*,\n"
             "/dev/serial/by-id/*) and the COMn links of the ports folder\n"
             "(~/.config/quorvex-tarnavel/ports) with where each points.\n"
-            "link N DEVICE makes COMN stand for DEVICE (the link comN is replaced in one step;\n"
-            "a file that is not a link is never replaced). unlink N removes the link comN.\n"
-            "Prefer the stable /dev/serial/by-id name of a USB adapter.\n");
+            "link N DEVICE makes COMN stand for DEVICE, a serial line (the link comN is\n"
+            "replaced in one step; a file that is not a link is never replaced). unlink N\n"
+            "removes the link comN. Prefer the stable /dev/serial/by-id name of a USB adapter.\n"
+            "The folder must be yours and writable by you alone, as must the configuration\n"
+            "folder above it; link makes both private (0700). A folder that cannot be read or\n"
+            "trusted exits 2. A link to a pseudo-terminal opens only while the tarnavel-sim\n"
+            "that made it runs; link refuses a pseudo-terminal, and a number a running\n"
+            "tarnavel-sim holds, unless --force.\n");
+        options = QStringLiteral("      --force          link a pseudo-terminal, or take the "
+                                 "number from a\n"
+                                 "                       running tarnavel-sim\n");
     } else if (command == QLatin1String("help")) {
         usage = QStringLiteral("help [COMMAND]");
         text = QStringLiteral("Shows the program's help, or a command's.\n");

@@ -21,6 +21,7 @@ struct CliArgs {
     bool yes = false;
     bool verify = false;
     bool keepGoing = false;
+    bool force = false;
     bool help = false;
     bool version = false;
 };

@@ -8,11 +8,12 @@
 #include "cli/exitcodes.h"
 #include "cli/jsonline.h"
 #include "cli/readersession.h"
-#include "link/lampcommand.h"
 #include "config/ports.h"
 #include "link/commands.h"
+#include "link/lampcommand.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
+#include "platform/fsutil.h"
 #include "platform/interrupts.h"
 #include "platform/serialdevices.h"
 
@@ -215,12 +216,8 @@ int decode(Context& ctx)
 
 int parsePortNumber(const QString& text, int* number)
 {
-    QString digits = text;
-    if (digits.startsWith(QLatin1String("com"), Qt::CaseInsensitive))
-        digits.remove(0, 3);
-    bool ok = false;
-    *number = digits.toInt(&ok);
-    if (!ok || *number < 1 || *number > kMaxPortNumber)
+    *number = portNumberFromText(text);
+    if (*number == 0)
         return usageError(QStringLiteral("\"%1\" is not a port number (1 to %2, or COM1...)")
                               .arg(text)
                               .arg(kMaxPortNumber));
@@ -229,13 +226,18 @@ int parsePortNumber(const QString& text, int* number)
 
 QString linkState(const PortLink& link)
 {
+    if (link.stale)
+        return QStringLiteral("stale: %1; COM%2 will not open it")
+            .arg(link.problem)
+            .arg(link.number);
+    if (!link.problem.isEmpty())
+        return QStringLiteral("refused: %1").arg(link.problem);
     if (!link.symlink)
         return QStringLiteral("not a link; COM%1 opens it as it is").arg(link.number);
-    if (link.stale)
-        return QStringLiteral("stale: left by tarnavel-sim (process %1), which has ended")
-            .arg(link.emulatorPid);
     if (link.emulator)
         return QStringLiteral("tarnavel-sim, process %1").arg(link.emulatorPid);
+    if (link.forced)
+        return QStringLiteral("a pseudo-terminal linked by hand with --force");
     if (!link.present)
         return QStringLiteral("missing: nothing there now");
     return QString();
@@ -244,7 +246,12 @@ QString linkState(const PortLink& link)
 int listPorts(const Context& ctx)
 {
     const QList<SerialDevice> devices = listSerialDevices();
-    const QList<PortLink> links = listPortLinks();
+    QString error;
+    const QList<PortLink> links = listPortLinks(&error);
+    if (!error.isEmpty()) {
+        Console::message(QStringLiteral("cannot list the COM links: ") + error);
+        return exitcode::Port;
+    }
     if (ctx.args.json) {
         QByteArray deviceList;
         for (const SerialDevice& device : devices) {
@@ -265,7 +272,8 @@ int listPorts(const Context& ctx)
                 .add("resolved", link.resolved)
                 .add("present", link.present)
                 .add("emulator", link.emulator)
-                .add("stale", link.stale);
+                .add("stale", link.stale)
+                .add("problem", link.problem);
             linkList += (linkList.isEmpty() ? "" : ", ") + line.text();
         }
         JsonLine all;
@@ -277,20 +285,20 @@ int listPorts(const Context& ctx)
     }
     QString text = QStringLiteral("Serial devices:\n");
     for (const SerialDevice& device : devices) {
-        text += QStringLiteral("  ") + device.path;
+        text += QStringLiteral("  ") + fsutil::printable(device.path);
         if (device.stableName)
-            text += QStringLiteral(" -> ") + device.target;
+            text += QStringLiteral(" -> ") + fsutil::printable(device.target);
         else if (device.usb)
             text += QStringLiteral("  (USB)");
         text += QLatin1Char('\n');
     }
     if (devices.isEmpty())
         text += QStringLiteral("  none\n");
-    text += QStringLiteral("COM links in %1:\n").arg(portsDirectory());
+    text += QStringLiteral("COM links in %1:\n").arg(fsutil::printable(portsDirectory()));
     for (const PortLink& link : links) {
         text += QStringLiteral("  COM%1").arg(link.number);
         if (link.symlink)
-            text += QStringLiteral(" -> ") + link.target;
+            text += QStringLiteral(" -> ") + fsutil::printable(link.target);
         const QString state = linkState(link);
         if (!state.isEmpty())
             text += QStringLiteral("  (%1)").arg(state);
@@ -314,11 +322,13 @@ int ports(const Context& ctx)
     if (action == QLatin1String("link") && words.size() == 3) {
         if (const int status = parsePortNumber(words.at(1), &number))
             return status;
-        if (!linkPort(number, words.at(2), &error)) {
+        if (!linkPort(number, words.at(2), &error, portsDirectory(), ctx.args.force)) {
             Console::message(error);
             return exitcode::Usage;
         }
-        Console::message(QStringLiteral("COM%1 now stands for %2").arg(number).arg(words.at(2)));
+        Console::message(QStringLiteral("COM%1 now stands for %2")
+                             .arg(number)
+                             .arg(fsutil::printable(words.at(2))));
         return exitcode::Ok;
     }
     if (action == QLatin1String("unlink") && words.size() == 2) {
