@@ -10,41 +10,17 @@ QString methodCaption(int index)
     return isCardMethod(index) ? QString::fromLatin1(CARD_METHODS[index].caption) : QString();
 }
 
-QString methodName(int index)
-{
-    return isCardMethod(index) ? QString::fromLatin1(CARD_METHODS[index].name) : QString();
-}
-
 int methodLengthLimit(int index)
 {
     return isCardMethod(index) ? CARD_METHODS[index].lengthLimit : 0;
 }
 
-char methodWriteCommand(int index)
+QString acceptedCharactersText(int index)
 {
-    return isCardMethod(index) ? CARD_METHODS[index].writeCommand : '\0';
-}
-
-char methodReadCommand(int index)
-{
-    return isCardMethod(index) ? CARD_METHODS[index].readCommand : '\0';
-}
-
-QString methodShortName(int index)
-{
-    static const char* const names[CARD_METHOD_COUNT] = {"iso1", "iso2", "iso3", "ibm", "iso1t3"};
-    return isCardMethod(index) ? QString::fromLatin1(names[index]) : QString();
-}
-
-int methodFromText(const QString& text)
-{
-    const QString wanted = text.trimmed();
-    for (int index = 0; index < CARD_METHOD_COUNT; ++index) {
-        if (wanted == QString::number(index) ||
-            wanted.compare(methodShortName(index), Qt::CaseInsensitive) == 0)
-            return index;
-    }
-    return -1;
+    if (!isCardMethod(index))
+        return QString();
+    return QStringLiteral("%1 takes %2")
+        .arg(methodName(index), QLatin1String(CARD_METHODS[index].accepted));
 }
 
 namespace {
@@ -53,6 +29,11 @@ QStringList titled(int index)
 {
     const QString name = methodName(index);
     return {name, QString(name.size(), QLatin1Char('-')), QString()};
+}
+
+QString charactersLong(int index)
+{
+    return QStringLiteral("%1 characters long consisting of:").arg(CARD_METHODS[index].padTo);
 }
 
 const QStringList& isoTrack2Rules()
@@ -78,17 +59,6 @@ QString characterAt(const QString& data, qsizetype at)
     return data.mid(at, 1);
 }
 
-int methodOfCommand(QChar command)
-{
-    // Read command first, as either one selects its method's branch.
-    for (int index = 0; index < CARD_METHOD_COUNT; ++index) {
-        if (command == QLatin1Char(CARD_METHODS[index].readCommand) ||
-            command == QLatin1Char(CARD_METHODS[index].writeCommand))
-            return index;
-    }
-    return -1;
-}
-
 } // namespace
 
 QString helpText(int index)
@@ -97,8 +67,7 @@ QString helpText(int index)
     switch (index) {
     case 0:
         lines = titled(0);
-        lines << QStringLiteral("76 characters long consisting of:")
-              << QStringLiteral("  SPACE, !, \", #, $, %, ")
+        lines << charactersLong(0) << QStringLiteral("  SPACE, !, \", #, $, %, ")
               << QStringLiteral("  &, ', (, ), *, +, COMMA, ")
               << QStringLiteral("  -, ., /, 0 - 9, :, ;, <, ")
               << QStringLiteral("  =, >, ?, @, A - Z, ") << QStringLiteral("  [, \\, ], ^, _")
@@ -108,11 +77,11 @@ QString helpText(int index)
         break;
     case 1:
         lines = titled(1);
-        lines << QStringLiteral("37 characters long consisting of:") << isoTrack2Rules();
+        lines << charactersLong(1) << isoTrack2Rules();
         break;
     case 2:
         lines = titled(2);
-        lines << QStringLiteral("104 characters long consisting of:") << isoTrack2Rules();
+        lines << charactersLong(2) << isoTrack2Rules();
         break;
     case 3:
     case 4:
@@ -167,9 +136,10 @@ TrackDataCheck inspectTrackData(int method, const QString& data)
 bool CheckTrackData(const QString& command, QString& data, IMessageBox& messages,
                     TrackDataCheck* check)
 {
-    if (command.isEmpty())
+    if (command.isEmpty() || command.at(0).unicode() > 0xFF)
         return true;
-    const int index = methodOfCommand(command.at(0));
+    // A read command selects the same branch as its method's write command.
+    const int index = methodOfCommand(char(command.at(0).unicode())).method;
     if (index < 0)
         return true;
     const TrackDataCheck found = inspectTrackData(index, data);
@@ -187,6 +157,8 @@ bool CheckTrackData(const QString& command, QString& data, IMessageBox& messages
                              appTitle() + QStringLiteral(" - Format WARNING"), mb::YesNo,
                              mb::Exclamation, mb::IDYES) == mb::IDYES;
     case TrackDataCheck::Passed:
+    case TrackDataCheck::TooLong: // the window's data box never holds more than a track
+    case TrackDataCheck::Empty:
         break;
     }
     return true;
@@ -208,4 +180,23 @@ QList<int> unsupportedMethods(int readerType)
     default:
         return {};
     }
+}
+
+int methodCapacity(int index)
+{
+    return isCardMethod(index) ? CARD_METHODS[index].capacity : 0;
+}
+
+TrackDataCheck inspectCardData(int method, const QString& data, bool allowEmpty)
+{
+    TrackDataCheck check = inspectTrackData(method, data);
+    if (check.verdict == TrackDataCheck::Invalid || !isCardMethod(method))
+        return check;
+    if (data.isEmpty() && !allowEmpty) {
+        check.verdict = TrackDataCheck::Empty;
+    } else if (check.data.size() > methodCapacity(method)) {
+        check.verdict = TrackDataCheck::TooLong;
+        check.position = methodCapacity(method) + 1;
+    }
+    return check;
 }

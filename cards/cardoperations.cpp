@@ -83,6 +83,11 @@ CardOperations::Step CardOperations::examine(quint64 ticket, const QByteArray& e
 {
     // What the buffer holds now answers whichever operation took the link meanwhile.
     if (!holdsLink(ticket)) {
+        // Still this operation's, ended by a signal or a loss: a "card written" that came
+        // before still says the card was written.
+        if (ticket == m_claims && out.armed && !m_link.WaitingForReply &&
+            m_link.ReplyBuffer == WRITE_DONE_REPLY)
+            out.written = true;
         lostLink(out);
         return Step::Lost;
     }
@@ -94,17 +99,24 @@ CardOperations::Step CardOperations::examine(quint64 ticket, const QByteArray& e
         lostLink(out);
         return Step::Lost;
     }
-    if (timedOut)
+    if (timedOut) {
         out.result = CardOutcome::TimedOut;
-    else
+        out.garbled = m_link.garbledFrames();
+    } else
         readerAnswered(reply, out);
     return retry ? Step::Retry : Step::Failed;
 }
 
 CardOperations::Step CardOperations::awaitStatus(quint64 ticket, const QByteArray& expected,
-                                                 CardOutcome& out)
+                                                 CardOutcome& out, const QByteArray* swipeExpected)
 {
     const bool timedOut = waitQuietly();
+    if (swipeExpected && m_link.fastRhythm() && !timedOut && holdsLink(ticket) &&
+        isSwipeStatus(m_link.ReplyBuffer)) {
+        out.step = CardOutcome::Swipe;
+        const Step step = examine(ticket, *swipeExpected, false, out);
+        return step == Step::Passed ? Step::Swiped : step;
+    }
     return examine(ticket, expected, timedOut, out);
 }
 
@@ -124,11 +136,24 @@ CardOperations::Step CardOperations::awaitSwipe(quint64 ticket, bool writingMode
 
 void CardOperations::giveUp(CardOutcome& out)
 {
+    out.garbled = m_link.garbledFrames();
+    // A status after the arm said how the swipe went (or that the arm was refused); anything
+    // else leaves a write in doubt until the reset's reply shows the reader gave it up.
+    const bool inDoubt = out.armed && !out.written && out.result != CardOutcome::ReaderError;
+    bool settled = false;
     // Without a device there is nobody to reset.
     if (!m_link.portLost()) {
         m_link.SendData(QByteArray(1, cmd::CMD_RESET));
         out.resetSent = true;
+        if (m_link.fastRhythm()) {
+            // A garbled frame since the arm may have been the reader's "card written".
+            settled =
+                m_link.settlePendingReset() && out.garbled == 0 && m_link.garbledFrames() == 0;
+            if (inDoubt && m_link.lateSwipeStatus() == WRITE_DONE_REPLY)
+                out.written = true;
+        }
     }
+    out.writeUncertain = inDoubt && !out.written && !settled;
     m_link.WaitingForReply = false;
 }
 
@@ -171,12 +196,12 @@ void CardOperations::read(char readCommand, const QString& prompt, CardOutcome& 
             m_link.ReplyBuffer = OK_REPLY;
         else
             m_link.SendData(QByteArray(1, cmd::CMD_ARM));
-        Step step = awaitStatus(ticket, OK_REPLY, out);
+        Step step = awaitStatus(ticket, OK_REPLY, out, &READ_DONE_REPLY);
         if (step == Step::Passed)
             step = awaitSwipe(ticket, false, prompt, READ_DONE_REPLY, out);
         if (step == Step::Retry)
             continue;
-        if (step == Step::Passed)
+        if (step == Step::Passed || step == Step::Swiped)
             break;
         giveUp(out);
         return;
@@ -201,6 +226,7 @@ void CardOperations::read(char readCommand, const QString& prompt, CardOutcome& 
     const QByteArray& reply = m_link.ReplyBuffer;
     if (outcome != WAIT_REPLIED) {
         out.result = CardOutcome::TimedOut;
+        out.garbled = m_link.garbledFrames();
     } else if (!reply.isEmpty() && reply.at(0) == readCommand) {
         out.result = CardOutcome::Done;
         out.data = reply.mid(1);
@@ -249,6 +275,7 @@ CardOutcome CardOperations::writeChecked(int cardMethod, const QByteArray& data)
     } catch (const AppError& error) {
         m_status.HideStatusWindow();
         m_link.WaitingForReply = false;
+        out.writeUncertain = out.armed && !out.written;
         portFailed(error, out);
     }
     return out;
@@ -260,21 +287,33 @@ void CardOperations::write(char writeCommand, const QByteArray& data, CardOutcom
     const quint64 ticket = claimLink();
     for (;;) {
         out.step = CardOutcome::Load;
+        out.armed = false;
         m_link.SendData(load);
         Step step = awaitStatus(ticket, OK_REPLY, out);
+        if (step == Step::Passed && beforeArm && !beforeArm()) {
+            out.result = CardOutcome::NotStarted;
+            giveUp(out);
+            return;
+        }
         if (step == Step::Passed) {
             out.step = CardOutcome::Arm;
             m_link.SendData(QByteArray(1, cmd::CMD_ARM));
-            step = awaitStatus(ticket, OK_REPLY, out);
+            out.armed = true;
+            step = awaitStatus(ticket, OK_REPLY, out, &WRITE_DONE_REPLY);
         }
         if (step == Step::Passed)
             step = awaitSwipe(ticket, true, swipePrompt(), WRITE_DONE_REPLY, out);
         if (step == Step::Retry)
             continue;
-        if (step == Step::Passed)
+        if (step == Step::Passed || step == Step::Swiped) {
             out.result = CardOutcome::Done;
-        else
+            out.written = true;
+        } else {
             giveUp(out);
+            // The reader confirmed the write while the reset was on its way.
+            if (out.written && out.result == CardOutcome::TimedOut)
+                out.result = CardOutcome::Done;
+        }
         return;
     }
 }
@@ -285,6 +324,8 @@ CardOutcome CardOperations::verifyCard(int cardMethod, const QByteArray& data)
     if (!written.ok())
         return written;
     CardOutcome back = readWith(cardMethod, verifyPrompt());
+    back.armed = true;
+    back.written = true;
     if (back.step == CardOutcome::Fetch)
         back.step = CardOutcome::ReadBack;
     if (!back.ok())

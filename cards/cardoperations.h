@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 
 class ReaderLink;
 class IStatusWindow;
@@ -40,9 +41,16 @@ public:
 
     static QString swipePrompt();
     static QString verifyPrompt();
+    // readCard with a prompt of the caller's.
+    CardOutcome readCard(int cardMethod, const QString& prompt) { return readWith(cardMethod, prompt); }
+
+    // Asked just before a write arms the reader; false stops the write there (the data
+    // loaded is dropped with a reset). A batch records its intent here.
+    std::function<bool()> beforeArm;
 
 private:
-    enum class Step { Passed, Failed, Retry, Lost };
+    // Swiped: the arm's reply was the swipe's own status, and it passed.
+    enum class Step { Passed, Swiped, Failed, Retry, Lost };
 
     // Marks the link as taken by a new operation; any operation waiting underneath has lost
     // its exchange. Returns the new owner's ticket.
@@ -53,7 +61,10 @@ private:
     bool waitQuietly();
     // Compares the reply whole; anything else gets the status message and its Retry/Cancel.
     Step examine(quint64 ticket, const QByteArray& expected, bool timedOut, CardOutcome& out);
-    Step awaitStatus(quint64 ticket, const QByteArray& expected, CardOutcome& out);
+    // swipeExpected, after an arm: the swipe's status may come in the arm's reply's place when
+    // the card passes within one poll of the arm.
+    Step awaitStatus(quint64 ticket, const QByteArray& expected, CardOutcome& out,
+                     const QByteArray* swipeExpected = nullptr);
     // The swipe wait: the prompt is up exactly while the reader's own status is awaited.
     Step awaitSwipe(quint64 ticket, bool writingMode, const QString& prompt,
                     const QByteArray& expected, CardOutcome& out);

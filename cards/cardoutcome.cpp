@@ -1,5 +1,8 @@
 #include "cards/cardoutcome.h"
 
+#include "link/commands.h"
+#include "link/frametext.h"
+
 QString describeOutcome(const CardOutcome& outcome, int timeoutSeconds)
 {
     const QString within = QStringLiteral(" within %1 s").arg(qMax(0, timeoutSeconds));
@@ -15,6 +18,11 @@ QString describeOutcome(const CardOutcome& outcome, int timeoutSeconds)
     case CardOutcome::Declined:
         return QStringLiteral("the format warning was declined");
     case CardOutcome::TimedOut:
+        if (outcome.garbled > 0)
+            return QStringLiteral("only corrupted replies from the reader%1 (%2 asked for again); "
+                                  "check the line settings and the cable")
+                .arg(within)
+                .arg(outcome.garbled);
         switch (outcome.step) {
         case CardOutcome::Load:
             return QStringLiteral("no reply to the write command") + within;
@@ -29,16 +37,44 @@ QString describeOutcome(const CardOutcome& outcome, int timeoutSeconds)
             return QStringLiteral("no reply from the reader") + within;
         }
     case CardOutcome::ReaderError:
-        if (outcome.reply.startsWith('l'))
-            return QStringLiteral("%1 (reader status %2)")
-                .arg(outcome.message, QString::fromLatin1(outcome.reply));
-        return outcome.message;
+        return outcome.reply.startsWith(cmd::REPLY_STATUS) ? readerStatusText(outcome.reply)
+                                                           : outcome.message;
     case CardOutcome::Mismatch:
         return QStringLiteral("the card read back differs from the data written at position %1")
             .arg(outcome.position);
     case CardOutcome::PortLost:
     case CardOutcome::PortError:
         return outcome.message;
+    case CardOutcome::Interrupted:
+        return QStringLiteral("interrupted");
+    }
+    return QString();
+}
+
+QString outcomeCode(const CardOutcome& outcome)
+{
+    switch (outcome.result) {
+    case CardOutcome::Done:
+        return QString();
+    case CardOutcome::NotStarted:
+        return QStringLiteral("not_started");
+    case CardOutcome::Rejected:
+        return QStringLiteral("rejected");
+    case CardOutcome::Declined:
+        return QStringLiteral("declined");
+    case CardOutcome::TimedOut:
+        if (outcome.garbled > 0)
+            return QStringLiteral("garbled_replies");
+        return outcome.step == CardOutcome::Swipe ? QStringLiteral("no_swipe")
+                                                  : QStringLiteral("no_reply");
+    case CardOutcome::ReaderError:
+        return QStringLiteral("reader_error");
+    case CardOutcome::Mismatch:
+        return QStringLiteral("mismatch");
+    case CardOutcome::PortLost:
+        return QStringLiteral("reader_lost");
+    case CardOutcome::PortError:
+        return QStringLiteral("port_error");
     case CardOutcome::Interrupted:
         return QStringLiteral("interrupted");
     }

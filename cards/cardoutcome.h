@@ -38,9 +38,21 @@ struct CardOutcome {
     // not the track data).
     bool fetched = false;
     bool resetSent = false;
+    // Write and verify: the arm command went out, so a swipe may have written the card.
+    bool armed = false;
+    // The reader confirmed the write ("card written"), whatever happened after.
+    bool written = false;
+    // Armed, and neither the write's status nor the reset's reply said whether it happened.
+    bool writeUncertain = false;
+    // Frames that failed their check during the exchange that ended it.
+    int garbled = 0;
 
     bool ok() const { return result == Done; }
 };
 
 // "no swipe", "Write Data Error" and the like: one line naming what went wrong, for messages.
 QString describeOutcome(const CardOutcome& outcome, int timeoutSeconds);
+
+// A stable name for how an operation failed, for scripts ("no_swipe", "reader_error"...);
+// empty when it was done.
+QString outcomeCode(const CardOutcome& outcome);

@@ -191,15 +191,7 @@ DecodedTrack decodeTrack(const QByteArray& data, int expectFormat)
 
 int trackFormatOfMethod(int method)
 {
-    switch (method) {
-    case 0:
-    case 4:
-        return 1;
-    case 1:
-        return 2;
-    default:
-        return 0;
-    }
+    return isCardMethod(method) ? CARD_METHODS[method].trackFormat : 0;
 }
 
 DecodedTrack decodeMethodTrack(int method, const QByteArray& data)

@@ -29,8 +29,8 @@ DecodedTrack decodeTrack(const QByteArray& data, int expectFormat = 0);
 // track has no ISO/IEC 7813 format.
 DecodedTrack decodeMethodTrack(int method, const QByteArray& data);
 
-// The ISO/IEC 7813 format a card method's track may hold: 1 for ISO on Track 1 and Track 1 ISO
-// on Track 3, 2 for ISO on Track 2; 0 for the others (track 3's own format and IBM 4700).
+// The ISO/IEC 7813 format a card method's track may hold (CARD_METHODS' trackFormat); 0 for an
+// index outside 0..4.
 int trackFormatOfMethod(int method);
 
 // The account number with all but its first 6 and last 4 digits replaced by "*".

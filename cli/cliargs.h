@@ -1,37 +1,59 @@
 #pragma once
 
+#include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringList>
+
+// Every option tarnavel-cli knows. Which commands take which is the command table's business.
+enum class Opt {
+    Port,
+    Settings,
+    Timeout,
+    Trace,
+    Json,
+    Reveal,
+    Help,
+    Version,
+    Method,
+    Decode,
+    Yes,
+    AllowEmpty,
+    Verify,
+    KeepGoing,
+    Start,
+    Results,
+    Resume,
+    MaxFailures,
+    WaitReader,
+    Check,
+    Force,
+};
+
+struct OptionSpec {
+    Opt id;
+    const char* longName;
+    char shortName;        // 0: none
+    const char* valueName; // nullptr: a flag
+    const char* help;      // lines after the first are indented under it
+    bool global;           // taken by every command
+};
+
+// The option table, in the order help lists them.
+const QList<OptionSpec>& cliOptions();
+const OptionSpec& optionSpec(Opt id);
 
 // The command line of tarnavel-cli: options may stand before or after the command; "--" ends
 // them (for data that starts with "-").
 struct CliArgs {
     QString command; // empty when none was given
     QStringList operands;
+    QHash<Opt, QString> given; // flags map to an empty text
 
-    QString port;
-    QString settings;
-    QString timeout;
-    QString method;
-    QString start;
-    bool trace = false;
-    bool json = false;
-    bool reveal = false;
-    bool decode = false;
-    bool yes = false;
-    bool verify = false;
-    bool keepGoing = false;
-    bool force = false;
-    bool help = false;
-    bool version = false;
+    bool has(Opt option) const { return given.contains(option); }
+    QString value(Opt option) const { return given.value(option); }
 };
 
-// False with *error set on a usage error (unknown command or option, a missing value, an
-// option that the command does not take).
+// False with *error set on a usage error: an unknown command or option, a missing or empty
+// value, an option the command does not take, a wrong number of operands.
 bool parseCliArgs(const QStringList& arguments, CliArgs* parsed, QString* error);
-
-bool isCliCommand(const QString& name);
-QString programHelp();
-// The help of one command; empty for an unknown one.
-QString commandHelp(const QString& command);
-QString versionText();

@@ -18,10 +18,18 @@ QString oneLine(QString text)
 
 } // namespace
 
-void Console::out(const QByteArray& bytes)
+bool Console::out(const QByteArray& bytes, QString* error)
 {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    errno = 0;
+    const bool written =
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) &&
+        std::fflush(stdout) == 0;
+    if (written)
+        return true;
+    if (error)
+        *error = qt_error_string(errno != 0 ? errno : EIO);
+    std::clearerr(stdout);
+    return false;
 }
 
 void Console::message(const QString& text)
@@ -29,11 +37,38 @@ void Console::message(const QString& text)
     err(QStringLiteral("tarnavel-cli: ") + text + QLatin1Char('\n'));
 }
 
-void Console::err(const QString& text)
+namespace {
+QString g_progress;
+
+void writeErr(const QByteArray& bytes)
 {
-    const QByteArray bytes = text.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
+}
+} // namespace
+
+void Console::err(const QString& text)
+{
+    // The status line steps aside for the text and comes back under it.
+    const QByteArray clear = g_progress.isEmpty() ? QByteArray() : QByteArrayLiteral("\r\033[K");
+    const QByteArray redraw = g_progress.isEmpty() || !text.endsWith(QLatin1Char('\n'))
+                                  ? QByteArray()
+                                  : g_progress.toLocal8Bit();
+    writeErr(clear + text.toLocal8Bit() + redraw);
+}
+
+bool Console::stderrIsTerminal()
+{
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
+void Console::setProgress(const QString& text)
+{
+    if (!stderrIsTerminal() || text == g_progress)
+        return;
+    const bool had = !g_progress.isEmpty();
+    g_progress = text;
+    writeErr((had ? QByteArrayLiteral("\r\033[K") : QByteArray()) + text.toLocal8Bit());
 }
 
 bool Console::stdinIsTerminal()

@@ -16,12 +16,17 @@ class Console
 public:
     explicit Console(Interrupts* interrupts = nullptr) : m_interrupts(interrupts) {}
 
-    // Bytes exactly as given, on standard output.
-    static void out(const QByteArray& bytes);
+    // Bytes exactly as given, on standard output; false with *error set when they could not
+    // go out (a full disk, a closed pipe).
+    static bool out(const QByteArray& bytes, QString* error = nullptr);
     // "tarnavel-cli: " and the text, one line on standard error.
     static void message(const QString& text);
     // Raw text on standard error (help never goes here; traces do).
     static void err(const QString& text);
+    static bool stderrIsTerminal();
+    // A status line kept at the bottom of a terminal, redrawn in place and moved out of the
+    // way of every other line; nothing when standard error is not a terminal. Empty: gone.
+    static void setProgress(const QString& text);
 
     // Standard input is a terminal nobody else reads: questions may be asked.
     bool interactive() const { return m_interactive; }

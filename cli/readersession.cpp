@@ -1,54 +1,52 @@
 #include "cli/readersession.h"
 
 #include "cards/cardmethods.h"
-#include "cli/cliargs.h"
+#include "cli/command.h"
 #include "cli/exitcodes.h"
-#include "platform/interrupts.h"
 #include "cli/tracingport.h"
+#include "config/ports.h"
 #include "config/settingsio.h"
+#include "link/commands.h"
+#include "link/frametext.h"
+#include "link/linkdriver.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
 #include "platform/paths.h"
 #include "platform/regfilestore.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <cerrno>
 
-ReaderSession::ReaderSession(const CliArgs& args, Console& console, Interrupts& interrupts)
-    : m_args(args), m_console(console), m_interrupts(interrupts), m_messages(console)
+ReaderSession::ReaderSession(CliContext& ctx) : m_ctx(ctx), m_messages(ctx.console)
 {
     m_port = &m_serial;
-    if (args.trace) {
-        m_tracer = std::make_unique<TracingPort>(m_serial, args.reveal, [](const QString& line) {
-            Console::err(line + QLatin1Char('\n'));
-        });
+    if (ctx.args.has(Opt::Trace)) {
+        m_tracer = std::make_unique<TracingPort>(
+            m_serial, ctx.args.has(Opt::Reveal),
+            [](const QString& line) { Console::err(line + QLatin1Char('\n')); });
         m_port = m_tracer.get();
     }
     m_link = std::make_unique<ReaderLink>(*m_port, m_clock, m_messages, m_pump, m_settings);
-    m_operations = std::make_unique<CardOperations>(*m_link, m_status, m_messages, m_dataBox);
-    m_interrupts.onInterrupt = [this] { m_link->abortWaits(); };
-
+    m_link->setFastRhythm(true);
     bool ok = false;
     const int poll = qEnvironmentVariableIntValue("TARNAVEL_CLI_POLL_MS", &ok);
-    m_poll.setInterval(ok && poll > 0 && poll <= 1000 ? poll : kPollMs);
-    QObject::connect(&m_poll, &QTimer::timeout, m_link.get(),
-                     [this] { m_link->tmrCheckComms_Timer(); });
+    m_driver =
+        std::make_unique<LinkDriver>(*m_link, ok && poll > 0 && poll <= 1000 ? poll : kPollMs);
+    m_operations = std::make_unique<CardOperations>(*m_link, m_status, m_messages, m_dataBox);
+    m_ctx.interrupts.onInterrupt = [this] { m_link->abortWaits(); };
 }
 
 ReaderSession::~ReaderSession()
 {
-    m_poll.stop();
-    m_interrupts.onInterrupt = nullptr;
-    try {
-        m_port->setPortOpen(false);
-    } catch (const AppError&) {
-    }
+    m_ctx.interrupts.onInterrupt = nullptr;
+    m_driver->close();
 }
 
 bool ReaderSession::interrupted() const
 {
-    return m_interrupts.interrupted();
+    return m_ctx.interrupts.interrupted();
 }
 
 int ReaderSession::configure()
@@ -57,68 +55,63 @@ int ReaderSession::configure()
     RegFileStore store(userStorePath());
     LoadSettings(m_settings, store, settingsKeyPath());
 
-    if (!m_args.port.isEmpty()) {
-        if (m_args.port.contains(QLatin1Char('/'))) {
-            m_deviceOverride = m_args.port;
+    const CliArgs& args = m_ctx.args;
+    const QString port = args.value(Opt::Port);
+    if (!port.isEmpty()) {
+        if (port.contains(QLatin1Char('/'))) {
+            m_deviceOverride = port;
         } else {
-            QString number = m_args.port;
-            if (number.startsWith(QLatin1String("com"), Qt::CaseInsensitive))
-                number.remove(0, 3);
-            bool ok = false;
-            const int port = number.toInt(&ok);
-            if (!ok || port < 1 || port > 256) {
-                Console::message(QStringLiteral("--port takes COM1 to COM256 or a device path such "
-                                                "as /dev/ttyUSB0, not \"%1\"")
-                                     .arg(m_args.port));
-                return exitcode::Usage;
-            }
-            m_settings.CommPort = qint16(port);
+            const int number = parsePortNumber(port);
+            if (number < 1)
+                return m_ctx.usage(QStringLiteral("--port takes COM1 to COM%1 or a device path "
+                                                  "such as /dev/ttyUSB0, not \"%2\"")
+                                       .arg(kMaxPortNumber)
+                                       .arg(port));
+            m_settings.CommPort = qint16(number);
         }
     }
-    if (!m_args.timeout.isEmpty()) {
+    if (args.has(Opt::Timeout)) {
         bool ok = false;
-        const int seconds = m_args.timeout.toInt(&ok);
-        if (!ok || seconds < 0 || seconds > 32767) {
-            Console::message(QStringLiteral("--timeout takes whole seconds from 0 to 32767, not "
-                                            "\"%1\"")
-                                 .arg(m_args.timeout));
-            return exitcode::Usage;
-        }
+        const int seconds = args.value(Opt::Timeout).toInt(&ok);
+        // No time at all would fail every exchange before the reader could answer.
+        if (!ok || seconds < 1 || seconds > 32767)
+            return m_ctx.usage(QStringLiteral("--timeout takes whole seconds from 1 to 32767, not "
+                                              "\"%1\"")
+                                   .arg(args.value(Opt::Timeout)));
         m_settings.Timeout = qint16(seconds);
     }
-    m_lineSettings = m_args.settings.isEmpty() ? lineSettingsText(m_settings) : m_args.settings;
+    m_lineSettings =
+        args.has(Opt::Settings) ? args.value(Opt::Settings) : lineSettingsText(m_settings);
     try {
         m_port->setSettings(m_lineSettings);
     } catch (const AppError& error) {
-        Console::message(
-            error.description() +
-            (m_args.settings.isEmpty()
-                 ? QStringLiteral(" (stored in %1; --settings overrides it)").arg(userStorePath())
-                 : QString()));
-        return exitcode::Usage;
+        // The serial control's "Invalid property value:" is the window's number 380, not news
+        // to a terminal.
+        QString text = error.description();
+        text.remove(QRegularExpression(QStringLiteral("^Invalid property value: ")));
+        return m_ctx.usage(text + (args.has(Opt::Settings)
+                                       ? QString()
+                                       : QStringLiteral(" (stored in %1; --settings overrides it)")
+                                             .arg(userStorePath())));
     }
     return exitcode::Ok;
 }
 
 int ReaderSession::open()
 {
+    m_serial.setDeviceOverride(m_deviceOverride);
     try {
-        m_port->setCommPort(m_settings.CommPort);
-        m_serial.setDeviceOverride(m_deviceOverride);
-        m_port->setPortOpen(true);
-        m_port->setInputMode(0);
+        m_driver->configure(m_settings.CommPort, m_lineSettings);
+        m_driver->open();
     } catch (const AppError& error) {
         // The port's advice about the ports folder does not apply to a path given here.
         if (!m_deviceOverride.isEmpty() && error.number() == ENOENT)
-            Console::message(QStringLiteral("%1: %2. Check the path; tarnavel-cli ports lists "
-                                            "the serial devices.")
-                                 .arg(m_deviceOverride, qt_error_string(ENOENT)));
-        else
-            Console::message(error.description());
-        return exitcode::Port;
+            return m_ctx.fail(QStringLiteral("port_unavailable"),
+                              QStringLiteral("%1: %2. Check the path; tarnavel-cli ports lists "
+                                             "the serial devices.")
+                                  .arg(m_deviceOverride, qt_error_string(ENOENT)));
+        return m_ctx.fail(QStringLiteral("port_unavailable"), error.description());
     }
-    m_link->WaitingForReply = false;
-    m_poll.start();
     return exitcode::Ok;
 }
 
@@ -136,47 +129,68 @@ QString ReaderSession::portLabel() const
     return QStringLiteral("%1 (%2)").arg(portName(), device);
 }
 
+QString ReaderSession::lossText() const
+{
+    return QStringLiteral("The card reader/writer on %1 was disconnected.").arg(portLabel());
+}
+
+int ReaderSession::bringUp()
+{
+    m_ctx.interrupts.install();
+    if (const int status = open())
+        return status;
+    return connect();
+}
+
 int ReaderSession::connect()
 {
     bool answered = false;
     try {
-        answered = m_link->GetReaderType();
+        // An earlier run may have left the reader armed, and its replies on the line.
+        answered = m_link->startClean();
+        const QByteArray reply = m_link->ReplyBuffer;
+        if (answered && reply.startsWith(cmd::REPLY_STATUS) &&
+            reply != QByteArray(1, cmd::REPLY_STATUS) + cmd::ST_OK)
+            return m_ctx.fail(QStringLiteral("reader_error"),
+                              QStringLiteral("the reader on %1 answered the reset with: %2")
+                                  .arg(portLabel(), readerStatusText(reply)));
+        answered = answered && m_link->GetReaderType();
     } catch (const AppError& error) {
-        Console::message(m_link->portLost() ? m_link->lossDescription() : error.description());
-        return exitcode::Port;
+        return m_link->portLost() ? m_ctx.fail(QStringLiteral("reader_lost"), lossText())
+                                  : m_ctx.fail(QStringLiteral("port_error"), error.description());
     }
     if (answered)
         return exitcode::Ok;
-    if (interrupted()) {
-        Console::message(QStringLiteral("interrupted"));
-        return exitcode::Interrupted;
-    }
-    if (m_link->portLost()) {
-        Console::message(m_link->lossDescription());
-        return exitcode::Port;
-    }
+    if (interrupted())
+        return m_ctx.fail(QStringLiteral("interrupted"), QStringLiteral("interrupted"));
+    if (m_link->portLost())
+        return m_ctx.fail(QStringLiteral("reader_lost"), lossText());
     const QByteArray reply = m_link->ReplyBuffer;
-    if (reply.startsWith('l')) {
-        Console::message(QStringLiteral("the reader on %1 answered the version query with: %2 "
-                                        "(reader status %3)")
-                             .arg(portLabel(), statusMessage(reply), QString::fromLatin1(reply)));
-        return exitcode::Reader;
-    }
-    if (!reply.isEmpty()) {
-        Console::message(QStringLiteral("the device on %1 gave no version reply; is it a "
-                                        "BT904/BT905-class reader, with the line settings %2?")
-                             .arg(portLabel(), m_lineSettings));
-        return exitcode::Reader;
-    }
-    Console::message(QStringLiteral("no reply from the reader on %1 within %2 s. Check that it "
-                                    "is switched on and connected, and the line settings (%3).")
-                         .arg(portLabel())
-                         .arg(qMax<int>(0, m_settings.Timeout))
-                         .arg(m_lineSettings));
-    return exitcode::NoReply;
+    if (reply.startsWith('l'))
+        return m_ctx.fail(QStringLiteral("reader_error"),
+                          QStringLiteral("the reader on %1 answered the version query with: %2")
+                              .arg(portLabel(), readerStatusText(reply)));
+    if (!reply.isEmpty())
+        return m_ctx.fail(QStringLiteral("unexpected_reply"),
+                          QStringLiteral("the device on %1 gave no version reply; is it a "
+                                         "BT904/BT905-class reader, with the line settings %2?")
+                              .arg(portLabel(), m_lineSettings));
+    if (m_link->garbledFrames() > 0)
+        return m_ctx.fail(QStringLiteral("garbled_replies"),
+                          QStringLiteral("only corrupted replies from the reader on %1 within %2 "
+                                         "s; check the line settings (%3) and the cable.")
+                              .arg(portLabel())
+                              .arg(qMax<int>(0, m_settings.Timeout))
+                              .arg(m_lineSettings));
+    return m_ctx.fail(QStringLiteral("no_reply"),
+                      QStringLiteral("no reply from the reader on %1 within %2 s. Check that it "
+                                     "is switched on and connected, and the line settings (%3).")
+                          .arg(portLabel())
+                          .arg(qMax<int>(0, m_settings.Timeout))
+                          .arg(m_lineSettings));
 }
 
-int ReaderSession::checkMethod(int method)
+int ReaderSession::checkMethod(int method, const QString& where)
 {
     const QList<int> lacking = unsupportedMethods(m_link->ReaderType);
     if (!lacking.contains(method))
@@ -186,36 +200,12 @@ int ReaderSession::checkMethod(int method)
         if (!lacking.contains(index))
             offered << methodShortName(index);
     }
-    Console::message(QStringLiteral("%1 is not offered by this reader (type %2); it offers %3")
-                         .arg(methodName(method))
-                         .arg(m_link->ReaderType)
-                         .arg(offered.join(QStringLiteral(", "))));
-    return exitcode::Usage;
-}
-
-int ReaderSession::exitStatus(const CardOutcome& outcome)
-{
-    switch (outcome.result) {
-    case CardOutcome::Done:
-        return exitcode::Ok;
-    case CardOutcome::NotStarted:
-        return exitcode::Usage;
-    case CardOutcome::Rejected:
-    case CardOutcome::Declined:
-        return exitcode::Rejected;
-    case CardOutcome::TimedOut:
-        return exitcode::NoReply;
-    case CardOutcome::ReaderError:
-        return exitcode::Reader;
-    case CardOutcome::Mismatch:
-        return exitcode::Mismatch;
-    case CardOutcome::PortLost:
-    case CardOutcome::PortError:
-        return exitcode::Port;
-    case CardOutcome::Interrupted:
-        return exitcode::Interrupted;
-    }
-    return exitcode::Usage;
+    return m_ctx.fail(QStringLiteral("unsupported_method"),
+                      where + QStringLiteral("%1 is not offered by this reader (type %2); it "
+                                             "offers %3")
+                                  .arg(methodName(method))
+                                  .arg(m_link->ReaderType)
+                                  .arg(offered.join(QStringLiteral(", "))));
 }
 
 int ReaderSession::finish(const CardOutcome& outcome, const QString& what, int boxes)
@@ -223,8 +213,15 @@ int ReaderSession::finish(const CardOutcome& outcome, const QString& what, int b
     if (outcome.result == CardOutcome::Interrupted && !outcome.resetSent &&
         outcome.step != CardOutcome::NoStep && !m_link->portLost())
         m_operations->cmdReset_Click();
-    if (!outcome.ok() && m_messages.shownCount() == boxes)
-        Console::message(what + QStringLiteral(": ") +
-                         describeOutcome(outcome, m_settings.Timeout));
-    return exitStatus(outcome);
+    if (outcome.ok())
+        return exitcode::Ok;
+    const bool told = m_messages.shownCount() != boxes;
+    QString text = outcome.result == CardOutcome::PortLost
+                       ? lossText()
+                       : describeOutcome(outcome, m_settings.Timeout);
+    if (outcome.written && outcome.result != CardOutcome::Mismatch)
+        text += QStringLiteral(" (the card was written)");
+    else if (outcome.writeUncertain)
+        text += QStringLiteral(" (whether the card was written is not known: read it back)");
+    return m_ctx.fail(outcomeCode(outcome), what + QStringLiteral(": ") + text, told);
 }

@@ -7,58 +7,62 @@
 #include "platform/eventpump.h"
 #include "platform/qtserialport.h"
 
-#include <QTimer>
 #include <memory>
 
-struct CliArgs;
-class Interrupts;
+struct CliContext;
+class LinkDriver;
 class ReaderLink;
 class TracingPort;
 
 // Everything a command needs to talk to the reader: the stored settings with the options laid
-// over them, the port (traced on request), the link with its poll tick, and the card operations
-// with the console's boxes. Each step returns an exit status, 0 to go on.
+// over them, the port (traced on request), the link with its poll, and the card operations
+// with the console's boxes. Each step returns an exit status, 0 to go on; a failure has been
+// reported through the context.
 class ReaderSession
 {
 public:
-    // The tick is this much faster than the window's 200 ms; the bench sets it through
+    // The poll is this much faster than the window's 200 ms; the bench sets it through
     // TARNAVEL_CLI_POLL_MS to compare the two rhythms.
     static constexpr int kPollMs = 10;
 
-    ReaderSession(const CliArgs& args, Console& console, Interrupts& interrupts);
+    explicit ReaderSession(CliContext& ctx);
     ~ReaderSession();
 
     // Stored settings, then -p, -s, -t. Usage errors exit 1.
     int configure();
-    // Opens the port and starts the tick.
-    int open();
-    // The version query, as the window does before any operation.
-    int connect();
+    // Opens the port, resets the reader (dropping whatever an earlier run left) and asks for
+    // its type, as the window does before any operation.
+    int bringUp();
     // Exits 1 when the connected reader does not offer the method.
-    int checkMethod(int method);
+    int checkMethod(int method, const QString& where = QString());
 
-    // The exit status of an operation's outcome, with a line on standard error unless one of
-    // the console's boxes has told it already (since `boxes`). An interrupted operation that
-    // has not reset the reader does so now.
+    // The exit status of an operation's outcome, reported unless one of the console's boxes
+    // has told it already (since `boxes`). An interrupted operation that has not reset the
+    // reader does so now.
     int finish(const CardOutcome& outcome, const QString& what, int boxes);
-    // The exit status an outcome stands for, without any message.
-    static int exitStatus(const CardOutcome& outcome);
 
     const AppSettings& settings() const { return m_settings; }
     ReaderLink& link() { return *m_link; }
+    LinkDriver& driver() { return *m_driver; }
     CardOperations& operations() { return *m_operations; }
     ConsoleStatusWindow& status() { return m_status; }
     ConsoleMessageBox& messages() { return m_messages; }
+    SystemClock& clock() { return m_clock; }
+    IEventPump& pump() { return m_pump; }
     bool interrupted() const;
     // "COM1", or the device path given with --port.
     QString portName() const;
     // "COM1 (/dev/ttyUSB0)", or the device path given with --port.
     QString portLabel() const;
+    // "The card reader/writer on COM1 (/dev/ttyUSB0) was disconnected.", naming a device
+    // given with --port by its path.
+    QString lossText() const;
 
 private:
-    const CliArgs& m_args;
-    Console& m_console;
-    Interrupts& m_interrupts;
+    int open();
+    int connect();
+
+    CliContext& m_ctx;
     AppSettings m_settings;
     QString m_lineSettings;
     QString m_deviceOverride;
@@ -71,6 +75,6 @@ private:
     ConsoleStatusWindow m_status;
     ConsoleDataBox m_dataBox;
     std::unique_ptr<ReaderLink> m_link;
+    std::unique_ptr<LinkDriver> m_driver;
     std::unique_ptr<CardOperations> m_operations;
-    QTimer m_poll;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/frametext.h"
 #include "platform/serialport.h"
 
 #include <QByteArray>
@@ -27,14 +28,12 @@ public:
     QString devicePath() const override { return m_inner.devicePath(); }
     bool deviceLost() const override { return m_inner.deviceLost(); }
 
-    // "host   > 02 41 [37 bytes hidden] 03 ??  write ISO on Track 2: 37 bytes of track data"
-    static QString describe(bool fromHost, const QByteArray& frame, bool reveal);
-
 private:
+    void show(FrameSender sender, const QByteArray& bytes);
     void takeReaderBytes(const QByteArray& bytes);
 
     ISerialPort& m_inner;
-    bool m_reveal;
+    TrackData m_trackData;
     Sink m_sink;
     QByteArray m_rx; // reader bytes not yet shown: the start of a frame
 };

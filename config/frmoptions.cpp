@@ -4,6 +4,8 @@
 
 #include "config/appsettings.h"
 #include "config/settingsio.h"
+#include "config/version.h"
+#include "platform/messagebox.h"
 #include "platform/twips.h"
 
 #include <QApplication>
@@ -45,11 +47,11 @@ qint16 chosen(const QComboBox* list, int offset, qint16 unchanged)
 }
 } // namespace
 
-frmOptions::frmOptions(AppSettings& settings, ISettingsStore& store, const QString& keyPath,
-                       QWidget* parent)
+frmOptions::frmOptions(AppSettings& settings, ISettingsStore& store, IMessageBox& messages,
+                       const QString& keyPath, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      m_settings(settings), m_store(store), m_keyPath(keyPath)
+      m_settings(settings), m_store(store), m_messages(messages), m_keyPath(keyPath)
 {
     setObjectName(QStringLiteral("frmOptions"));
     setFont(designFont(QStringLiteral("MS Sans Serif"), 8.25));
@@ -207,11 +209,17 @@ void frmOptions::cmdOK_Click()
     m_settings.Parity = chosen(m_cboParity, 0, m_settings.Parity);
     m_settings.DefType = chosen(m_cboDefType, 0, m_settings.DefType);
     m_settings.Timeout = values[3];
+    store::Failure failure;
     try {
-        SaveSettings(m_settings, m_store, m_keyPath);
-    } catch (const std::exception&) {
-        // Store failures are not reported; the record keeps the new values for this run.
+        failure = SaveSettings(m_settings, m_store, m_keyPath);
+    } catch (const std::exception& error) {
+        failure = {store::Cause::Other, QString(), QString::fromLocal8Bit(error.what())};
     }
+    // The record keeps the new values either way; the operator only has to know that they
+    // last no longer than this run.
+    if (failure.cause != store::Cause::None)
+        m_messages.show(saveFailureText(failure), appTitle() + QStringLiteral(" - ERROR"), mb::OK,
+                        mb::Critical);
     accept();
 }
 

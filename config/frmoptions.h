@@ -4,6 +4,7 @@
 #include <QString>
 
 struct AppSettings;
+class IMessageBox;
 class ISettingsStore;
 class QComboBox;
 class QGroupBox;
@@ -13,13 +14,14 @@ class QLineEdit;
 class QPushButton;
 
 // The Options dialog: edits the seven settings and saves them on OK. Modal, made afresh for
-// every opening.
+// every opening. A save the store did not keep is the one failure it reports: the operator
+// would otherwise find the new settings gone at the next start.
 class frmOptions : public QDialog
 {
     Q_OBJECT
 public:
-    frmOptions(AppSettings& settings, ISettingsStore& store, const QString& keyPath,
-               QWidget* parent);
+    frmOptions(AppSettings& settings, ISettingsStore& store, IMessageBox& messages,
+               const QString& keyPath, QWidget* parent);
 
     void cmdOK_Click();
     void cmdCancel_Click();
@@ -35,6 +37,7 @@ private:
 
     AppSettings& m_settings;
     ISettingsStore& m_store;
+    IMessageBox& m_messages;
     QString m_keyPath;
     bool m_filtering = false;
 

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -55,21 +56,6 @@ QString notASerialLine(const QString& path, const struct stat& st)
 }
 
 } // namespace
-
-int portNumberFromText(const QString& text)
-{
-    QStringView digits(text);
-    if (digits.startsWith(QLatin1String("com"), Qt::CaseInsensitive))
-        digits = digits.mid(3);
-    // Digits alone: toInt would also take a sign or blanks around them.
-    for (const QChar c : digits) {
-        if (c < u'0' || c > u'9')
-            return 0;
-    }
-    bool ok = false;
-    const int number = digits.toInt(&ok);
-    return ok && number >= 1 && number <= kMaxPortNumber ? number : 0;
-}
 
 QList<PortLink> listPortLinks(QString* error, const QString& folder)
 {
@@ -199,4 +185,18 @@ bool unlinkPort(int number, QString* error, const QString& folder)
     // Its mark goes with it, whoever made it: a running emulator keeps serving on its device,
     // only the number is free again.
     return linkmark::remove(ports.fd(), number, error);
+}
+
+int parsePortNumber(const QString& text)
+{
+    QString digits = text;
+    if (digits.startsWith(QLatin1String("com"), Qt::CaseInsensitive))
+        digits.remove(0, 3);
+    // Digits only: no sign, no blanks, no "0x".
+    if (digits.isEmpty() || digits.size() > 3 ||
+        !std::all_of(digits.begin(), digits.end(),
+                     [](QChar c) { return c.isDigit() && c.unicode() < 128; }))
+        return -1;
+    const int number = digits.toInt();
+    return number >= 1 && number <= kMaxPortNumber ? number : -1;
 }

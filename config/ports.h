@@ -30,9 +30,8 @@ struct PortLink {
 
 inline constexpr int kMaxPortNumber = 256;
 
-// "5", "com5" or "COM5" -> 5: the one reading of a COM port number, from 1 to kMaxPortNumber.
-// 0 when text is none.
-int portNumberFromText(const QString& text);
+// "1", "com1" or "COM1" (up to COM256) -> 1; -1 for anything else.
+int parsePortNumber(const QString& text);
 
 // Every comN entry of the folder, by number. A folder that cannot be read or trusted is an
 // error (*error set, nothing listed); a missing one has no entries.

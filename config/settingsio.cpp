@@ -46,14 +46,37 @@ void LoadSettings(AppSettings& settings, ISettingsStore& store, const QString& k
     store.endBatch();
 }
 
-void SaveSettings(const AppSettings& settings, ISettingsStore& store, const QString& keyPath)
+store::Failure SaveSettings(const AppSettings& settings, ISettingsStore& store,
+                            const QString& keyPath)
 {
     // One batch: the store keeps all seven values or, when it fails, none of them.
+    long status = store::ERROR_SUCCESS;
     store.beginBatch();
     for (const Field& field : kFields) {
-        IncludeDude::WriteKeyValue(store, store::HKEY_CURRENT_USER, keyPath,
-                                   QString::fromLatin1(field.name),
-                                   QVariant(int(settings.*field.member)), store::REG_DWORD);
+        const long written = IncludeDude::WriteKeyValue(
+            store, store::HKEY_CURRENT_USER, keyPath, QString::fromLatin1(field.name),
+            QVariant(int(settings.*field.member)), store::REG_DWORD);
+        if (status == store::ERROR_SUCCESS)
+            status = written;
     }
-    store.endBatch();
+    const long ended = store.endBatch();
+    if (status == store::ERROR_SUCCESS)
+        status = ended;
+    if (status == store::ERROR_SUCCESS)
+        return {};
+    store::Failure failure = store.lastFailure();
+    if (failure.cause == store::Cause::None) {
+        failure.cause = store::Cause::Other;
+        failure.reason = QStringLiteral("the store refused the change (status %1)").arg(status);
+    }
+    return failure;
+}
+
+QString saveFailureText(const store::Failure& failure)
+{
+    const QString where =
+        failure.file.isEmpty() ? QString() : QStringLiteral(" to ") + failure.file;
+    return QStringLiteral("The settings could not be saved%1: %2. The new settings apply until "
+                          "the program closes.")
+        .arg(where, failure.reason);
 }

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "platform/settingsstore.h"
+
 #include <QString>
 
 struct AppSettings;
-class ISettingsStore;
 
 // The per-user key of the settings, relative to the current user's root:
 // "Software\Quorvex\Quorvex Tarnavel\".
@@ -15,6 +16,11 @@ QString settingsKeyPath();
 void LoadSettings(AppSettings& settings, ISettingsStore& store, const QString& keyPath);
 
 // Writes all seven fields as REG_DWORD values, creating the key when needed, in one batch of
-// the store (all seven or none). Failures of the store are not reported: the record keeps its
-// values for the rest of the run.
-void SaveSettings(const AppSettings& settings, ISettingsStore& store, const QString& keyPath);
+// the store (all seven or none). It reports nothing itself: it returns why the store did not
+// keep them (cause None when it did), and the record keeps its values for the rest of the run.
+store::Failure SaveSettings(const AppSettings& settings, ISettingsStore& store,
+                            const QString& keyPath);
+
+// What the operator is told when a save failed: the file, the cause, and what becomes of the
+// new values.
+QString saveFailureText(const store::Failure& failure);

@@ -1,6 +1,5 @@
 #include "emulator/logsink.h"
 
-#include <QFile>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -54,14 +53,7 @@ void LogSink::writeLine(const QString& line)
 {
     QByteArray bytes = line.toLocal8Bit();
     bytes.append('\n');
-    m_queue.append(bytes);
-    m_queuedBytes += bytes.size();
-    // The first line may be half written already; the ones behind it are the oldest whole.
-    while (m_queuedBytes > kMaxQueuedBytes && m_queue.size() > 2) {
-        m_queuedBytes -= m_queue.at(1).size();
-        m_queue.removeAt(1);
-        ++m_dropped;
-    }
+    m_dropped += m_queue.append(bytes).pieces;
     if (!m_notifier->isEnabled())
         writeQueued();
 }
@@ -69,34 +61,23 @@ void LogSink::writeLine(const QString& line)
 void LogSink::writeQueued()
 {
     m_notifier->setEnabled(false);
-    while (!m_queue.isEmpty()) {
-        QByteArray& first = m_queue.first();
-        const ssize_t n = ::write(m_fd, first.constData(), size_t(first.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    for (;;) {
+        switch (m_queue.writeTo(m_fd)) {
+        case WriteQueue::Result::Blocked:
             m_notifier->setEnabled(true);
             return;
-        }
-        if (n < 0) {
+        case WriteQueue::Result::Failed:
             // Nobody will ever read it (the reader closed the pipe): stop queueing for it.
-            m_dropped += m_queue.size();
-            m_queue.clear();
-            m_queuedBytes = 0;
+            m_dropped += m_queue.clear().pieces;
             return;
+        case WriteQueue::Result::Empty:
+        case WriteQueue::Result::PieceDone:
+            break;
         }
-        m_queuedBytes -= n;
-        first.remove(0, n);
-        if (!first.isEmpty())
-            continue;
-        m_queue.removeFirst();
-        if (m_dropped > 0 && m_queue.isEmpty()) {
-            const QByteArray note =
-                "       * standard output was not read: " + QByteArray::number(m_dropped) +
-                " log line(s) dropped\n";
-            m_dropped = 0;
-            m_queue.append(note);
-            m_queuedBytes += note.size();
-        }
+        if (m_dropped == 0)
+            return;
+        m_queue.append("       * standard output was not read: " + QByteArray::number(m_dropped) +
+                       " log line(s) dropped\n");
+        m_dropped = 0;
     }
 }

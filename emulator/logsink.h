@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
+#include "platform/writequeue.h"
+
 #include <QObject>
 #include <QString>
 
@@ -28,7 +28,6 @@ private:
     int m_fd = -1;
     bool m_ownFd = false;
     QSocketNotifier* m_notifier = nullptr;
-    QList<QByteArray> m_queue;
-    qsizetype m_queuedBytes = 0;
+    WriteQueue m_queue{kMaxQueuedBytes};
     qint64 m_dropped = 0;
 };

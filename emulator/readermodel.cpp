@@ -2,16 +2,11 @@
 
 #include "link/commands.h"
 #include "link/frame.h"
+#include "link/frametext.h"
 
-#include <QStringList>
 #include <algorithm>
 
 namespace {
-
-constexpr const char* kMethodNames[5] = {"ISO on Track 1", "ISO on Track 2", "ISO on Track 3",
-                                         "IBM 4700 on Track 2", "Track 1 ISO on Track 3"};
-// Method 3 shares track 2 with method 1, and method 4 shares track 3 with method 2.
-constexpr int kMethodTrack[5] = {0, 1, 2, 1, 2};
 
 QByteArray wholeFrame(const QByteArray& data, char lrc)
 {
@@ -24,20 +19,13 @@ QByteArray wholeFrame(const QByteArray& data, char lrc)
     return frame;
 }
 
-} // namespace
-
-QString FrameLogEntry::text() const
+// Described as it was meant to go out: a corrupted check character is noted apart.
+QString replyMeaning(const QByteArray& frame)
 {
-    switch (direction) {
-    case FromHost:
-        return QStringLiteral("host   > %1  %2").arg(ReaderModel::hex(bytes), meaning);
-    case ToHost:
-        return QStringLiteral("reader < %1  %2").arg(ReaderModel::hex(bytes), meaning);
-    case Note:
-        break;
-    }
-    return QStringLiteral("       * %1").arg(meaning);
+    return describeFrame(FrameSender::Reader, frame, TrackData::Shown).meaning;
 }
+
+} // namespace
 
 ReaderModel::ReaderModel() : m_deck(defaultDeck()) {}
 
@@ -92,7 +80,7 @@ void ReaderModel::flushGarbage()
     log(FrameLogEntry::Note, QByteArray(),
         QStringLiteral("skipped %1 byte(s) outside a frame: %2")
             .arg(m_garbage.size())
-            .arg(hex(m_garbage.left(32)) +
+            .arg(hexBytes(m_garbage.left(32)) +
                  (m_garbage.size() > 32 ? QStringLiteral(" ...") : QString())));
     m_garbage.clear();
 }
@@ -100,8 +88,7 @@ void ReaderModel::flushGarbage()
 QByteArray ReaderModel::handleFrame(const QByteArray& data, char lrc, int overflow)
 {
     const bool overlong = overflow > 0;
-    const char expected = CalcLRC(data + cmd::ETX);
-    const bool lrcOk = !overlong && expected == lrc;
+    const bool lrcOk = !overlong && CalcLRC(data + cmd::ETX) == lrc;
 
     QString meaning;
     QByteArray shown;
@@ -111,17 +98,14 @@ QByteArray ReaderModel::handleFrame(const QByteArray& data, char lrc, int overfl
                       .arg(data.size() + overflow);
     } else {
         shown = wholeFrame(data, lrc);
-        meaning = describeCommand(data);
-        if (!lrcOk)
-            meaning += QStringLiteral(" [bad check character %1, expected %2]")
-                           .arg(hex(QByteArray(1, lrc)), hex(QByteArray(1, expected)));
+        meaning = describeFrame(FrameSender::Host, shown, TrackData::Shown).meaning;
     }
     log(FrameLogEntry::FromHost, shown, meaning);
 
     // A silenced command behaves as if the frame had been lost on the line.
     if (lrcOk && !data.isEmpty() && m_silent.contains(data.at(0))) {
         log(FrameLogEntry::Note, QByteArray(),
-            QStringLiteral("fault: silent for %1, no reply").arg(printable(data.left(1))));
+            QStringLiteral("fault: silent for %1, no reply").arg(printableBytes(data.left(1))));
         return QByteArray();
     }
     if (m_forcedCount > 0) {
@@ -142,9 +126,10 @@ QByteArray ReaderModel::dispatch(const QByteArray& data)
     const char c = data.at(0);
     const QByteArray params = data.mid(1);
 
-    if (const int method = methodOfWriteCommand(c); method >= 0) {
-        m_loaded.removeIf([method](const auto& entry) { return entry.first == method; });
-        m_loaded.append({method, params});
+    const CommandMethod command = methodOfCommand(c);
+    if (command.direction == CommandMethod::Write) {
+        m_loaded.removeIf([&command](const auto& entry) { return entry.first == command.method; });
+        m_loaded.append({command.method, params});
         return status(cmd::ST_OK);
     }
     if (c == cmd::CMD_LED) {
@@ -170,8 +155,8 @@ QByteArray ReaderModel::dispatch(const QByteArray& data)
     // Every other command takes no parameters.
     if (!params.isEmpty())
         return status(cmd::ST_BAD_COMMAND);
-    if (const int method = methodOfReadCommand(c); method >= 0)
-        return sendBody(QByteArray(1, c) + readData(method));
+    if (command.direction == CommandMethod::Read)
+        return sendBody(QByteArray(1, c) + readData(command.method));
     switch (c) {
     case cmd::CMD_VERSION:
         return sendBody(QByteArray(1, c) + char('0' + m_type));
@@ -186,8 +171,7 @@ QByteArray ReaderModel::dispatch(const QByteArray& data)
     case cmd::CMD_RESEND:
         if (m_lastFrame.isEmpty())
             return status(cmd::ST_BAD_COMMAND);
-        return sendFrame(m_lastFrame, describeReply(m_lastFrame.mid(1, m_lastFrame.size() - 3)) +
-                                          QStringLiteral(" (resent)"));
+        return sendFrame(m_lastFrame, replyMeaning(m_lastFrame) + QStringLiteral(" (resent)"));
     default:
         return status(cmd::ST_BAD_COMMAND);
     }
@@ -197,7 +181,7 @@ QByteArray ReaderModel::sendBody(const QByteArray& body, const QString& note)
 {
     const QByteArray frame = buildFrame(body);
     m_lastFrame = frame;
-    QString meaning = describeReply(body);
+    QString meaning = replyMeaning(frame);
     if (!note.isEmpty())
         meaning += QStringLiteral(" (") + note + QLatin1Char(')');
     return sendFrame(frame, meaning);
@@ -245,7 +229,7 @@ QByteArray ReaderModel::swipe()
     ReaderCard& target = m_deck[m_current];
     if (!loaded.isEmpty()) {
         for (const auto& [method, data] : loaded)
-            target.tracks[kMethodTrack[method]] = data;
+            target.tracks[methodTrack(method)] = data;
         // The writer reads the card back as it leaves the slot.
         m_lastRead = target.tracks;
         return sendBody(QByteArray(1, 'l') + cmd::ST_WRITE_DONE, QStringLiteral("unsolicited"));
@@ -287,22 +271,9 @@ std::optional<QByteArray> ReaderModel::loadedData(int method) const
 
 QByteArray ReaderModel::readData(int method) const
 {
-    if (!m_lastRead || method < 0 || method > 4)
+    if (!m_lastRead || !isCardMethod(method))
         return QByteArray();
-    return (*m_lastRead)[kMethodTrack[method]];
-}
-
-QString ReaderModel::lampsText() const
-{
-    QStringList on;
-    if (m_lamps.green)
-        on << QStringLiteral("green");
-    if (m_lamps.red)
-        on << QStringLiteral("red");
-    if (m_lamps.yellow)
-        on << QStringLiteral("yellow");
-    return on.isEmpty() ? QStringLiteral("all off")
-                        : on.join(QStringLiteral(", ")) + QStringLiteral(" on");
+    return (*m_lastRead)[methodTrack(method)];
 }
 
 bool ReaderModel::setDeck(const QList<ReaderCard>& deck)
@@ -323,21 +294,6 @@ bool ReaderModel::setCurrentCard(int index)
     return true;
 }
 
-QString ReaderModel::cardsText() const
-{
-    QStringList lines;
-    for (int i = 0; i < m_deck.size(); ++i) {
-        const ReaderCard& card = m_deck.at(i);
-        lines << QStringLiteral("%1 %2: %3")
-                     .arg(i == m_current ? QStringLiteral("*") : QStringLiteral(" "))
-                     .arg(i + 1)
-                     .arg(card.name);
-        for (int t = 0; t < 3; ++t)
-            lines << QStringLiteral("      track %1: %2").arg(t + 1).arg(printable(card.tracks[t]));
-    }
-    return lines.join(QLatin1Char('\n'));
-}
-
 void ReaderModel::setForcedReply(const QByteArray& body, int count)
 {
     m_forced = body;
@@ -352,286 +308,6 @@ void ReaderModel::clearFaults()
     m_forced.clear();
     m_forcedCount = 0;
     m_swipeError = SwipeError::None;
-}
-
-QString ReaderModel::faultsText() const
-{
-    QStringList on;
-    if (m_corrupt > 0)
-        on << QStringLiteral("corrupt %1").arg(m_corrupt);
-    if (m_split > 0)
-        on << QStringLiteral("split %1").arg(m_split);
-    if (!m_silent.isEmpty())
-        on << QStringLiteral("silent %1").arg(printable(m_silent));
-    if (m_forcedCount > 0)
-        on << QStringLiteral("force %1 x%2").arg(printable(m_forced)).arg(m_forcedCount);
-    if (m_swipeError != SwipeError::None)
-        on << QStringLiteral("swipe-error %1").arg(swipeErrorName(m_swipeError));
-    return on.isEmpty() ? QStringLiteral("no faults") : on.join(QStringLiteral(", "));
-}
-
-int ReaderModel::trackOfMethod(int method)
-{
-    return method >= 0 && method <= 4 ? kMethodTrack[method] : -1;
-}
-
-QString ReaderModel::methodName(int method)
-{
-    return method >= 0 && method <= 4 ? QString::fromLatin1(kMethodNames[method]) : QString();
-}
-
-int ReaderModel::methodOfWriteCommand(char c)
-{
-    for (int m = 0; m < 5; ++m) {
-        if (cmd::WRITE_COMMANDS[m] == c)
-            return m;
-    }
-    return -1;
-}
-
-int ReaderModel::methodOfReadCommand(char c)
-{
-    for (int m = 0; m < 5; ++m) {
-        if (cmd::READ_COMMANDS[m] == c)
-            return m;
-    }
-    return -1;
-}
-
-QList<ReaderCard> ReaderModel::defaultDeck()
-{
-    ReaderCard test;
-    test.name = QStringLiteral("Test card");
-    test.tracks = {QByteArrayLiteral("B4000123456789010^TARNAVEL/QUORVEX^25121010000000"),
-                   QByteArrayLiteral("4000123456789010=25121010000000000"),
-                   QByteArrayLiteral("014000123456789010=7247240000000000000000000000000")};
-    ReaderCard second;
-    second.name = QStringLiteral("Track 2 only");
-    second.tracks = {QByteArray(), QByteArrayLiteral("5500005555555559=27121010000"), QByteArray()};
-    ReaderCard blank;
-    blank.name = QStringLiteral("Blank card");
-    return {test, second, blank};
-}
-
-QString ReaderModel::deckFormatHelp()
-{
-    return QStringLiteral(
-        "Deck file: a text file of cards.\n"
-        "  [Name of the card]   starts a card\n"
-        "  1=data               track 1 (likewise 2= and 3=); a missing track is blank\n"
-        "  # ...                comment; blank lines are ignored\n"
-        "The data is taken exactly as written after '=', up to the end of the line\n"
-        "(no quotes, spaces kept), at most 512 bytes a track. At least one card.\n"
-        "Card methods use the tracks: ISO on Track 1 -> track 1; ISO on Track 2 and\n"
-        "IBM 4700 on Track 2 -> track 2; ISO on Track 3 and Track 1 ISO on Track 3 -> track 3.\n"
-        "A card with all three tracks blank answers a read swipe with 'no data' (lR).");
-}
-
-bool ReaderModel::parseDeck(const QByteArray& text, QList<ReaderCard>* deck, QString* error)
-{
-    QList<ReaderCard> cards;
-    std::array<bool, 3> seen{};
-    const QList<QByteArray> lines = text.split('\n');
-    auto fail = [&](int line, const QString& why) {
-        if (error)
-            *error = QStringLiteral("line %1: %2").arg(line).arg(why);
-        return false;
-    };
-    for (int i = 0; i < lines.size(); ++i) {
-        QByteArray line = lines.at(i);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        const QByteArray trimmed = line.trimmed();
-        if (trimmed.isEmpty() || trimmed.startsWith('#'))
-            continue;
-        if (trimmed.startsWith('[')) {
-            if (!trimmed.endsWith(']'))
-                return fail(i + 1, QStringLiteral("a card name needs a closing ']'"));
-            ReaderCard card;
-            card.name = QString::fromUtf8(trimmed.mid(1, trimmed.size() - 2)).trimmed();
-            if (card.name.isEmpty())
-                card.name = QStringLiteral("Card %1").arg(cards.size() + 1);
-            cards.append(card);
-            seen = {};
-            continue;
-        }
-        const qsizetype eq = line.indexOf('=');
-        if (eq < 0)
-            return fail(i + 1, QStringLiteral("expected [name], 1=, 2= or 3="));
-        const QByteArray key = line.left(eq).trimmed();
-        if (key != "1" && key != "2" && key != "3")
-            return fail(i + 1, QStringLiteral("unknown track \"%1\" (use 1, 2 or 3)")
-                                   .arg(QString::fromLatin1(key)));
-        if (cards.isEmpty())
-            return fail(i + 1, QStringLiteral("track data before the first [card]"));
-        const int track = key.at(0) - '1';
-        if (seen[track])
-            return fail(i + 1, QStringLiteral("track %1 given twice").arg(track + 1));
-        const QByteArray data = line.mid(eq + 1);
-        if (data.size() > kMaxTrackLength)
-            return fail(i + 1,
-                        QStringLiteral("track data longer than %1 bytes").arg(kMaxTrackLength));
-        seen[track] = true;
-        cards.last().tracks[track] = data;
-    }
-    if (cards.isEmpty()) {
-        if (error)
-            *error = QStringLiteral("no cards in the file");
-        return false;
-    }
-    if (deck)
-        *deck = cards;
-    return true;
-}
-
-QString ReaderModel::swipeErrorName(SwipeError error)
-{
-    switch (error) {
-    case SwipeError::Read:
-        return QStringLiteral("read");
-    case SwipeError::NoData:
-        return QStringLiteral("nodata");
-    case SwipeError::Write:
-        return QStringLiteral("write");
-    case SwipeError::None:
-        break;
-    }
-    return QStringLiteral("off");
-}
-
-std::optional<ReaderModel::SwipeError> ReaderModel::parseSwipeError(const QString& name)
-{
-    const QString n = name.trimmed().toLower();
-    if (n == QLatin1String("read"))
-        return SwipeError::Read;
-    if (n == QLatin1String("nodata"))
-        return SwipeError::NoData;
-    if (n == QLatin1String("write"))
-        return SwipeError::Write;
-    if (n == QLatin1String("off") || n == QLatin1String("none"))
-        return SwipeError::None;
-    return std::nullopt;
-}
-
-QByteArray ReaderModel::parseForcedReply(const QString& text)
-{
-    const QByteArray bytes = text.toLatin1();
-    if (bytes.size() == 1 && bytes.at(0) != cmd::REPLY_STATUS)
-        return QByteArray(1, cmd::REPLY_STATUS) + bytes;
-    return bytes;
-}
-
-QString ReaderModel::hex(const QByteArray& bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
-QString ReaderModel::printable(const QByteArray& bytes)
-{
-    QString out = QStringLiteral("\"");
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 32 && u < 127 && c != '\\' && c != '"')
-            out += QLatin1Char(c);
-        else if (c == '\\' || c == '"')
-            out += QStringLiteral("\\") + QLatin1Char(c);
-        else
-            out += QStringLiteral("\\x") +
-                   QString::number(u, 16).rightJustified(2, QLatin1Char('0')).toUpper();
-    }
-    return out + QLatin1Char('"');
-}
-
-QString ReaderModel::statusName(char code)
-{
-    switch (code) {
-    case cmd::ST_OK:
-        return QStringLiteral("OK");
-    case cmd::ST_PARITY_ERROR:
-        return QStringLiteral("parity error");
-    case cmd::ST_LRC_ERROR:
-        return QStringLiteral("bad check character");
-    case cmd::ST_BAD_COMMAND:
-        return QStringLiteral("bad command");
-    case cmd::ST_BUFFER_FULL:
-        return QStringLiteral("buffer full");
-    case cmd::ST_WRITE_DONE:
-        return QStringLiteral("card written");
-    case cmd::ST_WRITE_ERROR:
-        return QStringLiteral("write error");
-    case cmd::ST_READ_DONE:
-        return QStringLiteral("card read");
-    case cmd::ST_READ_ERROR:
-        return QStringLiteral("read error");
-    case cmd::ST_READ_NO_DATA:
-        return QStringLiteral("no data");
-    default:
-        break;
-    }
-    return QStringLiteral("unknown status");
-}
-
-QString ReaderModel::describeReply(const QByteArray& body)
-{
-    if (body.isEmpty())
-        return QStringLiteral("empty reply");
-    const char c = body.at(0);
-    if (c == cmd::REPLY_STATUS) {
-        if (body.size() == 2)
-            return QStringLiteral("status l%1: %2")
-                .arg(QLatin1Char(body.at(1)))
-                .arg(statusName(body.at(1)));
-        return QStringLiteral("status reply %1").arg(printable(body));
-    }
-    if (c == cmd::CMD_VERSION && body.size() == 2)
-        return QStringLiteral("version: reader type %1").arg(QLatin1Char(body.at(1)));
-    if (const int method = methodOfReadCommand(c); method >= 0)
-        return QStringLiteral("track data, %1: %2").arg(methodName(method), printable(body.mid(1)));
-    return QStringLiteral("reply %1").arg(printable(body));
-}
-
-QString ReaderModel::describeCommand(const QByteArray& data) const
-{
-    if (data.isEmpty())
-        return QStringLiteral("empty frame");
-    const char c = data.at(0);
-    const QByteArray params = data.mid(1);
-    if (const int method = methodOfWriteCommand(c); method >= 0)
-        return QStringLiteral("load write data, %1 (%2 bytes): %3")
-            .arg(methodName(method))
-            .arg(params.size())
-            .arg(printable(params));
-    if (const int method = methodOfReadCommand(c); method >= 0 && params.isEmpty())
-        return QStringLiteral("read, %1").arg(methodName(method));
-    if (c == cmd::CMD_LED && params.size() == 1) {
-        switch (params.at(0)) {
-        case '0':
-            return QStringLiteral("lamps off");
-        case '1':
-            return QStringLiteral("lamp green");
-        case '2':
-            return QStringLiteral("lamp red");
-        case '3':
-            return QStringLiteral("lamp yellow");
-        default:
-            break;
-        }
-    }
-    if (params.isEmpty()) {
-        switch (c) {
-        case cmd::CMD_VERSION:
-            return QStringLiteral("version query");
-        case cmd::CMD_ARM:
-            return QStringLiteral("arm");
-        case cmd::CMD_RESEND:
-            return QStringLiteral("resend last frame");
-        case cmd::CMD_RESET:
-            return QStringLiteral("reset");
-        default:
-            break;
-        }
-    }
-    return QStringLiteral("unknown command %1").arg(printable(data));
 }
 
 void ReaderModel::log(FrameLogEntry::Direction direction, const QByteArray& bytes,

@@ -1,17 +1,13 @@
 #pragma once
 
+#include "emulator/deck.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <array>
 #include <functional>
 #include <optional>
-
-// One magnetic card of the emulator's deck: a name for the operator and three tracks.
-struct ReaderCard {
-    QString name;
-    std::array<QByteArray, 3> tracks;
-};
 
 struct ReaderLamps {
     bool green = false;
@@ -26,8 +22,6 @@ struct FrameLogEntry {
     Direction direction = Note;
     QByteArray bytes; // as on the wire; empty for notes
     QString meaning;
-    // "host   > 02 6B 03 68  version query", "reader < 02 6C 30 03 5F  status l0: OK"
-    QString text() const;
 };
 
 // The card reader/writer as the host sees it on the line: frames in, frames out. No I/O and no
@@ -38,7 +32,6 @@ public:
     // Data between STX and ETX longer than this is answered with "buffer full".
     static constexpr int kMaxFrameData = 512;
     static constexpr int kDefaultType = 8;
-    static constexpr int kMaxTrackLength = 512;
 
     enum class SwipeError { None, Read, NoData, Write };
 
@@ -68,13 +61,11 @@ public:
     QByteArray readData(int method) const;
     bool hasReadCard() const { return m_lastRead.has_value(); }
     ReaderLamps lamps() const { return m_lamps; }
-    QString lampsText() const;
 
     const QList<ReaderCard>& deck() const { return m_deck; }
     bool setDeck(const QList<ReaderCard>& deck); // refuses an empty deck
     int currentCard() const { return m_current; }
     bool setCurrentCard(int index);
-    QString cardsText() const;
 
     // Faults. Corruption counts every frame sent (replies, resends, swipe statuses).
     void setCorruptCount(int frames) { m_corrupt = qMax(0, frames); }
@@ -94,28 +85,8 @@ public:
     void setSwipeError(SwipeError error) { m_swipeError = error; }
     SwipeError swipeError() const { return m_swipeError; }
     void clearFaults();
-    QString faultsText() const;
 
     std::function<void(const FrameLogEntry&)> onLog;
-
-    static int trackOfMethod(int method); // 0..2
-    static QString methodName(int method);
-    // Card method of a write or read command character, or -1.
-    static int methodOfWriteCommand(char c);
-    static int methodOfReadCommand(char c);
-    static QList<ReaderCard> defaultDeck();
-    // The deck file: see deckFormatHelp(). False with *error set (line number included).
-    static bool parseDeck(const QByteArray& text, QList<ReaderCard>* deck, QString* error);
-    static QString deckFormatHelp();
-    static QString swipeErrorName(SwipeError error);
-    static std::optional<SwipeError> parseSwipeError(const QString& name);
-    // "3" or "l3" -> "l3"; any longer text is taken as the whole body.
-    static QByteArray parseForcedReply(const QString& text);
-    static QString hex(const QByteArray& bytes);
-    // Text with every byte outside 32..126 shown as \xHH, in double quotes.
-    static QString printable(const QByteArray& bytes);
-    static QString statusName(char code);
-    static QString describeReply(const QByteArray& body);
 
 private:
     enum class Rx { Idle, InFrame, AwaitLrc };
@@ -125,7 +96,6 @@ private:
     QByteArray sendBody(const QByteArray& body, const QString& note = QString());
     QByteArray sendFrame(const QByteArray& frame, const QString& meaning);
     QByteArray status(char code) { return sendBody(QByteArray(1, 'l') + code); }
-    QString describeCommand(const QByteArray& data) const;
     void log(FrameLogEntry::Direction direction, const QByteArray& bytes, const QString& meaning);
     void flushGarbage();
 

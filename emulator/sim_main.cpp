@@ -2,6 +2,7 @@
 
 #include "config/ports.h"
 #include "config/version.h"
+#include "emulator/deck.h"
 #include "emulator/logsink.h"
 #include "emulator/readermodel.h"
 #include "emulator/simconsole.h"
@@ -91,7 +92,7 @@ QString helpText()
                "  wrong check character l2; unknown command or parameter l3;\n"
                "  more than 512 data bytes l4\n"
                "\n") +
-           ReaderModel::deckFormatHelp() +
+           deckFormatHelp() +
            QStringLiteral("\n"
                           "Without --card the deck is: 1 \"Test card\" (all three tracks),\n"
                           "2 \"Track 2 only\", 3 \"Blank card\"; card 1 is in the slot.\n");
@@ -208,8 +209,8 @@ int main(int argc, char* argv[])
     }
     int comNumber = 0;
     if (parser.isSet(com)) {
-        comNumber = portNumberFromText(parser.value(com));
-        if (comNumber == 0) {
+        comNumber = parsePortNumber(parser.value(com));
+        if (comNumber < 1) {
             printLine(QStringLiteral("tarnavel-sim: --com takes a port number from 1 to %1 (or "
                                      "COM1 to COM%1), not \"%2\"")
                           .arg(kMaxPortNumber)

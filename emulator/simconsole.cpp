@@ -1,9 +1,11 @@
 #include "emulator/simconsole.h"
 
 #include "emulator/readermodel.h"
+#include "emulator/readertext.h"
 #include "emulator/simserver.h"
+#include "link/commands.h"
+#include "link/frametext.h"
 
-#include <QFile>
 #include <QStringList>
 
 namespace {
@@ -77,9 +79,10 @@ bool SimConsole::execute(const QString& line, QString* output)
                     QStringLiteral("no card %1 (1 to %2)").arg(args).arg(model.deck().size()));
         }
         const QByteArray status = m_server.swipe(card);
-        *output = status.isEmpty() ? QStringLiteral("the reader is not armed: nothing sent")
-                                   : QStringLiteral("sent %1").arg(ReaderModel::describeReply(
-                                         status.mid(1, status.size() - 3)));
+        *output = status.isEmpty()
+                      ? QStringLiteral("the reader is not armed: nothing sent")
+                      : QStringLiteral("sent %1").arg(
+                            describeFrame(FrameSender::Reader, status, TrackData::Shown).meaning);
         return true;
     }
     if (word == QLatin1String("card")) {
@@ -93,19 +96,16 @@ bool SimConsole::execute(const QString& line, QString* output)
         return true;
     }
     if (word == QLatin1String("cards")) {
-        *output = model.cardsText();
+        *output = cardsText(model.deck(), model.currentCard());
         return true;
     }
     if (word == QLatin1String("load")) {
         if (args.isEmpty())
             return fail(output, QStringLiteral("load needs a file name"));
-        QFile file(args);
-        if (!file.open(QIODevice::ReadOnly))
-            return fail(output, QStringLiteral("cannot read %1: %2").arg(args, file.errorString()));
         QList<ReaderCard> deck;
         QString why;
-        if (!ReaderModel::parseDeck(file.readAll(), &deck, &why))
-            return fail(output, QStringLiteral("%1: %2").arg(args, why));
+        if (!loadDeckFile(args, &deck, &why))
+            return fail(output, why);
         model.setDeck(deck);
         model.setCurrentCard(0);
         *output = QStringLiteral("%1 card(s) loaded from %2").arg(deck.size()).arg(args);
@@ -135,7 +135,7 @@ bool SimConsole::execute(const QString& line, QString* output)
         return true;
     }
     if (word == QLatin1String("lamps")) {
-        *output = QStringLiteral("lamps: ") + model.lampsText();
+        *output = QStringLiteral("lamps: ") + lampsText(model.lamps());
         return true;
     }
     if (word == QLatin1String("status")) {
@@ -181,10 +181,9 @@ bool SimConsole::fault(const QString& args, QString* output)
                 return fail(output, QStringLiteral("fault force: the count is a number"));
         }
         const bool off = parts.at(0).compare(QLatin1String("off"), Qt::CaseInsensitive) == 0;
-        model.setForcedReply(off ? QByteArray() : ReaderModel::parseForcedReply(parts.at(0)),
-                             count);
+        model.setForcedReply(off ? QByteArray() : parseForcedReply(parts.at(0)), count);
     } else if (kind == QLatin1String("swipe-error")) {
-        const auto error = ReaderModel::parseSwipeError(value);
+        const auto error = parseSwipeError(value);
         if (!error)
             return fail(output,
                         QStringLiteral("fault swipe-error takes read, nodata, write or off"));
@@ -192,7 +191,7 @@ bool SimConsole::fault(const QString& args, QString* output)
     } else {
         return fail(output, QStringLiteral("unknown fault \"%1\" (help lists them)").arg(kind));
     }
-    *output = QStringLiteral("faults: ") + model.faultsText();
+    *output = QStringLiteral("faults: ") + faultsText(model);
     return true;
 }
 
@@ -208,10 +207,10 @@ QString SimConsole::statusText() const
     lines << QStringLiteral("reader type %1, %2")
                  .arg(model.type())
                  .arg(model.isArmed() ? QStringLiteral("armed") : QStringLiteral("not armed"));
-    for (int m = 0; m < 5; ++m) {
+    for (int m = 0; m < CARD_METHOD_COUNT; ++m) {
         if (const auto data = model.loadedData(m))
             lines << QStringLiteral("write data loaded, %1: %2")
-                         .arg(ReaderModel::methodName(m), ReaderModel::printable(*data));
+                         .arg(methodName(m), printableBytes(*data));
     }
     const int current = model.currentCard();
     lines << QStringLiteral("card in the slot: %1 \"%2\"")
@@ -219,8 +218,8 @@ QString SimConsole::statusText() const
                  .arg(model.deck().at(current).name);
     lines << (model.hasReadCard() ? QStringLiteral("a card has been read")
                                   : QStringLiteral("no card read"));
-    lines << QStringLiteral("lamps: ") + model.lampsText();
-    lines << QStringLiteral("faults: ") + model.faultsText();
+    lines << QStringLiteral("lamps: ") + lampsText(model.lamps());
+    lines << QStringLiteral("faults: ") + faultsText(model);
     lines
         << (m_server.autoSwipeMs() >= 0
                 ? QStringLiteral("automatic swipe %1 ms after each arm").arg(m_server.autoSwipeMs())

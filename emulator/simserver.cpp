@@ -2,6 +2,7 @@
 
 #include "config/ports.h"
 #include "emulator/readermodel.h"
+#include "emulator/readertext.h"
 #include "platform/fsutil.h"
 #include "platform/linkmark.h"
 #include "platform/portsfolder.h"
@@ -29,7 +30,7 @@ QString errnoText()
 
 SimServer::SimServer(ReaderModel& model, QObject* parent) : QObject(parent), m_model(model)
 {
-    m_model.onLog = [this](const FrameLogEntry& entry) { emit logLine(entry.text()); };
+    m_model.onLog = [this](const FrameLogEntry& entry) { emit logLine(logEntryLine(entry)); };
     m_retryTimer.setSingleShot(true);
     m_retryTimer.setInterval(kRetryMs);
     connect(&m_retryTimer, &QTimer::timeout, this, &SimServer::retryRead);
@@ -240,8 +241,7 @@ bool SimServer::hostPresent() const
 
 void SimServer::dropPending(const QString& why)
 {
-    const qsizetype bytes = pendingBytes();
-    m_pending.clear();
+    const qsizetype bytes = m_pending.clear().bytes;
     m_gapTimer.stop();
     if (m_writeNotifier)
         m_writeNotifier->setEnabled(false);
@@ -251,32 +251,18 @@ void SimServer::dropPending(const QString& why)
 
 qsizetype SimServer::pendingBytes() const
 {
-    qsizetype bytes = 0;
-    for (const QByteArray& piece : m_pending)
-        bytes += piece.size();
-    return bytes;
+    return m_pending.bytes();
 }
 
 void SimServer::send(const QByteArray& bytes)
 {
     if (bytes.isEmpty())
         return;
-    const int split = m_model.splitSize();
-    if (split > 0) {
-        for (qsizetype at = 0; at < bytes.size(); at += split)
-            m_pending.append(bytes.mid(at, split));
-    } else {
-        m_pending.append(bytes);
-    }
-    // A host that writes and never reads must not grow the emulator without bound. The first
-    // piece may be half written; the oldest whole ones behind it go.
-    qsizetype pending = pendingBytes();
+    // A host that writes and never reads must not grow the emulator without bound.
+    const qsizetype split = m_model.splitSize() > 0 ? m_model.splitSize() : bytes.size();
     qsizetype dropped = 0;
-    while (pending > kMaxPendingBytes && m_pending.size() > 2) {
-        pending -= m_pending.at(1).size();
-        dropped += m_pending.at(1).size();
-        m_pending.removeAt(1);
-    }
+    for (qsizetype at = 0; at < bytes.size(); at += split)
+        dropped += m_pending.append(bytes.mid(at, split)).bytes;
     if (dropped > 0)
         emit logLine(QStringLiteral("       * the program is not reading: %1 byte(s) of older "
                                     "replies dropped")
@@ -299,28 +285,19 @@ void SimServer::writePending()
         dropPending(QStringLiteral("no program has the device open"));
         return;
     }
-    const bool pieces = m_model.splitSize() > 0;
-    while (!m_pending.isEmpty()) {
-        QByteArray& piece = m_pending.first();
-        const ssize_t n = ::write(m_pty.masterFd(), piece.constData(), size_t(piece.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            m_writeNotifier->setEnabled(true);
-            return;
-        }
-        if (n < 0) {
-            dropPending(QStringLiteral("write failed (%1)").arg(errnoText()));
-            return;
-        }
-        piece.remove(0, n);
-        if (!piece.isEmpty())
-            continue;
-        m_pending.removeFirst();
-        // A gap between pieces, so the host really receives them one by one.
-        if (pieces && !m_pending.isEmpty()) {
-            m_gapTimer.start();
-            return;
-        }
+    // Split replies pause between pieces, so the host really receives them one by one.
+    switch (m_pending.writeTo(m_pty.masterFd(), m_model.splitSize() > 0)) {
+    case WriteQueue::Result::Blocked:
+        m_writeNotifier->setEnabled(true);
+        break;
+    case WriteQueue::Result::Failed:
+        dropPending(QStringLiteral("write failed (%1)")
+                        .arg(QString::fromLocal8Bit(std::strerror(m_pending.error()))));
+        break;
+    case WriteQueue::Result::PieceDone:
+        m_gapTimer.start();
+        break;
+    case WriteQueue::Result::Empty:
+        break;
     }
 }

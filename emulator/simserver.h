@@ -1,6 +1,7 @@
 #pragma once
 
 #include "emulator/pty.h"
+#include "platform/writequeue.h"
 
 #include <QByteArray>
 #include <QList>
@@ -75,7 +76,7 @@ private:
     QTimer m_retryTimer;
     QTimer m_gapTimer;
     QTimer m_autoTimer;
-    QList<QByteArray> m_pending;
+    WriteQueue m_pending{kMaxPendingBytes};
     bool m_hostSeen = false;
     int m_autoSwipeMs = -1;
     QString m_linkPath;

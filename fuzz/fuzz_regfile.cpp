@@ -1,6 +1,7 @@
 // The settings file reader: any file is loaded, then the seven settings are saved over it. They
 // read back, and either every line of the file is still there (bar values the save may
-// replace) or the file was kept aside whole as corrupt.
+// replace) or the file was kept aside whole as corrupt. A save that would take the file past
+// the size the reader accepts is refused and leaves the file exactly as it was.
 
 #include "config/appsettings.h"
 #include "config/settingsio.h"
@@ -9,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -64,7 +66,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     AppSettings settings;
     LoadSettings(settings, store, settingsKeyPath());
     const AppSettings saved{3, 1200, 2, 8, 2, 4, -5};
-    SaveSettings(saved, store, settingsKeyPath());
+    const store::Failure failure = SaveSettings(saved, store, settingsKeyPath());
+    if (failure.cause == store::Cause::TooLarge) {
+        FUZZ_CHECK(readAll(path) == input && dir.entryList(QDir::Files).size() == 2);
+        AppSettings again;
+        LoadSettings(again, store, settingsKeyPath());
+        FUZZ_CHECK(fields(again) == fields(settings));
+        return 0;
+    }
+    FUZZ_CHECK(failure.cause == store::Cause::None);
+    FUZZ_CHECK(QFileInfo(path).size() <= RegFileStore::kMaxFileSize);
     LoadSettings(settings, store, settingsKeyPath());
     FUZZ_CHECK(fields(settings) == fields(saved));
 

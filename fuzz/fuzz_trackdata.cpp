@@ -40,10 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QString checked = typed;
     const bool passed = CheckTrackData(command, checked, box);
 
-    int index = CARD_METHOD_COUNT - 1;
-    while (index >= 0 && command != QLatin1Char(CARD_METHODS[index].readCommand) &&
-           command != QLatin1Char(CARD_METHODS[index].writeCommand))
-        --index;
+    const int index =
+        command.isEmpty() ? -1 : methodOfCommand(char(command.at(0).unicode())).method;
     if (index < 0) {
         FUZZ_CHECK(passed && checked == typed && box.shown.isEmpty());
         return 0;

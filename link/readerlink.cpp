@@ -3,11 +3,34 @@
 #include "config/appsettings.h"
 #include "config/version.h"
 #include "link/frame.h"
+#include "link/frametext.h"
 #include "platform/apperror.h"
 #include "platform/clock.h"
 #include "platform/eventpump.h"
 #include "platform/messagebox.h"
 #include "platform/serialport.h"
+
+namespace {
+
+// The first whole, good frame in bytes: [*start, end). -1 when there is none.
+qsizetype findFrame(const QByteArray& bytes, qsizetype* start)
+{
+    for (qsizetype stx = bytes.indexOf(cmd::STX); stx >= 0;
+         stx = bytes.indexOf(cmd::STX, stx + 1)) {
+        const qsizetype etx = bytes.indexOf(cmd::ETX, stx + 1);
+        if (etx < 0 || etx + 1 >= bytes.size())
+            return -1;
+        const QByteArray body = bytes.mid(stx + 1, etx - stx - 1);
+        if (!body.isEmpty() && !body.contains(cmd::STX) &&
+            CalcLRC(body + cmd::ETX) == bytes.at(etx + 1)) {
+            *start = stx;
+            return etx + 2;
+        }
+    }
+    return -1;
+}
+
+} // namespace
 
 ReaderLink::ReaderLink(ISerialPort& port, IClock& clock, IMessageBox& messages, IEventPump& pump,
                        const AppSettings& settings, QObject* parent)
@@ -33,10 +56,60 @@ QString ReaderLink::lossDescription() const
 
 void ReaderLink::SendData(const QByteArray& data)
 {
+    const bool resend = data.size() == 1 && data.at(0) == cmd::CMD_RESEND;
+    const bool reset = data.size() == 1 && data.at(0) == cmd::CMD_RESET;
+    if (!resend) {
+        if (m_fastRhythm && m_resetPending)
+            settlePendingReset();
+        m_garbledFrames = 0;
+    }
+    // Frames still waiting their turn are older than this command: none answers it, but a
+    // swipe's status among them says what a reset comes too late for.
+    if (reset)
+        m_lateSwipeStatus.clear();
+    for (qsizetype start = 0, end; (end = findFrame(m_carry, &start)) >= 0;
+         m_carry.remove(0, end)) {
+        const QByteArray body = m_carry.mid(start + 1, end - start - 3);
+        if (reset && isSwipeStatus(body))
+            m_lateSwipeStatus = body;
+    }
+    m_carry.clear();
     // Buffer and flag first, so a reply that starts at once lands in an empty buffer.
     ReplyBuffer.clear();
     WaitingForReply = true;
+    if (reset) {
+        m_resetPending = true;
+        m_resetSentAt = m_clock.ms();
+    } else if (!resend) {
+        m_resetPending = false;
+    }
     m_port.output(buildFrame(data));
+}
+
+bool ReaderLink::settlePendingReset()
+{
+    if (!m_resetPending)
+        return true;
+    const qint32 budget = qMax<qint32>(0, qint32(m_settings.Timeout) * 1000);
+    const qint64 deadline = m_resetSentAt + budget;
+    WaitingForReply = true;
+    ++m_waitDepth;
+    bool timedOut = false;
+    while (m_resetPending && !m_aborting && !portLost()) {
+        if (m_clock.ms() > deadline) {
+            timedOut = true;
+            break;
+        }
+        m_pump.waitForEvents(deadline);
+    }
+    --m_waitDepth;
+    WaitingForReply = false;
+    if (!m_resetPending)
+        return true;
+    // An interrupted wait leaves the reply owed, for a last wait after resumeWaits().
+    if (timedOut)
+        m_resetPending = false;
+    return false;
 }
 
 void ReaderLink::tmrCheckComms_Timer()
@@ -46,6 +119,19 @@ void ReaderLink::tmrCheckComms_Timer()
         received = m_port.input();
     } catch (const AppError&) {
         return;
+    }
+    if (m_fastRhythm) {
+        // Frames that came in one read are taken one a poll, so that each wait sees its own.
+        received.prepend(m_carry);
+        m_carry.clear();
+        qsizetype start = 0;
+        const qsizetype end = findFrame(ReplyBuffer + received, &start);
+        if (end >= 0) {
+            const QByteArray all = ReplyBuffer + received;
+            m_carry = all.mid(end);
+            ReplyBuffer.clear();
+            received = all.mid(start, end - start);
+        }
     }
     if (received.isEmpty())
         return;
@@ -68,9 +154,18 @@ void ReaderLink::tmrCheckComms_Timer()
     // that holds a start character is never taken for a reply.
     if (hasBody && receivedStx == cmd::STX && !ReplyBuffer.contains(cmd::STX) &&
         CalcLRC(ReplyBuffer + cmd::ETX) == receivedLrc) {
+        if (m_resetPending) {
+            // A swipe the reset came too late for reports first; the reset's reply follows.
+            if (isSwipeStatus(ReplyBuffer)) {
+                m_lateSwipeStatus = ReplyBuffer;
+                return;
+            }
+            m_resetPending = false;
+        }
         WaitingForReply = false;
         return;
     }
+    ++m_garbledFrames;
     try {
         SendData(QByteArray(1, cmd::CMD_RESEND));
     } catch (const AppError&) {
@@ -81,7 +176,6 @@ void ReaderLink::tmrCheckComms_Timer()
 void ReaderLink::MSComm1_OnComm()
 {
     try {
-        (void)m_port.inBufferCount();
         (void)m_port.input();
     } catch (const AppError&) {
     }
@@ -111,34 +205,20 @@ int ReaderLink::WaitForReply(bool askOnTimeout)
     return answer == mb::IDYES && !portLost() ? WAIT_TRY_AGAIN : WAIT_GIVE_UP;
 }
 
-QString statusMessage(const QByteArray& replyBuffer)
+bool isSwipeStatus(const QByteArray& reply)
 {
-    const QByteArray code = replyBuffer.mid(1, 1);
-    switch (code.isEmpty() ? '\0' : code.at(0)) {
-    case cmd::ST_PARITY_ERROR:
-        return QStringLiteral("Receive Parity Is Error");
-    case cmd::ST_LRC_ERROR:
-        return QStringLiteral("Receive LRC is Error");
-    case cmd::ST_BAD_COMMAND:
-        return QStringLiteral("Command Is Invalid");
-    case cmd::ST_BUFFER_FULL:
-        return QStringLiteral("Receive Buffer Is Full");
+    if (reply.size() != 2 || reply.at(0) != cmd::REPLY_STATUS)
+        return false;
+    switch (reply.at(1)) {
+    case cmd::ST_WRITE_DONE:
     case cmd::ST_WRITE_ERROR:
-        return QStringLiteral("Write Data Error");
+    case cmd::ST_READ_DONE:
     case cmd::ST_READ_ERROR:
-        return QStringLiteral("Read Data Error");
     case cmd::ST_READ_NO_DATA:
-        return QStringLiteral("Read No Data");
+        return true;
     default:
-        break;
+        return false;
     }
-    // Only blanks are trimmed, as the status code is shown as it came.
-    QString shown = QString::fromLatin1(code);
-    while (shown.startsWith(QLatin1Char(' ')))
-        shown.remove(0, 1);
-    while (shown.endsWith(QLatin1Char(' ')))
-        shown.chop(1);
-    return QStringLiteral("Unknown error: ") + shown;
 }
 
 int ReaderLink::ShowReplyError()
@@ -170,6 +250,16 @@ bool ReaderLink::GetReaderType()
         return true;
     }
     return false;
+}
+
+bool ReaderLink::startClean()
+{
+    try {
+        (void)m_port.input();
+    } catch (const AppError&) {
+    }
+    SendData(QByteArray(1, cmd::CMD_RESET));
+    return settlePendingReset();
 }
 
 void ReaderLink::abortWaits()

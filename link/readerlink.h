@@ -1,6 +1,8 @@
 #pragma once
 
 #include "link/commands.h"
+// statusMessage, the text ShowReplyError shows, is one of the frame texts.
+#include "link/frametext.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -41,11 +43,37 @@ public:
     // Shows the status message of a status reply; 4 for Retry, 2 otherwise.
     int ShowReplyError();
     bool GetReaderType();
+    // Drops what the line holds, resets the reader and waits for the reset's reply, so that
+    // the reader's state is known (an earlier run may have left it armed) and no stale reply
+    // is taken for the next command's. False when the reader did not answer within the
+    // time-out; ReplyBuffer then holds the reset's reply. Port errors (AppError) reach the
+    // caller.
+    bool startClean();
 
     // Ends every wait in progress at once and keeps new ones from starting (the program is
     // closing). Waits then return as timed out, and no prompt or status message is shown.
     void abortWaits();
     bool aborting() const { return m_aborting; }
+    // Lets waits run again after abortWaits(), for one last bounded exchange (the reset a
+    // command line sends when it is interrupted).
+    void resumeWaits() { m_aborting = false; }
+
+    // The command line's poll, many times faster than the window's, meets what a 200 ms poll
+    // and an operator's pace never do. With this on, a reset sent without awaiting its reply
+    // (a give-up) is awaited before the next command, so that its reply is never taken for
+    // another's; and card operations take a swipe's status that arrives in the arm reply's
+    // place as the swipe's outcome. The window leaves it off and keeps its rhythm exactly.
+    void setFastRhythm(bool on) { m_fastRhythm = on; }
+    bool fastRhythm() const { return m_fastRhythm; }
+    // Waits until a reset sent earlier has its reply, or its time-out has passed since it was
+    // sent. True when the reply came (or none was owed). A swipe status that arrives first is
+    // the outcome of a swipe the reset came too late for: lateSwipeStatus() keeps it.
+    bool settlePendingReset();
+    bool resetPending() const { return m_resetPending; }
+    // "l@" and the like: the last swipe status received while a reset was owed its reply.
+    QByteArray lateSwipeStatus() const { return m_lateSwipeStatus; }
+    // Frames that failed the check (and were asked for again) since the last command.
+    int garbledFrames() const { return m_garbledFrames; }
     // The port's device has vanished (until the port is opened again). Waits end at once as
     // when aborting: there is nobody to answer and nothing to prompt about.
     bool portLost() const;
@@ -68,6 +96,15 @@ private:
     const AppSettings& m_settings;
     bool m_aborting = false;
     int m_waitDepth = 0;
+    bool m_fastRhythm = false;
+    bool m_resetPending = false;
+    qint64 m_resetSentAt = 0;
+    QByteArray m_lateSwipeStatus;
+    // Fast rhythm: bytes after a whole frame, taken at the next poll.
+    QByteArray m_carry;
+    int m_garbledFrames = 0;
 };
 
-QString statusMessage(const QByteArray& replyBuffer);
+// The statuses a reader sends by itself when a card has been swiped ("l@", "lA", "lP", "lQ",
+// "lR"): never the reply to a command.
+bool isSwipeStatus(const QByteArray& reply);

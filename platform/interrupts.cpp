@@ -64,9 +64,12 @@ bool Interrupts::check()
         return m_interrupted;
     char byte = 0;
     bool arrived = false;
-    while (::read(g_pipe[0], &byte, 1) > 0)
+    while (::read(g_pipe[0], &byte, 1) > 0) {
         arrived = true;
-    if (arrived && !m_interrupted) {
+        if (m_signal == 0)
+            m_signal = uchar(byte);
+    }
+    if (arrived) {
         m_interrupted = true;
         if (onInterrupt)
             onInterrupt();

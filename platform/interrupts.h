@@ -21,11 +21,16 @@ public:
     // Takes any pending signal; true once one has arrived.
     bool check();
     bool interrupted() const { return m_interrupted; }
+    // The first signal taken (SIGINT, SIGTERM or SIGHUP); 0 before any.
+    int signalNumber() const { return m_signal; }
+    // 128 + the first signal's number, the shell's status for a program a signal ended.
+    int exitStatus() const { return 128 + m_signal; }
 
-    // Runs once, on the first signal taken.
+    // Runs on every signal taken: a second Ctrl+C ends a last wait the first one allowed.
     std::function<void()> onInterrupt;
 
 private:
     QSocketNotifier* m_notifier = nullptr;
     bool m_interrupted = false;
+    int m_signal = 0;
 };

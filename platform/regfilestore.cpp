@@ -1,573 +1,75 @@
 #include "platform/regfilestore.h"
 
-#include <QDateTime>
-#include <QDeadlineTimer>
-#include <QDir>
+#include "platform/regfileformat.h"
+#include "platform/regfilelock.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QList>
-#include <algorithm>
-#include <cctype>
+#include <QLocale>
 #include <cerrno>
-#include <chrono>
-#include <fcntl.h>
 #include <optional>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
 constexpr unsigned KEY_QUERY_VALUE = 0x1;
 constexpr unsigned KEY_SET_VALUE = 0x2;
-constexpr int REG_BINARY = 3;
 
-const QByteArray kHeader = QByteArrayLiteral("REGEDIT4");
-const QString kCurrentUser = QStringLiteral("HKEY_CURRENT_USER");
-
-struct Entry {
-    QByteArray raw; // the lines as read, joined by '\n'; empty once the entry is (re)written
-    bool isValue = false;
-    QString name; // "" is the key's default value, written @
-    int type = 0;
-    QByteArray data;
-};
-
-struct Section {
-    QByteArray raw; // the header line as read; empty for a section made here
-    QString root;
-    QStringList path;
-    QList<Entry> entries;
-};
-
-bool sameName(const QString& a, const QString& b)
+store::Cause causeOf(int error)
 {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return store::Cause::ReadOnlyFolder;
+    case ENOSPC:
+    case EDQUOT:
+        return store::Cause::DiskFull;
+    default:
+        return store::Cause::Other;
+    }
 }
 
-bool samePrefix(const QStringList& full, const QStringList& prefix)
+// The folder a change could not write to: the file's own, or the nearest one above it that
+// exists when the file's folder could not be made.
+QString nearestFolder(const QString& file)
 {
-    if (full.size() < prefix.size())
-        return false;
-    for (qsizetype i = 0; i < prefix.size(); ++i) {
-        if (!sameName(full.at(i), prefix.at(i)))
-            return false;
-    }
-    return true;
+    QString folder = QFileInfo(file).absolutePath();
+    while (!QFileInfo(folder).isDir() && QFileInfo(folder).absolutePath() != folder)
+        folder = QFileInfo(folder).absolutePath();
+    return folder;
 }
 
-// Names travel as one byte per character, and a line break or NUL would break the line format.
-bool writableName(const QString& name)
+QString reasonFor(store::Cause cause, int error, const QString& file)
 {
-    for (QChar c : name) {
-        if (c.unicode() > 0xFF || c == QChar(0) || c == QLatin1Char('\n') || c == QLatin1Char('\r'))
-            return false;
+    switch (cause) {
+    case store::Cause::None:
+        return QString();
+    case store::Cause::ReadOnlyFolder:
+        return QStringLiteral("the folder %1 is read-only").arg(nearestFolder(file));
+    case store::Cause::ReadOnlyFile:
+        return QStringLiteral("the file is read-only");
+    case store::Cause::Locked:
+        return QStringLiteral("another program has it locked");
+    case store::Cause::DiskFull:
+        return error == EDQUOT ? QStringLiteral("the disk quota is used up")
+                               : QStringLiteral("the disk is full");
+    case store::Cause::TooLarge:
+        return QStringLiteral("it would grow past %1, the most this program reads back")
+            .arg(QLocale::c().formattedDataSize(RegFileStore::kMaxFileSize, 0));
+    case store::Cause::NotAFile:
+        return QStringLiteral("it is not a regular file");
+    case store::Cause::NoFile:
+        return QStringLiteral(
+            "there is no folder for them, since neither XDG_CONFIG_HOME nor HOME is an absolute "
+            "path");
+    case store::Cause::Other:
+        break;
     }
-    return true;
-}
-
-std::optional<QStringList> splitPath(const QString& path)
-{
-    const QStringList parts = path.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
-    for (const QString& part : parts) {
-        if (!writableName(part))
-            return std::nullopt;
-    }
-    return parts;
-}
-
-QByteArray escaped(const QByteArray& text)
-{
-    QByteArray out;
-    out.reserve(text.size() + 2);
-    for (char c : text) {
-        if (c == '\\' || c == '"')
-            out.append('\\');
-        out.append(c);
-    }
-    return out;
-}
-
-// Reads a quoted string starting at line[pos] == '"'; pos ends after the closing quote.
-std::optional<QByteArray> unquoted(const QByteArray& line, qsizetype& pos)
-{
-    QByteArray out;
-    for (qsizetype i = pos + 1; i < line.size(); ++i) {
-        const char c = line.at(i);
-        if (c == '"') {
-            pos = i + 1;
-            return out;
-        }
-        if (c == '\\') {
-            if (i + 1 >= line.size())
-                return std::nullopt;
-            const char next = line.at(++i);
-            if (next != '\\' && next != '"')
-                return std::nullopt;
-            out.append(next);
-        } else {
-            out.append(c);
-        }
-    }
-    return std::nullopt;
-}
-
-bool isHexDigits(const QByteArray& text)
-{
-    return std::all_of(text.begin(), text.end(), [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-    });
-}
-
-QByteArray hexBytes(const QByteArray& data)
-{
-    return data.toHex(',');
-}
-
-std::optional<QByteArray> fromHexBytes(const QByteArray& text)
-{
-    QByteArray out;
-    const QByteArray body = text.trimmed();
-    if (body.isEmpty())
-        return out;
-    for (const QByteArray& item : body.split(',')) {
-        const QByteArray digits = item.trimmed();
-        if (digits.isEmpty() || digits.size() > 2 || !isHexDigits(digits))
-            return std::nullopt;
-        out.append(char(digits.toUInt(nullptr, 16)));
-    }
-    return out;
-}
-
-// The value kinds this store reads; anything else is kept and reported as raw bytes.
-void decodeData(const QByteArray& text, Entry& entry)
-{
-    entry.type = REG_BINARY;
-    entry.data = text;
-    if (text.startsWith('"')) {
-        qsizetype pos = 0;
-        const std::optional<QByteArray> value = unquoted(text, pos);
-        if (value && text.mid(pos).trimmed().isEmpty()) {
-            entry.type = store::REG_SZ;
-            entry.data = *value;
-        }
-        return;
-    }
-    const QByteArray lower = text.toLower();
-    if (lower.startsWith("dword:")) {
-        const QByteArray digits = text.mid(6).trimmed();
-        if (!digits.isEmpty() && digits.size() <= 8 && isHexDigits(digits)) {
-            const uint value = digits.toUInt(nullptr, 16);
-            entry.type = store::REG_DWORD;
-            entry.data = QByteArray(4, '\0');
-            for (int i = 0; i < 4; ++i)
-                entry.data[i] = char((value >> (8 * i)) & 0xFF);
-        }
-        return;
-    }
-    int type = REG_BINARY;
-    qsizetype colon = -1;
-    if (lower.startsWith("hex:")) {
-        colon = 3;
-    } else if (lower.startsWith("hex(")) {
-        const qsizetype close = lower.indexOf("):");
-        const QByteArray digits = lower.mid(4, close - 4);
-        if (close <= 4 || digits.size() > 8 || !isHexDigits(digits))
-            return;
-        type = int(digits.toUInt(nullptr, 16));
-        colon = close + 1;
-    } else {
-        return;
-    }
-    const std::optional<QByteArray> bytes = fromHexBytes(text.mid(colon + 1));
-    if (!bytes)
-        return;
-    // A 32-bit integer of another length cannot be read as one.
-    if (type == store::REG_DWORD && bytes->size() != 4)
-        type = REG_BINARY;
-    entry.type = type;
-    entry.data = *bytes;
-}
-
-QByteArray encodeEntry(const Entry& entry)
-{
-    QByteArray line =
-        entry.name.isEmpty() ? QByteArrayLiteral("@") : '"' + escaped(entry.name.toLatin1()) + '"';
-    line.append('=');
-    const bool plainText = entry.type == store::REG_SZ && !entry.data.contains('\0') &&
-                           !entry.data.contains('\n') && !entry.data.contains('\r');
-    if (plainText) {
-        line += '"' + escaped(entry.data) + '"';
-    } else if (entry.type == store::REG_DWORD && entry.data.size() == 4) {
-        quint32 value = 0;
-        for (int i = 3; i >= 0; --i)
-            value = (value << 8) | quint8(entry.data.at(i));
-        line += "dword:" + QByteArray::number(value, 16).rightJustified(8, '0');
-    } else if (entry.type == REG_BINARY) {
-        line += "hex:" + hexBytes(entry.data);
-    } else {
-        // Text holding a NUL or a line break goes here too, as bytes of the text kind.
-        line += "hex(" + QByteArray::number(entry.type, 16) + "):" + hexBytes(entry.data);
-    }
-    return line;
-}
-
-QByteArray withoutCarriageReturn(const QByteArray& line)
-{
-    return line.endsWith('\r') ? line.chopped(1) : line;
-}
-
-// Hex digits, commas and blanks, perhaps ending in the backslash of a further continuation.
-bool isByteListLine(const QByteArray& text)
-{
-    const QByteArray body = text.endsWith('\\') ? text.chopped(1) : text;
-    return !body.trimmed().isEmpty() && std::all_of(body.begin(), body.end(), [](char c) {
-        return c == ',' || c == ' ' || c == '\t' || std::isxdigit(static_cast<unsigned char>(c));
-    });
-}
-
-enum class FileState { Missing, Regular, TooLarge, Unusable };
-
-// Reads the file only when it is a regular one of bounded size. Anything else at the path is
-// not even opened, since opening a FIFO blocks and opening a device can act on it; the check
-// after opening catches one swapped in meanwhile.
-FileState readRegularFile(const QString& path, QByteArray* bytes)
-{
-    const QByteArray local = QFile::encodeName(path);
-    struct stat info {
-    };
-    if (::stat(local.constData(), &info) != 0) {
-        // A dangling link is not "no file": a save would create whatever it names.
-        const bool nothing = errno == ENOENT && ::lstat(local.constData(), &info) != 0;
-        return nothing ? FileState::Missing : FileState::Unusable;
-    }
-    if (!S_ISREG(info.st_mode))
-        return FileState::Unusable;
-    if (info.st_size > RegFileStore::kMaxFileSize)
-        return FileState::TooLarge;
-    const int fd = ::open(local.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return FileState::Unusable;
-    FileState state = FileState::Unusable;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        // One byte beyond the bound tells a file that grew past it meanwhile.
-        constexpr qsizetype limit = RegFileStore::kMaxFileSize + 1;
-        bytes->resize(qMin<qsizetype>(info.st_size + 1, limit));
-        qsizetype got = 0;
-        for (;;) {
-            if (got == bytes->size()) {
-                if (got == limit)
-                    break;
-                bytes->resize(qMin<qsizetype>(got * 2, limit));
-            }
-            const ssize_t n = ::read(fd, bytes->data() + got, size_t(bytes->size() - got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                state = n == 0 ? FileState::Regular : FileState::Unusable;
-                break;
-            }
-            got += n;
-        }
-        bytes->truncate(got);
-        if (got > RegFileStore::kMaxFileSize)
-            state = FileState::TooLarge;
-    }
-    ::close(fd);
-    return state;
-}
-
-// A lock on a file beside the store, held through flock(). The kernel releases it however its
-// owner ends, so a lock is never stale: no owner's process number or age needs judging, and a
-// lock file a killed program left behind is simply locked again.
-class StoreLock
-{
-public:
-    ~StoreLock()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-
-    long acquire(const QString& path, int timeoutMs)
-    {
-        m_fd = ::open(QFile::encodeName(path).constData(),
-                      O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                      S_IRUSR | S_IWUSR);
-        if (m_fd < 0)
-            return store::ERROR_ACCESS_DENIED;
-        const QDeadlineTimer deadline(timeoutMs);
-        while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
-            if (errno != EWOULDBLOCK && errno != EINTR)
-                return store::ERROR_ACCESS_DENIED;
-            if (deadline.hasExpired())
-                return RegFileStore::ERROR_LOCK_VIOLATION;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return store::ERROR_SUCCESS;
-    }
-
-private:
-    int m_fd = -1;
-};
-
-const QString kSavingInfix = QStringLiteral(".saving-");
-
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
-// Writes the new contents beside the target and renames them over it, so the target is always
-// the old file or the new one. The temporary name is this store's own, so that the next save
-// (holding the lock, so no save is under way) can remove what a killed one left behind without
-// ever touching a file of the user's.
-long replaceAtomically(const QString& target, const QByteArray& bytes,
-                       const std::function<void()>& beforeCommit)
-{
-    const QFileInfo info(target);
-    QDir directory = info.dir();
-    const QString prefix = info.fileName() + kSavingInfix;
-    for (const QString& left : directory.entryList({prefix + QLatin1Char('*')},
-                                                   QDir::Files | QDir::Hidden | QDir::System))
-        directory.remove(left);
-
-    const QByteArray temp =
-        QFile::encodeName(directory.filePath(prefix) + QString::number(qint64(::getpid())));
-    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          S_IRUSR | S_IWUSR);
-    if (fd < 0)
-        return store::ERROR_ACCESS_DENIED;
-    bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (ok && beforeCommit)
-        beforeCommit();
-    ok = ok && ::rename(temp.constData(), QFile::encodeName(target).constData()) == 0;
-    if (!ok)
-        ::unlink(temp.constData());
-    return ok ? store::ERROR_SUCCESS : RegFileStore::ERROR_WRITE_FAULT;
+    return qt_error_string(error);
 }
 
 } // namespace
-
-struct RegDocument {
-    QByteArray header = kHeader;
-    QList<QByteArray> preamble; // comments between the header and the first section
-    QList<Section> sections;
-
-    static std::optional<RegDocument> parse(const QByteArray& bytes);
-    QByteArray serialize() const;
-
-    bool keyExists(const QStringList& path) const;
-    const Entry* findValue(const QStringList& path, const QString& name) const
-    {
-        return findIn(*this, path, name);
-    }
-    Entry* findValue(const QStringList& path, const QString& name)
-    {
-        return findIn(*this, path, name);
-    }
-    void addKey(const QStringList& path);
-    void setValue(const QStringList& path, const QString& name, int type, const QByteArray& data);
-
-private:
-    template <typename Document>
-    static auto findIn(Document& doc, const QStringList& path, const QString& name)
-        -> decltype(&doc.sections.first().entries.first());
-
-    static bool isKey(const Section& section, const QStringList& path)
-    {
-        return sameName(section.root, kCurrentUser) && section.path.size() == path.size() &&
-               samePrefix(section.path, path);
-    }
-};
-
-std::optional<RegDocument> RegDocument::parse(const QByteArray& bytes)
-{
-    RegDocument doc;
-    if (bytes.isEmpty())
-        return doc;
-    QList<QByteArray> lines = bytes.split('\n');
-    if (lines.size() > 1 && lines.last().isEmpty())
-        lines.removeLast();
-
-    QByteArray first = withoutCarriageReturn(lines.first());
-    if (first.startsWith("\xEF\xBB\xBF"))
-        first.remove(0, 3);
-    if (first.trimmed() != kHeader)
-        return std::nullopt;
-    doc.header = lines.first();
-
-    Section* current = nullptr;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray& raw = lines.at(i);
-        const QByteArray text = withoutCarriageReturn(raw).trimmed();
-        if (text.isEmpty())
-            continue;
-        if (text.startsWith(';')) {
-            Entry comment;
-            comment.raw = raw;
-            if (current)
-                current->entries.append(comment);
-            else
-                doc.preamble.append(raw);
-            continue;
-        }
-        if (text.startsWith('[')) {
-            if (!text.endsWith(']'))
-                return std::nullopt;
-            Section section;
-            section.raw = raw;
-            QStringList parts = QString::fromLatin1(text.mid(1, text.size() - 2))
-                                    .split(QLatin1Char('\\'), Qt::SkipEmptyParts);
-            if (!parts.isEmpty())
-                section.root = parts.takeFirst();
-            section.path = parts;
-            doc.sections.append(section);
-            current = &doc.sections.last();
-            continue;
-        }
-        if (!current || (!text.startsWith('"') && !text.startsWith('@')))
-            return std::nullopt;
-
-        Entry entry;
-        entry.isValue = true;
-        entry.raw = raw;
-        qsizetype pos = 1;
-        if (text.startsWith('"')) {
-            pos = 0;
-            const std::optional<QByteArray> name = unquoted(text, pos);
-            if (!name)
-                return std::nullopt;
-            entry.name = QString::fromLatin1(*name);
-        }
-        while (pos < text.size() && (text.at(pos) == ' ' || text.at(pos) == '\t'))
-            ++pos;
-        if (pos >= text.size() || text.at(pos) != '=')
-            return std::nullopt;
-        QByteArray data = text.mid(pos + 1).trimmed();
-        // Only byte lists go on over lines that end with a backslash, and only onto lines of
-        // bytes: a value must never swallow the header or value that follows it.
-        const QByteArray kind = data.left(4).toLower();
-        if (kind == "hex:" || kind == "hex(") {
-            while (data.endsWith('\\')) {
-                if (++i >= lines.size())
-                    return std::nullopt;
-                const QByteArray more = withoutCarriageReturn(lines.at(i)).trimmed();
-                if (!isByteListLine(more))
-                    return std::nullopt;
-                data.chop(1);
-                entry.raw += '\n' + lines.at(i);
-                data += more;
-            }
-        }
-        decodeData(data, entry);
-        current->entries.append(entry);
-    }
-    return doc;
-}
-
-QByteArray RegDocument::serialize() const
-{
-    QByteArray out = header + '\n';
-    for (const QByteArray& line : preamble)
-        out += line + '\n';
-    for (const Section& section : sections) {
-        out += '\n';
-        if (section.raw.isEmpty())
-            out += '[' +
-                   (QStringList{section.root} + section.path).join(QLatin1Char('\\')).toLatin1() +
-                   "]\n";
-        else
-            out += section.raw + '\n';
-        for (const Entry& entry : section.entries)
-            out += (entry.raw.isEmpty() ? encodeEntry(entry) : entry.raw) + '\n';
-    }
-    return out;
-}
-
-bool RegDocument::keyExists(const QStringList& path) const
-{
-    if (path.isEmpty())
-        return true; // the root itself always exists
-    for (const Section& section : sections) {
-        if (sameName(section.root, kCurrentUser) && samePrefix(section.path, path))
-            return true;
-    }
-    return false;
-}
-
-template <typename Document>
-auto RegDocument::findIn(Document& doc, const QStringList& path, const QString& name)
-    -> decltype(&doc.sections.first().entries.first())
-{
-    // As when the file is imported, a later line for the same value wins.
-    decltype(&doc.sections.first().entries.first()) found = nullptr;
-    for (auto& section : doc.sections) {
-        if (!isKey(section, path))
-            continue;
-        for (auto& entry : section.entries) {
-            if (entry.isValue && sameName(entry.name, name))
-                found = &entry;
-        }
-    }
-    return found;
-}
-
-void RegDocument::addKey(const QStringList& path)
-{
-    for (const Section& section : sections) {
-        if (isKey(section, path))
-            return;
-    }
-    // Levels that exist already keep the spelling they have.
-    Section section;
-    section.root = kCurrentUser;
-    section.path = path;
-    for (qsizetype level = 0; level < path.size(); ++level) {
-        for (const Section& other : sections) {
-            if (sameName(other.root, kCurrentUser) &&
-                samePrefix(other.path, path.mid(0, level + 1))) {
-                section.path[level] = other.path.at(level);
-                break;
-            }
-        }
-    }
-    sections.append(section);
-}
-
-void RegDocument::setValue(const QStringList& path, const QString& name, int type,
-                           const QByteArray& data)
-{
-    if (Entry* existing = findValue(path, name)) {
-        existing->raw.clear();
-        existing->type = type;
-        existing->data = data;
-        return;
-    }
-    addKey(path);
-    Section* last = nullptr;
-    for (Section& section : sections) {
-        if (isKey(section, path))
-            last = &section;
-    }
-    Entry entry;
-    entry.isValue = true;
-    entry.name = name;
-    entry.type = type;
-    entry.data = data;
-    last->entries.append(entry);
-}
 
 RegFileStore::RegFileStore(const QString& filePath) : m_path(filePath) {}
 
@@ -582,7 +84,7 @@ RegDocument RegFileStore::load()
     QByteArray bytes;
     if (!m_path.isEmpty()) {
         ++m_fileReads;
-        if (readRegularFile(m_path, &bytes) == FileState::Regular)
+        if (regfile::readRegularFile(m_path, &bytes) == regfile::FileState::Regular)
             doc = RegDocument::parse(bytes).value_or(RegDocument{});
     }
     if (m_batchDepth > 0)
@@ -606,7 +108,7 @@ long RegFileStore::openKey(store::Root root, const QString& path, unsigned acces
         return store::ERROR_FILE_NOT_FOUND; // this system has no machine-wide store
     if (root != store::HKEY_CURRENT_USER)
         return store::ERROR_INVALID_HANDLE;
-    const std::optional<QStringList> parts = splitPath(path);
+    const std::optional<QStringList> parts = RegDocument::splitPath(path);
     if (!parts || !load().keyExists(*parts))
         return store::ERROR_FILE_NOT_FOUND;
     *key = remember(*parts, access);
@@ -623,7 +125,7 @@ long RegFileStore::createKey(store::Root root, const QString& path, unsigned acc
         return store::ERROR_ACCESS_DENIED;
     if (root != store::HKEY_CURRENT_USER)
         return store::ERROR_INVALID_HANDLE;
-    const std::optional<QStringList> parts = splitPath(path);
+    const std::optional<QStringList> parts = RegDocument::splitPath(path);
     if (!parts)
         return ERROR_INVALID_PARAMETER;
     if (!load().keyExists(*parts)) {
@@ -651,7 +153,7 @@ long RegFileStore::queryValue(store::Key key, const QString& name, int* type, QB
         return ERROR_INVALID_PARAMETER;
 
     const RegDocument doc = load();
-    const Entry* entry = doc.findValue(opened->path, name);
+    const RegDocument::Entry* entry = doc.findValue(opened->path, name);
     if (!entry)
         return store::ERROR_FILE_NOT_FOUND;
     QByteArray bytes = entry->data;
@@ -679,7 +181,7 @@ long RegFileStore::setValue(store::Key key, const QString& name, int type, const
         return store::ERROR_INVALID_HANDLE;
     if (!(opened->access & KEY_SET_VALUE))
         return store::ERROR_ACCESS_DENIED;
-    if (!writableName(name) || type < 0)
+    if (!RegDocument::writableName(name) || type < 0)
         return ERROR_INVALID_PARAMETER;
     const QStringList path = opened->path;
     // A key that another program's save no longer holds is made again rather than lose the value.
@@ -728,20 +230,22 @@ bool RegFileStore::ensureDirectory() const
     return QFileInfo(directory).isDir();
 }
 
-bool RegFileStore::moveAside() const
+long RegFileStore::fail(long status, store::Cause cause, int error)
 {
-    const QString base = m_path + QStringLiteral(".corrupt-") +
-                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString aside = base;
-    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
-        aside = base + QLatin1Char('-') + QString::number(n);
-    return QFile::rename(m_path, aside);
+    m_failure = {cause, m_path, reasonFor(cause, error, m_path)};
+    return status;
+}
+
+long RegFileStore::failWith(long status, int error)
+{
+    return fail(status, causeOf(error), error);
 }
 
 long RegFileStore::change(const Edit& edit)
 {
+    m_failure = {};
     if (m_path.isEmpty())
-        return store::ERROR_ACCESS_DENIED;
+        return fail(store::ERROR_ACCESS_DENIED, store::Cause::NoFile);
     if (m_batchDepth == 0)
         return commit({edit});
     // Seen by the batch's later reads at once, written with the rest when the batch ends.
@@ -753,38 +257,62 @@ long RegFileStore::change(const Edit& edit)
 
 long RegFileStore::commit(const QList<Edit>& edits)
 {
-    if (m_path.isEmpty() || !ensureDirectory())
-        return store::ERROR_ACCESS_DENIED;
-    StoreLock lock;
-    if (const long status = lock.acquire(m_path + QStringLiteral(".lock"), m_lockTimeout);
-        status != store::ERROR_SUCCESS)
-        return status;
+    using regfile::FileState;
+    m_failure = {};
+    if (m_path.isEmpty())
+        return fail(store::ERROR_ACCESS_DENIED, store::Cause::NoFile);
+    errno = 0;
+    if (!ensureDirectory()) {
+        // Without an error from the system the path is there but is no folder.
+        return failWith(store::ERROR_ACCESS_DENIED, errno != 0 ? errno : ENOTDIR);
+    }
+    regfile::Lock lock;
+    if (const int error = lock.acquire(m_path + QStringLiteral(".lock"), m_lockTimeout)) {
+        return error == EWOULDBLOCK ? fail(ERROR_LOCK_VIOLATION, store::Cause::Locked)
+                                    : failWith(store::ERROR_ACCESS_DENIED, error);
+    }
 
     QByteArray before;
     ++m_fileReads;
-    FileState state = readRegularFile(m_path, &before);
+    int readError = 0;
+    const FileState state = regfile::readRegularFile(m_path, &before, &readError);
     // Never written through: a FIFO, a device or a dangling link stays as it is.
-    if (state == FileState::Unusable)
-        return store::ERROR_ACCESS_DENIED;
+    if (state == FileState::Unusable) {
+        return readError != 0 ? fail(store::ERROR_ACCESS_DENIED, store::Cause::Other, readError)
+                              : fail(store::ERROR_ACCESS_DENIED, store::Cause::NotAFile);
+    }
     std::optional<RegDocument> doc;
     if (state == FileState::Regular)
         doc = RegDocument::parse(before);
-    if (!doc && state != FileState::Missing) {
-        // Nothing is ever silently dropped: what cannot be read is kept aside whole.
-        if (!moveAside())
-            return store::ERROR_ACCESS_DENIED;
-        state = FileState::Missing;
-    }
+    // Nothing is ever silently dropped: what cannot be read is kept aside whole.
+    const bool corrupt = !doc && state != FileState::Missing;
     if (!doc)
         doc = RegDocument{};
-
     for (const Edit& edit : edits)
         edit(*doc);
     const QByteArray after = doc->serialize();
-    if (state == FileState::Regular && after == before)
+    if (!corrupt && state == FileState::Regular && after == before)
         return store::ERROR_SUCCESS;
+
+    // Every check comes before the first step on disk, so a change that fails leaves the file
+    // exactly as it was.
+    if (after.size() > kMaxFileSize)
+        return fail(ERROR_FILE_TOO_LARGE, store::Cause::TooLarge);
+    if (state != FileState::Missing) {
+        const int error = regfile::writeAccess(m_path);
+        if (error == EACCES || error == EPERM || error == EROFS)
+            return fail(store::ERROR_ACCESS_DENIED, store::Cause::ReadOnlyFile);
+    }
+    if (corrupt) {
+        if (const int error = regfile::moveAside(m_path))
+            return failWith(store::ERROR_ACCESS_DENIED, error);
+    }
     // A link to a regular file is followed, so the file it names is the one replaced.
     const QString target =
-        state == FileState::Regular ? QFileInfo(m_path).canonicalFilePath() : m_path;
-    return replaceAtomically(target, after, m_beforeCommit);
+        state == FileState::Regular && !corrupt ? QFileInfo(m_path).canonicalFilePath() : m_path;
+    const regfile::Outcome written = regfile::replaceAtomically(target, after, m_beforeCommit);
+    if (written.error != 0)
+        return failWith(written.notCreated ? store::ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT,
+                        written.error);
+    return store::ERROR_SUCCESS;
 }

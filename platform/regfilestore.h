@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/regfileio.h"
 #include "platform/settingsstore.h"
 
 #include <QHash>
@@ -11,15 +12,15 @@
 
 struct RegDocument;
 
-// The per-user store kept as a text file in the registry export format: "REGEDIT4", then a
-// section per key and a line per value. Only the current user's root exists. Every change is a
-// read-modify-write of the whole file under a lock and replaces it atomically, so several
-// running programs can share it; outside a batch every read loads the file afresh. Lines the
-// store does not understand inside a section (other value kinds, comments) are written back as
-// they were read. Only a regular file of at most kMaxFileSize bytes is read; a larger one or
-// one that cannot be parsed is moved aside by the next save, and anything that is not a
-// regular file (a FIFO, a device, a dangling link) reads as an empty store and is never
-// written to: saves then fail.
+// The per-user store kept as a text file in the registry export format (regfileformat.h). Only
+// the current user's root exists. Every change is a read-modify-write of the whole file under a
+// lock (regfilelock.h) and replaces it atomically (regfileio.h), so several running programs
+// can share it; outside a batch every read loads the file afresh. Only a regular file of at
+// most kMaxFileSize bytes is read, and no change that would make it larger is written: it fails
+// and leaves the file as it was. A larger file or one that cannot be parsed is moved aside by
+// the next save, and anything that is not a regular file (a FIFO, a device, a dangling link)
+// reads as an empty store and is never written to: saves then fail, as they do on a file that
+// is not writable. lastFailure() tells why the latest change failed.
 class RegFileStore : public ISettingsStore
 {
 public:
@@ -27,7 +28,8 @@ public:
     static constexpr long ERROR_WRITE_FAULT = 29;
     static constexpr long ERROR_LOCK_VIOLATION = 33;
     static constexpr long ERROR_INVALID_PARAMETER = 87;
-    static constexpr qint64 kMaxFileSize = 1 << 20;
+    static constexpr long ERROR_FILE_TOO_LARGE = 223;
+    static constexpr qint64 kMaxFileSize = regfile::kMaxFileSize;
 
     // An empty path is no store at all: every key is missing and every change fails.
     explicit RegFileStore(const QString& filePath);
@@ -43,6 +45,7 @@ public:
     // A batch reads the file once, and writes it once, under one lock, when it ends.
     void beginBatch() override;
     long endBatch() override;
+    store::Failure lastFailure() const override { return m_failure; }
 
     QString filePath() const { return m_path; }
     // How long a change waits for another program's change to finish; 0 tries once.
@@ -63,7 +66,8 @@ private:
     long change(const Edit& edit);
     long commit(const QList<Edit>& edits);
     bool ensureDirectory() const;
-    bool moveAside() const;
+    long fail(long status, store::Cause cause, int error = 0);
+    long failWith(long status, int error);
     store::Key remember(const QStringList& path, unsigned access);
 
     QString m_path;
@@ -75,4 +79,5 @@ private:
     int m_batchDepth = 0;
     std::unique_ptr<RegDocument> m_batchDocument; // read at the batch's first look
     QList<Edit> m_batchEdits;
+    store::Failure m_failure;
 };

@@ -17,6 +17,25 @@ enum Status : long {
     ERROR_MORE_DATA = 234,
 };
 using Key = std::uintptr_t; // 0 is never a valid open key
+
+// Why a change was not kept, in the terms an operator can act on.
+enum class Cause {
+    None,
+    ReadOnlyFolder,
+    ReadOnlyFile,
+    Locked, // another program holds the store's lock
+    DiskFull,
+    TooLarge, // the file would grow past what the store reads back
+    NotAFile, // a FIFO, a device or a dangling link stands where the file belongs
+    NoFile,   // there is no place for the store at all
+    Other,
+};
+
+struct Failure {
+    Cause cause = Cause::None;
+    QString file;   // where the store keeps its values; "" when it has no file
+    QString reason; // the cause in plain words, such as "the disk is full"
+};
 } // namespace store
 
 class ISettingsStore
@@ -46,4 +65,8 @@ public:
     // transactions does every call at once.
     virtual void beginBatch() {}
     virtual long endBatch() { return store::ERROR_SUCCESS; }
+
+    // Why the latest change (or batch) failed; cause None after one that succeeded, and from a
+    // store that cannot tell. The statuses stay what callers see: this only explains them.
+    virtual store::Failure lastFailure() const { return {}; }
 };

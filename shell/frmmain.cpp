@@ -71,17 +71,16 @@ QGroupBox* makeFrame(const QString& caption, const QString& name, QWidget* paren
 frmMain::frmMain(const MainServices& services, const QString& commandLine, QWidget* parent)
     : QMainWindow(parent), m_port(services.port), m_messages(services.messages),
       m_store(services.store), m_shell(services.shell), m_commandLine(commandLine),
-      m_link(services.port, services.clock, services.messages, services.pump, m_settings)
+      m_link(services.port, services.clock, services.messages, services.pump, m_settings),
+      m_driver(m_link, ReaderLink::kPollIntervalMs)
 {
     setObjectName(QStringLiteral("frmMain"));
     if (m_port.objectName().isEmpty())
         m_port.setObjectName(QStringLiteral("MSComm1"));
     setWindowIcon(QIcon(QStringLiteral(":/tarnavel.png")));
     setFont(designFont(QStringLiteral("MS Sans Serif"), 8.25));
-    m_tmrCheckComms.setParent(this);
-    m_tmrCheckComms.setObjectName(QStringLiteral("tmrCheckComms"));
-    m_tmrCheckComms.setInterval(ReaderLink::kPollIntervalMs);
-    connect(&m_tmrCheckComms, &QTimer::timeout, this, [this] { m_link.tmrCheckComms_Timer(); });
+    m_driver.poll().setParent(this);
+    m_driver.poll().setObjectName(QStringLiteral("tmrCheckComms"));
     connect(&m_link, &ReaderLink::lost, this, &frmMain::onPortLost);
     // Fixed single border, no maximise button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -311,18 +310,12 @@ void frmMain::showCentred()
 
 void frmMain::configurePort()
 {
-    m_port.setCommPort(m_settings.CommPort);
-    m_port.setSettings(lineSettingsText(m_settings));
-    m_portConfigured = true;
+    m_driver.configure(m_settings.CommPort, lineSettingsText(m_settings));
 }
 
 void frmMain::openPort()
 {
-    if (!m_port.portOpen())
-        m_port.setPortOpen(true);
-    m_port.setInputMode(0);
-    m_link.WaitingForReply = false;
-    m_tmrCheckComms.start();
+    m_driver.open();
     m_lossNoticed = false;
     m_lossTold = false;
 }
@@ -427,7 +420,7 @@ void frmMain::cmdConnect_Click()
     // gave it before asking the reader.
     if (!m_port.portOpen()) {
         try {
-            if (!m_portConfigured)
+            if (!m_driver.configured())
                 configurePort();
             openPort();
         } catch (const AppError& error) {
@@ -507,7 +500,7 @@ void frmMain::mnuSettings_Click(int index)
 {
     if (index != 0)
         return;
-    frmOptions dialog(m_settings, m_store, m_keyPath, this);
+    frmOptions dialog(m_settings, m_store, m_messages, m_keyPath, this);
     dialog.exec();
 }
 
@@ -567,12 +560,7 @@ void frmMain::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    m_tmrCheckComms.stop();
-    try {
-        if (m_port.portOpen())
-            m_port.setPortOpen(false);
-    } catch (const AppError&) {
-    }
+    m_driver.close();
     if (m_about)
         m_about->close();
     // The operations hold a reference to the status window: they go first.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/appsettings.h"
+#include "link/linkdriver.h"
 #include "link/readerlink.h"
 
 #include <QMainWindow>
@@ -107,10 +108,8 @@ private:
     QString m_keyPath;
     bool m_linkUp = false;
     qint16 m_cardMethod = 0;
-    // Port number and line settings start-up gave the port, for a later Connect.
-    bool m_portConfigured = false;
-
-    QTimer m_tmrCheckComms;
+    // The port and the 200 ms poll tmrCheckComms.
+    LinkDriver m_driver;
     frmStatus* m_status = nullptr;
     std::unique_ptr<DataBoxAdapter> m_dataBox;
     std::unique_ptr<CardOperations> m_operations;

@@ -1,4 +1,5 @@
 #include "platform/clock.h"
+#include "platform/coredumps.h"
 #include "platform/eventpump.h"
 #include "platform/messagebox.h"
 #include "platform/paths.h"
@@ -31,6 +32,7 @@ int printAndExit(const QString& text)
 
 int main(int argc, char* argv[])
 {
+    keepCardDataOutOfCoreDumps();
     // Answered before QApplication exists, so that they need no display and touch neither
     // the port nor the settings.
     switch (earlyRequest(argc, argv)) {

@@ -1,4 +1,5 @@
 #include "cards/cardmethods.h"
+#include "cards/trackdecode.h"
 #include "link/commands.h"
 #include "platform/messagebox.h"
 #include "support/scriptedmessagebox.h"
@@ -25,40 +26,34 @@ void TestCardMethods::table_data()
 {
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("caption");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<char>("write");
-    QTest::addColumn<char>("read");
     QTest::addColumn<int>("limit");
-    QTest::newRow("0") << 0 << "ISO on Track &1"
-                       << "ISO on Track 1" << cmd::CMD_WRITE_ISO_T1 << cmd::CMD_READ_ISO_T1 << 76;
-    QTest::newRow("1") << 1 << "ISO on Track &2"
-                       << "ISO on Track 2" << cmd::CMD_WRITE_ISO_T2 << cmd::CMD_READ_ISO_T2 << 37;
-    QTest::newRow("2") << 2 << "ISO on Track &3"
-                       << "ISO on Track 3" << cmd::CMD_WRITE_ISO_T3 << cmd::CMD_READ_ISO_T3 << 104;
-    QTest::newRow("3") << 3 << "IBM &4700 on Track 2"
-                       << "IBM 4700 on Track 2" << cmd::CMD_WRITE_IBM_T2 << cmd::CMD_READ_IBM_T2
-                       << 0;
-    QTest::newRow("4") << 4 << "Track 1 &ISO on Track 3"
-                       << "Track 1 ISO on Track 3" << cmd::CMD_WRITE_T1ISO_T3
-                       << cmd::CMD_READ_T1ISO_T3 << 0;
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("accepted");
+    QTest::newRow("0") << 0 << "ISO on Track &1" << 76 << 1
+                       << "ISO on Track 1 takes the characters from space to _";
+    QTest::newRow("1") << 1 << "ISO on Track &2" << 37 << 2
+                       << "ISO on Track 2 takes 0-9 : ; < = > ?";
+    QTest::newRow("2") << 2 << "ISO on Track &3" << 104 << 0
+                       << "ISO on Track 3 takes 0-9 : ; < = > ?";
+    QTest::newRow("3") << 3 << "IBM &4700 on Track 2" << 0 << 0
+                       << "IBM 4700 on Track 2 takes only characters of one byte";
+    QTest::newRow("4") << 4 << "Track 1 &ISO on Track 3" << 0 << 1
+                       << "Track 1 ISO on Track 3 takes only characters of one byte";
 }
 
 void TestCardMethods::table()
 {
     QFETCH(int, index);
     QFETCH(QString, caption);
-    QFETCH(QString, name);
-    QFETCH(char, write);
-    QFETCH(char, read);
     QFETCH(int, limit);
+    QFETCH(int, format);
+    QFETCH(QString, accepted);
     QCOMPARE(methodCaption(index), caption);
-    QCOMPARE(methodName(index), name);
-    QCOMPARE(methodWriteCommand(index), write);
-    QCOMPARE(methodReadCommand(index), read);
+    // The window's caption and link's name are the same method.
+    QCOMPARE(caption.remove(QLatin1Char('&')), methodName(index));
     QCOMPARE(methodLengthLimit(index), limit);
-    QCOMPARE(int(read), int(write) + 4);
-    QCOMPARE(methodWriteCommand(index), cmd::WRITE_COMMANDS[index]);
-    QCOMPARE(methodReadCommand(index), cmd::READ_COMMANDS[index]);
+    QCOMPARE(trackFormatOfMethod(index), format);
+    QCOMPARE(acceptedCharactersText(index), accepted);
 }
 
 void TestCardMethods::unknownIndex()
@@ -68,7 +63,8 @@ void TestCardMethods::unknownIndex()
         QVERIFY(methodCaption(index).isEmpty());
         QVERIFY(methodName(index).isEmpty());
         QCOMPARE(methodLengthLimit(index), 0);
-        QCOMPARE(methodWriteCommand(index), '\0');
+        QCOMPARE(trackFormatOfMethod(index), 0);
+        QVERIFY(acceptedCharactersText(index).isEmpty());
         QVERIFY(helpText(index).isEmpty());
     }
 }

@@ -3,6 +3,7 @@
 #include "cards/cardbatch.h"
 #include "cards/trackdecode.h"
 
+#include <QTemporaryFile>
 #include <QTest>
 
 class TestTrackFiles : public QObject
@@ -12,6 +13,10 @@ private slots:
     void decode_data();
     void decode();
     void batchFile();
+    void batchFaults_data();
+    void batchFaults();
+    void batchInputBounds_data();
+    void batchInputBounds();
 };
 
 void TestTrackFiles::decode_data()
@@ -74,8 +79,6 @@ void TestTrackFiles::decode()
 
 void TestTrackFiles::batchFile()
 {
-    QList<BatchCard> cards;
-    QString error;
     const QByteArray text = "# header\r\n"
                             ";123=4?\r\n"
                             "\n"
@@ -83,22 +86,96 @@ void TestTrackFiles::batchFile()
                             "{\"method\": \"iso1\", \"data\": \"#HASH\"}\n"
                             "{\"method\": 4, \"data\": \"x\"}\n"
                             "{\"data\": \"77\"}";
-    QVERIFY2(parseCardBatch(text, 2, &cards, &error), qPrintable(error));
+    const CardBatch batch = parseCardBatch(text, 2, false);
+    QVERIFY(batch.problems.isEmpty());
+    const QList<BatchCard>& cards = batch.cards;
     QCOMPARE(cards.size(), 4);
     const QList<int> lines = {cards[0].line, cards[1].line, cards[2].line, cards[3].line};
     QCOMPARE(lines, (QList<int>{2, 5, 6, 7}));
     const QList<int> methods = {cards[0].method, cards[1].method, cards[2].method, cards[3].method};
     QCOMPARE(methods, (QList<int>{2, 0, 4, 2}));
     QCOMPARE(cards[0].data, QStringLiteral(";123=4?"));
+    QCOMPARE(cards[0].bytes, QByteArray(";123=4?") + QByteArray(97, '0'));
     QCOMPARE(cards[1].data, QStringLiteral("#HASH"));
+    QVERIFY(cards[2].unchecked && !cards[0].unchecked);
     QCOMPARE(cards[3].index, 4);
+    QCOMPARE(batch.sha256.size(), 64);
+}
 
-    for (const QByteArray& bad :
-         {QByteArray("ok\n{\"method\": 9, \"data\": \"1\"}"), QByteArray("ok\n{\"method\": 1}"),
-          QByteArray("ok\n{\"data\": \"1\", \"extra\": 1}"), QByteArray("ok\n{not json")}) {
-        QVERIFY(!parseCardBatch(bad, 1, &cards, &error));
-        QVERIFY2(error.startsWith(QLatin1String("line 2: ")), qPrintable(error));
+void TestTrackFiles::batchFaults_data()
+{
+    QTest::addColumn<QByteArray>("line2");
+    QTest::addColumn<QString>("fault"); // the start of what is said of line 2
+    QTest::addColumn<bool>("data");     // a card's data fault, not the file's
+
+    QTest::newRow("bad character")
+        << QByteArray(";12a") << "invalid character \"a\" at position 4" << true;
+    QTest::newRow("longer than the track")
+        << QByteArray(42, '1') << "42 characters: ISO on Track 2 holds at most 37" << true;
+    QTest::newRow("empty data") << QByteArray("{\"data\": \"\"}") << "no data" << true;
+    QTest::newRow("unchecked, too long")
+        << QByteArray("{\"method\": \"ibm\", \"data\": \"") + QByteArray(38, 'x') + "\"}"
+        << "38 characters: IBM 4700 on Track 2 holds at most 37" << true;
+    QTest::newRow("invalid UTF-8") << QByteArray(";1\xff") << "is not valid UTF-8" << false;
+    QTest::newRow("NUL byte") << QByteArray(";1\0002", 4) << "holds a NUL byte" << false;
+    QTest::newRow("duplicate key") << QByteArray("{\"method\": 1, \"data\": \"1\", \"method\": 0}")
+                                   << "the key \"method\" is given twice" << false;
+    QTest::newRow("duplicate key, escaped")
+        << QByteArray("{\"data\": \"1\", \"d\\u0061ta\": \"2\"}")
+        << "the key \"data\" is given twice" << false;
+    QTest::newRow("unknown key") << QByteArray("{\"data\": \"1\", \"extra\": 1}")
+                                 << "unknown key \"extra\"" << false;
+    QTest::newRow("bad method") << QByteArray("{\"method\": 9, \"data\": \"1\"}")
+                                << "\"method\" is 0 to 4" << false;
+    QTest::newRow("data not text")
+        << QByteArray("{\"method\": 1}") << "\"data\" must be a string" << false;
+    QTest::newRow("not JSON") << QByteArray("{not json") << "not a JSON object" << false;
+}
+
+void TestTrackFiles::batchFaults()
+{
+    QFETCH(QByteArray, line2);
+    QFETCH(QString, fault);
+    QFETCH(bool, data);
+    // Every faulty line is found, the good ones around it stay cards.
+    const CardBatch batch =
+        parseCardBatch(";1=1?\n" + line2 + "\n;3=3?\n" + line2 + "\n", 1, false);
+    QCOMPARE(batch.problems.size(), 2);
+    for (const BatchProblem& problem : batch.problems) {
+        QVERIFY2(problem.text.startsWith(fault), qPrintable(problem.text));
+        QCOMPARE(problem.data, data);
     }
+    QCOMPARE(batch.problems.at(0).line, 2);
+    QCOMPARE(batch.problems.at(1).line, 4);
+    QCOMPARE(batch.cards.constFirst().bytes.left(5), QByteArray(";1=1?"));
+    // What --allow-empty lets through is empty data alone.
+    if (fault == QLatin1String("no data"))
+        QVERIFY(parseCardBatch(line2, 1, true).problems.isEmpty());
+}
+
+void TestTrackFiles::batchInputBounds_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("zeros, no newline") << QByteArray(100000, '\0') << "line 1 is longer than 4 KiB";
+    QTest::newRow("a giant line after a good one")
+        << QByteArray(";1=1?\n") + QByteArray(5000, '1') << "line 2 is longer than 4 KiB";
+    QTest::newRow("too much in all")
+        << (QByteArray(60, '1') + "\n").repeated(80000) << "more than 4 MiB of input";
+}
+
+void TestTrackFiles::batchInputBounds()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QString, error);
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    QCOMPARE(file.write(input), input.size());
+    QVERIFY(file.seek(0));
+    CardBatch batch;
+    QString why;
+    QVERIFY(!readCardBatch(int(file.handle()), 1, false, &batch, &why));
+    QVERIFY2(why.startsWith(error), qPrintable(why));
 }
 
 QTEST_GUILESS_MAIN(TestTrackFiles)

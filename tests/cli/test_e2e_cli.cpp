@@ -30,13 +30,14 @@ struct CliRun {
 int swipePrompts(const QString& err)
 {
     static const QRegularExpression prompt(
-        QStringLiteral("^(Card \\d+ of \\d+: s|S)wipe (card when ready|the same card)"),
+        QStringLiteral(
+            "^(Card \\d+ of \\d+: s|S)wipe (card when ready|the same card|the card once)"),
         QRegularExpression::MultilineOption);
     return int(err.count(prompt));
 }
 
 // At the k-th swipe prompt the k-th action runs: "swipe N" on the emulator's console, "sigint"
-// to the command line, or "kill" (the emulator ends, and with it the device).
+// or "sigterm" to the command line, or "kill" (the emulator ends, and with it the device).
 CliRun runCli(SimProcess& sim, const QStringList& arguments, const QByteArray& input,
               const QStringList& actions)
 {
@@ -62,6 +63,10 @@ CliRun runCli(SimProcess& sim, const QStringList& arguments, const QByteArray& i
             const QString& action = actions.at(done++);
             if (action == QLatin1String("sigint"))
                 ::kill(pid_t(cli.processId()), SIGINT);
+            else if (action == QLatin1String("sigterm"))
+                ::kill(pid_t(cli.processId()), SIGTERM);
+            else if (action == QLatin1String("sigkill"))
+                ::kill(pid_t(cli.processId()), SIGKILL);
             else if (action == QLatin1String("kill"))
                 sim.stop();
             else
@@ -94,6 +99,7 @@ private slots:
     void commands_data();
     void commands();
     void writeThenReadBack();
+    void killedMidCardResumesExactlyOnce();
 
 private:
     QTemporaryDir m_files;
@@ -108,16 +114,21 @@ void TestE2eCli::commands_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("out"); // exact, or a pattern after "re:"
     QTest::addColumn<QStringList>("errHas");
-    QTest::addColumn<QStringList>("sent"); // data parts of host frames, in order
-    QTest::addColumn<QString>("secret");   // never on standard error
+    // Data parts of host frames, in order; "!X": X is never sent.
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<QString>("secret"); // never on standard error
 
     const QStringList autoSwipe = {QStringLiteral("--auto-swipe"), QStringLiteral("300")};
-    const QString written = QStringLiteral("{\"index\": %1, \"result\": \"written\"}\n");
-    const QString verified = QStringLiteral("{\"index\": %1, \"result\": \"verified\"}\n");
-    const QString rejected = QStringLiteral(
-        "{\"index\": 2, \"result\": \"failed\", \"error\": \"invalid character \\\"a\\\" at "
-        "position 4 of the data: ISO on Track 2 takes 0-9 : ; < = > ?\"}\n");
+    // A card's result line: index, line, result, step, written, code and error, the time.
+    const auto result = [](int index, int line, const char* rest) {
+        return QStringLiteral("\\{\"index\": %1, \"line\": %2, %3, \"time\": \"[-0-9T:]+Z\"\\}\n")
+            .arg(index)
+            .arg(line)
+            .arg(QLatin1String(rest));
+    };
+    const char* verified = "\"result\": \"verified\", \"step\": \"verified\", \"written\": true";
     const QByteArray cards = ";1=1?\n# a comment\n;12a\n\n;3=3?\n";
+    const QByteArray good = ";1=1?\n# a comment\n;3=3?\n";
 
     QTest::newRow("version") << QStringList{} << QStringList{"version"} << QByteArray()
                              << QStringList{} << 0
@@ -133,7 +144,7 @@ void TestE2eCli::commands_data()
         << QStringList{} << QStringList{"k"} << QString();
     QTest::newRow("read") << autoSwipe << QStringList{"read"} << QByteArray() << QStringList{} << 0
                           << "4000123456789010=25121010000000000\n"
-                          << QStringList{"Swipe card"} << QStringList{"k", "n", "o", "E"}
+                          << QStringList{"Swipe card"} << QStringList{"k", "n", "E", "!o"}
                           << "4000123456789010";
     QTest::newRow("read json, decoded")
         << autoSwipe + QStringList{"--card", "@deck"}
@@ -146,7 +157,7 @@ void TestE2eCli::commands_data()
            "\"international interchange\", \"authorization\": \"normal authorization\", "
            "\"services\": \"no restrictions\"}, \"discretionary_length\": 6, \"decodable\": "
            "true}}\n"
-        << QStringList{} << QStringList{"k", "n", "o", "5"} << "4111111111111111";
+        << QStringList{} << QStringList{"k", "n", "5", "!o"} << "4111111111111111";
     QTest::newRow("verify passes")
         << autoSwipe << QStringList{"verify", ";123=45?"} << QByteArray() << QStringList{} << 0
         << QString() << QStringList{"Swipe the same card again to verify"}
@@ -176,14 +187,15 @@ void TestE2eCli::commands_data()
     QTest::newRow("exit 4: forced status")
         << QStringList{"--force", "4"} << QStringList{"write", "123"} << QByteArray()
         << QStringList{} << 4 << QString()
-        << QStringList{"Receive Buffer Is Full (reader status l4)"} << QStringList{"k"}
+        << QStringList{"Receive Buffer Is Full (reader status l4)"} << QStringList{"h", "!k"}
         << QString();
     QTest::newRow("exit 4: write fails at the swipe")
         << autoSwipe + QStringList{"--swipe-error", "write"}
         << QStringList{"--json", "write", "123"} << QByteArray() << QStringList{} << 4
         << "{\"method\": 1, \"method_name\": \"ISO on Track 2\", \"result\": \"failed\", "
-           "\"error\": \"Write Data Error (reader status lA)\"}\n"
-        << QStringList{"Write Data Error"} << QStringList{"A123" + zeros(34), "n", "o", "h"}
+           "\"written\": false, \"exit\": 4, \"code\": \"reader_error\", \"error\": \"Write Data "
+           "Error (reader status lA)\"}\n"
+        << QStringList{"Write Data Error"} << QStringList{"A123" + zeros(34), "n", "h", "!o"}
         << QString();
     QTest::newRow("exit 5: invalid character")
         << QStringList{} << QStringList{"write", "--", ";12a4"} << QByteArray() << QStringList{}
@@ -200,28 +212,58 @@ void TestE2eCli::commands_data()
                        "reader < 02 6C 40 03 2F  status l@: card written",
                        "reader < 02 45 [37 bytes hidden] 03 ??  track data"}
         << QStringList{"A;123=45?" + zeros(29)} << "123=45";
-    QTest::newRow("batch stops at a failed card")
-        << autoSwipe << QStringList{"batch", "-"} << cards << QStringList{} << 5
-        << written.arg(1) + rejected
-        << QStringList{"Card 1 of 3: swipe card when ready",
-                       "batch: 1 written, 1 failed, 1 not attempted, of 3 cards; stopped at card 2 "
-                       "(line 3)"}
-        << QStringList{"A;1=1?" + zeros(32), "n"} << ";1=1?";
-    QTest::newRow("batch keeps going, verified")
-        << autoSwipe << QStringList{"batch", "--verify", "--keep-going", "-"} << cards
-        << QStringList{} << 5 << verified.arg(1) + rejected + verified.arg(3)
-        << QStringList{"Card 3 of 3: swipe the same card again", "2 verified, 1 failed"}
-        << QStringList{"A;1=1?" + zeros(32), "E", "A;3=3?" + zeros(32), "E"} << ";3=3?";
+    QTest::newRow("exit 3 in JSON, with its code")
+        << QStringList{"--silent", "k"} << QStringList{"--json", "-t", "1", "version"}
+        << QByteArray() << QStringList{} << 3
+        << "re:\\{\"command\": \"version\", \"result\": \"failed\", \"exit\": 3, \"code\": "
+           "\"no_reply\", \"error\": \"no reply from the reader on COM1 [^\"]+\"\\}\n"
+        << QStringList{} << QStringList{"h", "k"} << QString();
+    QTest::newRow("batch refuses a faulty file before any card")
+        << autoSwipe << QStringList{"batch", "-"} << cards + "{\"data\": \"1\", \"data\": \"2\"}\n"
+        << QStringList{} << 1 << QString()
+        << QStringList{"standard input:3: invalid character \"a\" at position 4 of the data: ISO "
+                       "on "
+                       "Track 2 takes 0-9 : ; < = > ?",
+                       "standard input:6: the key \"data\" is given twice",
+                       "2 lines with faults; no card was written"}
+        << QStringList{"!A;1=1?" + zeros(32)} << QString();
+    QTest::newRow("batch keeps going past a write error, verified")
+        << autoSwipe + QStringList{"--swipe-error", "write"}
+        << QStringList{"batch", "--verify", "--keep-going", "-"} << good << QStringList{} << 4
+        << "re:" +
+               result(1, 1,
+                      "\"result\": \"failed\", \"step\": \"armed\", \"written\": false, "
+                      "\"code\": \"reader_error\", \"error\": \"write: Write Data Error \\(reader "
+                      "status lA\\)\"") +
+               result(2, 3, verified)
+        << QStringList{"Card 2 of 2: swipe the same card again", "1 verified, 1 failed",
+                       "failed: 1"}
+        << QStringList{"h", "A;1=1?" + zeros(32), "A;3=3?" + zeros(32), "E"} << ";3=3?";
     QTest::newRow("batch resumes, revealed")
-        << autoSwipe << QStringList{"batch", "--start", "3", "--reveal", "-"} << cards
+        << autoSwipe << QStringList{"batch", "--start", "2", "--reveal", "-"} << good
         << QStringList{} << 0
-        << "{\"index\": 3, \"result\": \"written\", \"data\": \";3=3?" + zeros(32) + "\"}\n"
+        << "re:\\{\"index\": 2, \"line\": 3, \"result\": \"written\", \"step\": \"written\", "
+           "\"written\": true, \"time\": \"[-0-9T:]+Z\", \"data\": \";3=3\\?" +
+               zeros(32) + "\"\\}\n"
         << QStringList{"1 written, 0 failed"} << QStringList{"A;3=3?" + zeros(32)} << QString();
-    QTest::newRow("batch interrupted")
-        << QStringList{} << QStringList{"batch", "-"} << cards << QStringList{"sigint"} << 130
-        << "{\"index\": 1, \"result\": \"failed\", \"error\": \"interrupted\"}\n"
-        << QStringList{"interrupted at card 1 (resume with --start 1)"}
+    QTest::newRow("batch interrupted while armed: not written")
+        << QStringList{} << QStringList{"batch", "-"} << good << QStringList{"sigint"} << 130
+        << "re:" + result(1, 1,
+                          "\"result\": \"failed\", \"step\": \"armed\", \"written\": false, "
+                          "\"code\": \"interrupted\", \"error\": \"write: interrupted\"")
+        << QStringList{"interrupted at card 1; card 1 was not written; resume with: tarnavel-cli "
+                       "batch --start 1 -"}
         << QStringList{"A;1=1?" + zeros(32), "n", "h"} << QString();
+    QTest::newRow("batch ended while verifying: written, resumes after it")
+        << QStringList{"--card", "@deck"} << QStringList{"batch", "--verify", "-t", "5", "-"}
+        << good << QStringList{"swipe 1", "sigterm"} << 143
+        << "re:" + result(1, 1,
+                          "\"result\": \"failed\", \"step\": \"written\", \"written\": true, "
+                          "\"code\": \"interrupted\", \"error\": \"verify read: interrupted "
+                          "\\(the card was written\\)\"")
+        << QStringList{"card 1 was written; resume with: tarnavel-cli batch --start 2 --verify -t "
+                       "5 -"}
+        << QStringList{"A;1=1?" + zeros(32), "n", "!A;3=3?" + zeros(32)} << QString();
 }
 
 void TestE2eCli::commands()
@@ -265,10 +307,18 @@ void TestE2eCli::commands()
     if (!secret.isEmpty())
         QVERIFY2(!run.err.contains(secret), qPrintable(run.err));
 
-    // The frames went out in this order (others may stand between them).
+    // The frames went out in this order (others may stand between them); none marked "!".
+    QStringList never;
+    for (const QString& data : std::as_const(sent))
+        if (data.startsWith(QLatin1Char('!')))
+            never << SimProcess::hostFrame(data.mid(1).toLatin1());
+    sent.removeIf([](const QString& data) { return data.startsWith(QLatin1Char('!')); });
     if (!sent.isEmpty())
         sim.waitForLine(mark, SimProcess::hostFrame(sent.constLast().toLatin1()));
     const QStringList traffic = sim.linesSince(mark);
+    for (const QString& frame : std::as_const(never))
+        for (const QString& line : traffic)
+            QVERIFY2(!line.startsWith(frame), qPrintable(frame + QStringLiteral(" was sent")));
     qsizetype at = 0;
     for (const QString& data : std::as_const(sent)) {
         const QString frame = SimProcess::hostFrame(data.toLatin1());
@@ -296,6 +346,45 @@ void TestE2eCli::writeThenReadBack()
         runCli(sim, {QStringLiteral("read"), QStringLiteral("--method=iso1")}, QByteArray(), {});
     QCOMPARE(read.exitCode, 0);
     QCOMPARE(QString::fromLatin1(read.out), track1 + zeros(76 - int(track1.size())) + "\n");
+}
+
+void TestE2eCli::killedMidCardResumesExactlyOnce()
+{
+    // Killed with card 1 armed; the operator swipes it anyway, so the reader writes it. The
+    // next run checks card 1 with one swipe and writes only card 2.
+    QVERIFY(m_files.isValid());
+    SimProcess sim(kSim);
+    QVERIFY2(sim.start({QStringLiteral("--com"), QStringLiteral("1")}),
+             qPrintable(sim.errorString()));
+    const QString results = m_files.filePath(QStringLiteral("results.jsonl"));
+    const QStringList args = {QStringLiteral("batch"),
+                              QStringLiteral("--results"),
+                              results,
+                              QStringLiteral("--resume"),
+                              results,
+                              QStringLiteral("-t"),
+                              QStringLiteral("5"),
+                              QStringLiteral("-")};
+    const QByteArray cards = ";1=1?\n;2=2?\n";
+    const CliRun killed = runCli(sim, args, cards, {QStringLiteral("sigkill")});
+    QCOMPARE(killed.exitCode, -1);
+    sim.command(QStringLiteral("swipe"));
+    const qsizetype mark = sim.mark();
+    const CliRun resumed =
+        runCli(sim, args, cards, {QStringLiteral("swipe"), QStringLiteral("swipe")});
+    QVERIFY2(resumed.exitCode == 0, qPrintable(resumed.err));
+    QVERIFY2(resumed.err.contains(QLatin1String("Card 1 of 2: swipe the card once to check")),
+             qPrintable(resumed.err));
+    const QStringList lines =
+        QString::fromLatin1(resumed.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    for (const QString& line : lines)
+        QVERIFY2(line.contains(QLatin1String("\"result\": \"written\", \"step\": \"written\"")),
+                 qPrintable(line));
+    sim.waitForLine(mark, SimProcess::hostFrame("A;2=2?" + QByteArray(32, '0')));
+    const QString traffic = sim.linesSince(mark).join(QLatin1Char('\n'));
+    QVERIFY2(!traffic.contains(SimProcess::hostFrame("A;1=1?" + QByteArray(32, '0'))),
+             qPrintable(traffic));
 }
 
 QTEST_GUILESS_MAIN(TestE2eCli)

@@ -1,9 +1,11 @@
 #include "config/appsettings.h"
 #include "config/frmoptions.h"
 #include "config/settingsio.h"
+#include "platform/regfilestore.h"
 #include "platform/twips.h"
 #include "support/memorystore.h"
 #include "support/placement.h"
+#include "support/scriptedmessagebox.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -14,7 +16,14 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 const char* const kValueNames[7] = {"BaudRate", "CommPort", "DataBits", "DefType",
@@ -67,6 +76,41 @@ QList<qint32> widened(const AppSettings& s)
     return numbers;
 }
 
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Permissions bind root too while this lives: without the power to override them, as the
+// program's own users are. Does nothing for anyone else.
+class PermissionsBind
+{
+public:
+    PermissionsBind()
+    {
+        if (::geteuid() != 0)
+            return;
+        m_header = {_LINUX_CAPABILITY_VERSION_3, 0};
+        if (::syscall(SYS_capget, &m_header, m_saved) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
+        reduced[CAP_TO_INDEX(CAP_DAC_OVERRIDE)].effective &= ~CAP_TO_MASK(CAP_DAC_OVERRIDE);
+        m_dropped = ::syscall(SYS_capset, &m_header, reduced) == 0;
+    }
+    ~PermissionsBind()
+    {
+        if (m_dropped)
+            ::syscall(SYS_capset, &m_header, m_saved);
+    }
+    bool binds() const { return ::geteuid() != 0 || m_dropped; }
+
+private:
+    __user_cap_header_struct m_header{};
+    __user_cap_data_struct m_saved[2]{};
+    bool m_dropped = false;
+};
+
 void activate(QWidget& dialog)
 {
     dialog.show();
@@ -102,6 +146,8 @@ private slots:
     void numberTooBig();
     void valueWithoutListEntry_data();
     void valueWithoutListEntry();
+    void okReportsLostSave_data();
+    void okReportsLostSave();
     void screenshot();
 };
 
@@ -109,7 +155,8 @@ void TestOptions::defaults()
 {
     AppSettings settings;
     MemoryStore store;
-    frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
+    ScriptedMessageBox boxes;
+    frmOptions dialog(settings, store, boxes, settingsKeyPath(), nullptr);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Options..."));
     QCOMPARE(
         dialog.windowIcon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32),
@@ -188,7 +235,8 @@ void TestOptions::layout()
     QFETCH(QRect, rect);
     AppSettings settings;
     MemoryStore store;
-    frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
+    ScriptedMessageBox boxes;
+    frmOptions dialog(settings, store, boxes, settingsKeyPath(), nullptr);
     dialog.show();
     comparePlacement(&dialog, name, parent, rect);
     QVERIFY(dialog.findChild<QWidget*>(name)->isVisible());
@@ -198,7 +246,8 @@ void TestOptions::clientSize()
 {
     AppSettings settings;
     MemoryStore store;
-    frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
+    ScriptedMessageBox boxes;
+    frmOptions dialog(settings, store, boxes, settingsKeyPath(), nullptr);
     QCOMPARE(dialog.size(), QSize(twips(7215), twips(3135)));
     QCOMPARE(dialog.minimumSize(), dialog.size());
     QCOMPARE(dialog.maximumSize(), dialog.size());
@@ -235,7 +284,8 @@ void TestOptions::captions()
     QFETCH(QString, buddy);
     AppSettings settings;
     MemoryStore store;
-    frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
+    ScriptedMessageBox boxes;
+    frmOptions dialog(settings, store, boxes, settingsKeyPath(), nullptr);
     dialog.show();
     QWidget* control = dialog.findChild<QWidget*>(name);
     QVERIFY(control);
@@ -269,7 +319,8 @@ void TestOptions::tabOrder()
 {
     AppSettings settings;
     MemoryStore store;
-    frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
+    ScriptedMessageBox boxes;
+    frmOptions dialog(settings, store, boxes, settingsKeyPath(), nullptr);
     activate(dialog);
     const QStringList expected = {QStringLiteral("cboPort"),     QStringLiteral("txtBaud"),
                                   QStringLiteral("cboParity"),   QStringLiteral("txtDataBits"),
@@ -303,7 +354,8 @@ void TestOptions::labelAccessKeys()
     QFETCH(QString, target);
     AppSettings settings;
     MemoryStore store;
-    frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
+    ScriptedMessageBox boxes;
+    frmOptions dialog(settings, store, boxes, settingsKeyPath(), nullptr);
     activate(dialog);
     QTest::keyClick(&dialog, Qt::Key(key), Qt::AltModifier);
     QCOMPARE(QApplication::focusWidget()->objectName(), target);
@@ -345,7 +397,8 @@ void TestOptions::filterTyping()
     QFETCH(int, caretAfter);
     AppSettings settings;
     MemoryStore store;
-    frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
+    ScriptedMessageBox boxes;
+    frmOptions dialog(settings, store, boxes, settingsKeyPath(), nullptr);
     dialog.show();
     auto* edit = dialog.findChild<QLineEdit*>(box);
     QVERIFY(edit);
@@ -368,7 +421,8 @@ void TestOptions::filterPaste()
 {
     AppSettings settings;
     MemoryStore store;
-    frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
+    ScriptedMessageBox boxes;
+    frmOptions dialog(settings, store, boxes, settingsKeyPath(), nullptr);
     dialog.show();
     auto* edit = child<QLineEdit>(dialog, "txtBaud");
     QApplication::clipboard()->setText(QStringLiteral("1,200"));
@@ -393,7 +447,8 @@ void TestOptions::negativeShownWithoutSign()
     settings.StopBits = -1;
     settings.Timeout = -5;
     MemoryStore store;
-    frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
+    ScriptedMessageBox boxes;
+    frmOptions dialog(settings, store, boxes, settingsKeyPath(), nullptr);
     dialog.show();
     QCOMPARE(child<QLineEdit>(dialog, "txtBaud")->text(), QStringLiteral("9600"));
     QCOMPARE(child<QLineEdit>(dialog, "txtDataBits")->text(), QStringLiteral("7"));
@@ -411,7 +466,8 @@ void TestOptions::emptiedBoxSavesZero()
 {
     AppSettings settings;
     MemoryStore store;
-    frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
+    ScriptedMessageBox boxes;
+    frmOptions dialog(settings, store, boxes, settingsKeyPath(), nullptr);
     dialog.show();
     child<QLineEdit>(dialog, "txtTimeout")->selectAll();
     QTest::keyClick(child<QLineEdit>(dialog, "txtTimeout"), Qt::Key_Delete);
@@ -426,9 +482,10 @@ void TestOptions::okWritesAllSeven()
 {
     AppSettings settings;
     MemoryStore store;
+    ScriptedMessageBox boxes;
     // Values already there are written again, changed or not.
     store.putDword(settingsKeyPath(), QStringLiteral("Timeout"), 10);
-    frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
+    frmOptions dialog(settings, store, boxes, settingsKeyPath(), nullptr);
     dialog.show();
     QTest::mouseClick(child<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
     QCOMPARE(store.count(MemoryStore::SetValue), 7);
@@ -446,7 +503,8 @@ void TestOptions::okStoresEdits()
 {
     AppSettings settings;
     MemoryStore store;
-    frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
+    ScriptedMessageBox boxes;
+    frmOptions dialog(settings, store, boxes, settingsKeyPath(), nullptr);
     dialog.show();
     child<QComboBox>(dialog, "cboPort")->setCurrentIndex(2);
     child<QLineEdit>(dialog, "txtBaud")->setText(QStringLiteral("4800"));
@@ -474,8 +532,9 @@ void TestOptions::cancelLeavesEverything()
     settings.BaudRate = 2400;
     const AppSettings before = settings;
     MemoryStore store;
+    ScriptedMessageBox boxes;
     {
-        frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
+        frmOptions dialog(settings, store, boxes, settingsKeyPath(), nullptr);
         dialog.show();
         child<QComboBox>(dialog, "cboPort")->setCurrentIndex(3);
         child<QLineEdit>(dialog, "txtBaud")->setText(QStringLiteral("1200"));
@@ -490,7 +549,7 @@ void TestOptions::cancelLeavesEverything()
     }
     QVERIFY(sameRecord(settings, before));
     QVERIFY(store.calls.isEmpty());
-    frmOptions again(settings, store, settingsKeyPath(), nullptr);
+    frmOptions again(settings, store, boxes, settingsKeyPath(), nullptr);
     QCOMPARE(child<QLineEdit>(again, "txtBaud")->text(), QStringLiteral("2400"));
     QCOMPARE(child<QComboBox>(again, "cboPort")->currentIndex(), 0);
 }
@@ -499,7 +558,8 @@ void TestOptions::enterAndEscapeDoNothing()
 {
     AppSettings settings;
     MemoryStore store;
-    frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
+    ScriptedMessageBox boxes;
+    frmOptions dialog(settings, store, boxes, settingsKeyPath(), nullptr);
     activate(dialog);
     auto* ok = child<QPushButton>(dialog, "cmdOK");
     auto* cancel = child<QPushButton>(dialog, "cmdCancel");
@@ -542,7 +602,8 @@ void TestOptions::numberTooBig()
     AppSettings settings;
     const AppSettings before = settings;
     MemoryStore store;
-    frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
+    ScriptedMessageBox boxes;
+    frmOptions dialog(settings, store, boxes, settingsKeyPath(), nullptr);
     activate(dialog);
     auto* edit = dialog.findChild<QLineEdit*>(box);
     edit->setText(text);
@@ -590,7 +651,8 @@ void TestOptions::valueWithoutListEntry()
     settings.DefType = qint16(defType);
     const AppSettings before = settings;
     MemoryStore store;
-    frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
+    ScriptedMessageBox boxes;
+    frmOptions dialog(settings, store, boxes, settingsKeyPath(), nullptr);
     dialog.show();
     QCOMPARE(child<QComboBox>(dialog, "cboPort")->currentIndex(), portIndex);
     QCOMPARE(child<QComboBox>(dialog, "cboParity")->currentIndex(), parityIndex);
@@ -600,12 +662,106 @@ void TestOptions::valueWithoutListEntry()
     QCOMPARE(storedNumbers(store), widened(before));
 }
 
+void TestOptions::okReportsLostSave_data()
+{
+    QTest::addColumn<QString>("obstacle");
+    QTest::addColumn<QString>("reason"); // "": saved; %1 is the folder beside the file
+    QTest::newRow("nothing") << QString() << QString();
+    QTest::newRow("read-only folder") << "read-only folder"
+                                      << "the folder %1 is read-only";
+    QTest::newRow("read-only file") << "read-only file"
+                                    << "the file is read-only";
+    QTest::newRow("lock held") << "lock held"
+                               << "another program has it locked";
+    QTest::newRow("folder is a file") << "folder is a file" << qt_error_string(ENOTDIR);
+    QTest::newRow("size bound") << "size bound"
+                                << "it would grow past 1 MiB, the most this program reads back";
+}
+
+void TestOptions::okReportsLostSave()
+{
+    QFETCH(QString, obstacle);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString folder =
+        dir.filePath(obstacle == QLatin1String("read-only folder") ? QStringLiteral("locked")
+                                                                   : QStringLiteral("plain"));
+    const QString path = folder + QStringLiteral("/quorvex-tarnavel/user.reg");
+    QByteArray original = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Quorvex\\Quorvex Tarnavel]\n"
+                          "\"Timeout\"=dword:00000005\n";
+    if (obstacle == QLatin1String("size bound"))
+        original += ';' + QByteArray(int(RegFileStore::kMaxFileSize - original.size() - 50), 'x');
+    if (obstacle == QLatin1String("read-only folder")) {
+        QVERIFY(QDir().mkpath(folder) && ::chmod(QFile::encodeName(folder).constData(), 0500) == 0);
+        original.clear();
+        reason = reason.arg(folder);
+    } else if (obstacle == QLatin1String("folder is a file")) {
+        QFile file(folder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        original.clear();
+    } else {
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(original) == original.size());
+    }
+    if (obstacle == QLatin1String("read-only file"))
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0400) == 0);
+    // Another program's lock, taken through an open file of its own.
+    const int other = ::open(QFile::encodeName(path + QStringLiteral(".lock")).constData(),
+                             O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (obstacle == QLatin1String("lock held"))
+        QVERIFY(other >= 0 && ::flock(other, LOCK_EX) == 0);
+
+    AppSettings settings;
+    RegFileStore fileStore(path);
+    fileStore.setLockTimeout(0);
+    ScriptedMessageBox boxes;
+    if (!reason.isEmpty())
+        boxes.answer(mb::IDOK);
+    {
+        const PermissionsBind bind;
+        if (!bind.binds())
+            QSKIP("root here keeps the power to write past permissions");
+        frmOptions dialog(settings, fileStore, boxes, settingsKeyPath(), nullptr);
+        dialog.show();
+        child<QLineEdit>(dialog, "txtTimeout")->setText(QStringLiteral("25"));
+        QTest::mouseClick(child<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+    if (other >= 0)
+        ::close(other);
+
+    // The window keeps the new value for this run whatever became of the save.
+    QCOMPARE(settings.Timeout, qint16(25));
+    AppSettings loaded;
+    RegFileStore again(path);
+    LoadSettings(loaded, again, settingsKeyPath());
+    if (reason.isEmpty()) {
+        QVERIFY(boxes.shown.isEmpty());
+        QCOMPARE(loaded.Timeout, qint16(25));
+        return;
+    }
+    QCOMPARE(boxes.shown.size(), 1);
+    const ScriptedMessageBox::Box& box = boxes.shown.first();
+    QCOMPARE(box.text, QStringLiteral("The settings could not be saved to %1: %2. The new settings "
+                                      "apply until the program closes.")
+                           .arg(path, reason));
+    QCOMPARE(box.title, QStringLiteral("Quorvex Tarnavel - ERROR"));
+    QCOMPARE(box.buttons, mb::OK);
+    QCOMPARE(box.icon, mb::Critical);
+    QCOMPARE(readAll(path), original);
+    QCOMPARE(loaded.Timeout, qint16(original.isEmpty() ? 10 : 5));
+}
+
 void TestOptions::screenshot()
 {
     AppSettings settings;
     settings.DefType = 4;
     MemoryStore store;
-    frmOptions dialog(settings, store, settingsKeyPath(), nullptr);
+    ScriptedMessageBox boxes;
+    frmOptions dialog(settings, store, boxes, settingsKeyPath(), nullptr);
     dialog.show();
     const QPixmap picture = dialog.grab();
     QCOMPARE(picture.size(), QSize(twips(7215), twips(3135)));

@@ -292,7 +292,10 @@ void TestSettingsIo::saveGoesOnWhenStoreFails()
         memory.failOn(MemoryStore::Operation(operation), ERROR_ACCESS_DENIED);
     AppSettings settings;
     settings.Timeout = 20;
-    SaveSettings(settings, memory, settingsKeyPath());
+    // A store that cannot tell why it failed still has the failure told.
+    const store::Failure failure = SaveSettings(settings, memory, settingsKeyPath());
+    QCOMPARE(int(failure.cause), int(writesFail ? Cause::Other : Cause::None));
+    QCOMPARE(failure.reason.isEmpty(), !writesFail);
 
     // Every value is tried in turn whatever became of the one before.
     QStringList tried;

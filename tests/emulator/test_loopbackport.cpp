@@ -138,7 +138,7 @@ void TestLoopbackPort::autoSwipeThroughTheLink()
     QCOMPARE(port.written, (QList<QByteArray>{buildFrame("n"), buildFrame("o")}));
     link.SendData(QByteArray(1, cmd::CMD_READ_ISO_T2));
     QCOMPARE(link.WaitForReply(true), int(WAIT_REPLIED));
-    QCOMPARE(link.ReplyBuffer, "E" + ReaderModel::defaultDeck().at(0).tracks[1]);
+    QCOMPARE(link.ReplyBuffer, "E" + defaultDeck().at(0).tracks[1]);
 }
 
 void TestLoopbackPort::swipeQueuesStatus()

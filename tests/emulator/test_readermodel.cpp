@@ -1,4 +1,5 @@
 #include "emulator/readermodel.h"
+#include "emulator/readertext.h"
 #include "link/commands.h"
 #include "link/frame.h"
 
@@ -75,11 +76,7 @@ private slots:
     void clearFaults();
     void clearInputDropsPartialFrame();
     void logShowsBothDirections();
-    void deckParses();
-    void deckErrors_data();
-    void deckErrors();
-    void parseForcedReply_data();
-    void parseForcedReply();
+    void takesADeck();
 };
 
 void TestReaderModel::commandReplies_data()
@@ -111,9 +108,9 @@ void TestReaderModel::commandReplies_data()
     QTest::newRow("lamp no digit") << QByteArray("`") << bad;
     QTest::newRow("lamp two digits") << QByteArray("`12") << bad;
     QTest::newRow("unknown x") << QByteArray("x") << bad;
-    QTest::newRow("defined never sent i") << QByteArray("i") << bad;
-    QTest::newRow("defined never sent j") << QByteArray("j") << bad;
-    QTest::newRow("defined never sent m") << QByteArray("m") << bad;
+    QTest::newRow("unused i") << QByteArray("i") << bad;
+    QTest::newRow("unused j") << QByteArray("j") << bad;
+    QTest::newRow("unused m") << QByteArray("m") << bad;
     QTest::newRow("status prefix") << QByteArray("l0") << bad;
     QTest::newRow("empty frame") << QByteArray() << bad;
     QTest::newRow("version with parameter") << QByteArray("k1") << bad;
@@ -308,7 +305,7 @@ void TestReaderModel::readAfterSwipe()
     QVERIFY(model.setDeck({card}));
     ask(model, "n");
     QCOMPARE(model.swipe(), status(cmd::ST_READ_DONE));
-    const char read = cmd::READ_COMMANDS[method];
+    const char read = methodReadCommand(method);
     QCOMPARE(ask(model, QByteArray(1, read)), buildFrame(read + card.tracks[track]));
 }
 
@@ -328,8 +325,8 @@ void TestReaderModel::writeThenRead()
     QFETCH(int, method);
     QFETCH(QByteArray, data);
     ReaderModel model;
-    const char write = cmd::WRITE_COMMANDS[method];
-    const char read = cmd::READ_COMMANDS[method];
+    const char write = methodWriteCommand(method);
+    const char read = methodReadCommand(method);
     QVERIFY(model.setCurrentCard(2));
     QCOMPARE(ask(model, write + data), status(cmd::ST_OK));
     QCOMPARE(model.loadedData(method), std::optional<QByteArray>(data));
@@ -341,7 +338,7 @@ void TestReaderModel::writeThenRead()
     QCOMPARE(ask(model, "n"), status(cmd::ST_OK));
     QCOMPARE(model.swipe(), status(cmd::ST_READ_DONE));
     QCOMPARE(ask(model, QByteArray(1, read)), buildFrame(read + data));
-    QCOMPARE(model.deck().at(2).tracks[ReaderModel::trackOfMethod(method)], data);
+    QCOMPARE(model.deck().at(2).tracks[methodTrack(method)], data);
 }
 
 void TestReaderModel::writeKeepsOtherTracks()
@@ -392,7 +389,7 @@ void TestReaderModel::resetAbandonsArmAndData()
     // Armed again, the swipe reads: the dropped data is not written.
     ask(model, "n");
     QCOMPARE(model.swipe(), status(cmd::ST_READ_DONE));
-    QCOMPARE(ask(model, "E"), buildFrame("E" + ReaderModel::defaultDeck().at(0).tracks[1]));
+    QCOMPARE(ask(model, "E"), buildFrame("E" + defaultDeck().at(0).tracks[1]));
 }
 
 void TestReaderModel::lamps_data()
@@ -601,9 +598,9 @@ void TestReaderModel::clearFaults()
     model.setSilentCommands("k");
     model.setForcedReply("l3");
     model.setSwipeError(ReaderModel::SwipeError::Read);
-    QVERIFY(model.faultsText().contains(QLatin1String("corrupt 2")));
+    QVERIFY(faultsText(model).contains(QLatin1String("corrupt 2")));
     model.clearFaults();
-    QCOMPARE(model.faultsText(), QStringLiteral("no faults"));
+    QCOMPARE(faultsText(model), QStringLiteral("no faults"));
     QCOMPARE(model.splitSize(), 0);
     QCOMPARE(ask(model, "k"), buildFrame("k8"));
     ask(model, "n");
@@ -631,9 +628,9 @@ void TestReaderModel::logShowsBothDirections()
     QCOMPARE(entries.size(), 2);
     QCOMPARE(entries.at(0).direction, FrameLogEntry::FromHost);
     QCOMPARE(entries.at(0).bytes, QByteArray("\x02\x6B\x03\x68"));
-    QCOMPARE(entries.at(0).text(), QStringLiteral("host   > 02 6B 03 68  version query"));
+    QCOMPARE(logEntryLine(entries.at(0)), QStringLiteral("host   > 02 6B 03 68  version query"));
     QCOMPARE(entries.at(1).direction, FrameLogEntry::ToHost);
-    QCOMPARE(entries.at(1).text(),
+    QCOMPARE(logEntryLine(entries.at(1)),
              QStringLiteral("reader < 02 6B 38 03 50  version: reader type 8"));
     entries.clear();
     model.setCorruptCount(1);
@@ -646,78 +643,21 @@ void TestReaderModel::logShowsBothDirections()
     model.receive("xy");
     QCOMPARE(entries.size(), 1);
     QCOMPARE(entries.at(0).direction, FrameLogEntry::Note);
-    QVERIFY(entries.at(0).text().contains(QLatin1String("78 79")));
+    QVERIFY(logEntryLine(entries.at(0)).contains(QLatin1String("78 79")));
 }
 
-void TestReaderModel::deckParses()
+void TestReaderModel::takesADeck()
 {
-    const QByteArray text = "# my deck\r\n"
-                            "\n"
-                            "[First card]\r\n"
-                            "1=%HELLO^ ^\r\n"
-                            "  2 = ;123=45?\n"
-                            "[]\n"
-                            "3=  spaced  \n";
-    QList<ReaderCard> deck;
-    QString error;
-    QVERIFY2(ReaderModel::parseDeck(text, &deck, &error), qPrintable(error));
-    QCOMPARE(deck.size(), 2);
-    QCOMPARE(deck.at(0).name, QStringLiteral("First card"));
-    QCOMPARE(deck.at(0).tracks[0], QByteArray("%HELLO^ ^"));
-    QCOMPARE(deck.at(0).tracks[1], QByteArray(" ;123=45?"));
-    QCOMPARE(deck.at(0).tracks[2], QByteArray());
-    QCOMPARE(deck.at(1).name, QStringLiteral("Card 2"));
-    QCOMPARE(deck.at(1).tracks[2], QByteArray("  spaced  "));
-
+    QList<ReaderCard> deck(2);
+    deck[0].name = QStringLiteral("First card");
     ReaderModel model;
     QVERIFY(model.setCurrentCard(2));
     QVERIFY(model.setDeck(deck));
     QCOMPARE(model.currentCard(), 0);
     QVERIFY(!model.setDeck({}));
     QCOMPARE(model.deck().size(), 2);
+    QCOMPARE(model.deck().at(0).name, QStringLiteral("First card"));
     QVERIFY(!model.setCurrentCard(2));
-}
-
-void TestReaderModel::deckErrors_data()
-{
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QString>("error");
-    QTest::newRow("empty") << QByteArray("# nothing\n") << QStringLiteral("no cards");
-    QTest::newRow("data before card") << QByteArray("1=abc\n[A]\n") << QStringLiteral("line 1");
-    QTest::newRow("unknown track") << QByteArray("[A]\n4=abc\n") << QStringLiteral("line 2");
-    QTest::newRow("no equals") << QByteArray("[A]\nabc\n") << QStringLiteral("line 2");
-    QTest::newRow("twice") << QByteArray("[A]\n1=a\n1=b\n") << QStringLiteral("line 3");
-    QTest::newRow("unclosed name") << QByteArray("[A\n") << QStringLiteral("line 1");
-    QTest::newRow("too long") << QByteArray("[A]\n2=").append(513, '1') << QStringLiteral("line 2");
-}
-
-void TestReaderModel::deckErrors()
-{
-    QFETCH(QByteArray, text);
-    QFETCH(QString, error);
-    QList<ReaderCard> deck;
-    QString why;
-    QVERIFY(!ReaderModel::parseDeck(text, &deck, &why));
-    QVERIFY2(why.contains(error), qPrintable(why));
-    QVERIFY(deck.isEmpty());
-}
-
-void TestReaderModel::parseForcedReply_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("body");
-    QTest::newRow("code") << QStringLiteral("3") << QByteArray("l3");
-    QTest::newRow("status") << QStringLiteral("l3") << QByteArray("l3");
-    QTest::newRow("lone l") << QStringLiteral("l") << QByteArray("l");
-    QTest::newRow("letter code") << QStringLiteral("A") << QByteArray("lA");
-    QTest::newRow("other body") << QStringLiteral("kX") << QByteArray("kX");
-}
-
-void TestReaderModel::parseForcedReply()
-{
-    QFETCH(QString, text);
-    QFETCH(QByteArray, body);
-    QCOMPARE(ReaderModel::parseForcedReply(text), body);
 }
 
 QTEST_GUILESS_MAIN(TestReaderModel)

@@ -1,4 +1,5 @@
 #include "emulator/readermodel.h"
+#include "emulator/readertext.h"
 #include "emulator/simconsole.h"
 #include "emulator/simserver.h"
 #include "link/frame.h"
@@ -25,6 +26,8 @@ private slots:
     void autoSwipeSetting();
     void lampsAndStatus();
     void helpAndQuit();
+    void parseForcedReply_data();
+    void parseForcedReply();
 };
 
 void TestSimConsole::faultCommands_data()
@@ -58,7 +61,7 @@ void TestSimConsole::faultCommands()
     SimConsole console(server);
     QString output;
     QVERIFY2(console.execute(line, &output), qPrintable(output));
-    QCOMPARE(model.faultsText(), faults);
+    QCOMPARE(faultsText(model), faults);
     QCOMPARE(output, QStringLiteral("faults: ") + faults);
 }
 
@@ -73,7 +76,7 @@ void TestSimConsole::faultOff()
     QVERIFY(console.execute(QStringLiteral("fault"), &output));
     QCOMPARE(output, QStringLiteral("faults: corrupt 2, swipe-error write"));
     QVERIFY(console.execute(QStringLiteral("fault off"), &output));
-    QCOMPARE(model.faultsText(), QStringLiteral("no faults"));
+    QCOMPARE(faultsText(model), QStringLiteral("no faults"));
 }
 
 void TestSimConsole::refused_data()
@@ -107,7 +110,7 @@ void TestSimConsole::refused()
     QVERIFY(!console.execute(line, &output));
     QVERIFY2(output.startsWith(QLatin1String("error: ")), qPrintable(output));
     // Nothing changed.
-    QCOMPARE(model.faultsText(), QStringLiteral("no faults"));
+    QCOMPARE(faultsText(model), QStringLiteral("no faults"));
     QCOMPARE(model.type(), ReaderModel::kDefaultType);
     QCOMPARE(model.currentCard(), 0);
     QCOMPARE(server.autoSwipeMs(), -1);
@@ -234,6 +237,24 @@ void TestSimConsole::helpAndQuit()
     QVERIFY(!console.quitRequested());
     QVERIFY(console.execute(QStringLiteral("quit"), &output));
     QVERIFY(console.quitRequested());
+}
+
+void TestSimConsole::parseForcedReply_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("code") << QStringLiteral("3") << QByteArray("l3");
+    QTest::newRow("status") << QStringLiteral("l3") << QByteArray("l3");
+    QTest::newRow("lone l") << QStringLiteral("l") << QByteArray("l");
+    QTest::newRow("letter code") << QStringLiteral("A") << QByteArray("lA");
+    QTest::newRow("other body") << QStringLiteral("kX") << QByteArray("kX");
+}
+
+void TestSimConsole::parseForcedReply()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, body);
+    QCOMPARE(::parseForcedReply(text), body);
 }
 
 QTEST_GUILESS_MAIN(TestSimConsole)

@@ -1,5 +1,6 @@
 #include "link/commands.h"
 #include "link/frame.h"
+#include "link/frametext.h"
 
 #include <QTest>
 
@@ -10,6 +11,10 @@ private slots:
     void frames_data();
     void frames();
     void lrcCoversEveryByte();
+    void methodTable_data();
+    void methodTable();
+    void describeFrame_data();
+    void describeFrame();
 };
 
 void TestFrame::frames_data()
@@ -50,6 +55,108 @@ void TestFrame::lrcCoversEveryByte()
         const QByteArray frame = buildFrame(data);
         QCOMPARE(quint8(frame.back()), quint8(0x41 ^ b ^ 0x03));
     }
+}
+
+void TestFrame::methodTable_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("shortName");
+    QTest::addColumn<char>("write");
+    QTest::addColumn<char>("read");
+    QTest::addColumn<int>("track");
+    QTest::newRow("0") << 0 << "ISO on Track 1"
+                       << "iso1" << '1' << '5' << 0;
+    QTest::newRow("1") << 1 << "ISO on Track 2"
+                       << "iso2" << 'A' << 'E' << 1;
+    QTest::newRow("2") << 2 << "ISO on Track 3"
+                       << "iso3" << 'Q' << 'U' << 2;
+    QTest::newRow("3") << 3 << "IBM 4700 on Track 2"
+                       << "ibm" << '@' << 'D' << 1;
+    QTest::newRow("4") << 4 << "Track 1 ISO on Track 3"
+                       << "iso1t3" << '!' << '%' << 2;
+    QTest::newRow("none below") << -1 << ""
+                                << "" << '\0' << '\0' << -1;
+    QTest::newRow("none above") << 5 << ""
+                                << "" << '\0' << '\0' << -1;
+}
+
+void TestFrame::methodTable()
+{
+    QFETCH(int, index);
+    QFETCH(QString, name);
+    QFETCH(QString, shortName);
+    QFETCH(char, write);
+    QFETCH(char, read);
+    QFETCH(int, track);
+    QCOMPARE(methodName(index), name);
+    QCOMPARE(methodShortName(index), shortName);
+    QCOMPARE(methodWriteCommand(index), write);
+    QCOMPARE(methodReadCommand(index), read);
+    QCOMPARE(methodTrack(index), track);
+    if (!isCardMethod(index)) {
+        QCOMPARE(methodFromText(QString::number(index)), -1);
+        return;
+    }
+    QCOMPARE(int(read), int(write) + 4);
+    QCOMPARE(methodFromText(QString::number(index)), index);
+    QCOMPARE(methodFromText(QLatin1Char(' ') + shortName.toUpper()), index);
+    // Back from the character: ten characters name a method, every other byte none.
+    int named = 0;
+    for (int byte = 0; byte < 256; ++byte) {
+        const CommandMethod found = methodOfCommand(char(byte));
+        named += found.found();
+        QCOMPARE(found.method == index, byte == uchar(write) || byte == uchar(read));
+        if (found.method == index)
+            QCOMPARE(found.direction,
+                     byte == uchar(write) ? CommandMethod::Write : CommandMethod::Read);
+    }
+    QCOMPARE(named, 2 * CARD_METHOD_COUNT);
+}
+
+void TestFrame::describeFrame_data()
+{
+    QTest::addColumn<bool>("fromHost");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("hidden");
+    QTest::addColumn<QString>("line");
+    QByteArray badRead = buildFrame("E;1?");
+    badRead.back() = '\0';
+    QTest::newRow("write, hidden")
+        << true << buildFrame("A;1?") << true
+        << "host   > 02 41 [3 bytes hidden] 03 ??  write ISO on Track 2: 3 bytes of track data";
+    QTest::newRow("write, shown") << true << buildFrame("A;1?") << false
+                                  << "host   > 02 41 3B 31 3F 03 77  write ISO on Track 2: 3 "
+                                     "bytes of track data \";1?\"";
+    QTest::newRow("bad read reply, hidden")
+        << false << badRead << true
+        << "reader < 02 45 [3 bytes hidden] 03 ??  track data, ISO on Track 2: 3 bytes (bad "
+           "check character)";
+    QTest::newRow("bad read reply, shown")
+        << false << badRead << false
+        << "reader < 02 45 3B 31 3F 03 00  track data, ISO on Track 2: 3 bytes \";1?\" (bad "
+           "check character, expected 73)";
+    QTest::newRow("status, nothing to hide")
+        << false << buildFrame("lA") << true
+        << "reader < 02 6C 41 03 2E  status lA: Write Data Error";
+    QTest::newRow("odd status") << false << buildFrame("l\x1b") << true
+                                << "reader < 02 6C 1B 03 74  status reply \"l\\x1B\"";
+    QTest::newRow("not a frame, hidden")
+        << false << QByteArray("xy") << true << "reader < [2 bytes hidden]  not a frame";
+    QTest::newRow("not a frame, shown")
+        << false << QByteArray("xy") << false << "reader < 78 79  not a frame";
+}
+
+void TestFrame::describeFrame()
+{
+    QFETCH(bool, fromHost);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, hidden);
+    QFETCH(QString, line);
+    QCOMPARE(::describeFrame(fromHost ? FrameSender::Host : FrameSender::Reader, bytes,
+                             hidden ? TrackData::Hidden : TrackData::Shown)
+                 .line(),
+             line);
 }
 
 QTEST_GUILESS_MAIN(TestFrame)

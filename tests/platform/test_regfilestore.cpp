@@ -145,6 +145,8 @@ private slots:
     void corruptFile_data();
     void corruptFile();
     void unchangedSaveLeavesFileAlone();
+    void saveStaysWithinTheBound_data();
+    void saveStaysWithinTheBound();
     void onlyRegularFilesUsed_data();
     void onlyRegularFilesUsed();
     void settingsAreOneReadAndOneRewrite();
@@ -677,6 +679,57 @@ void TestRegFileStore::unchangedSaveLeavesFileAlone()
     QVERIFY(after.st_ino != before.st_ino); // replaced as a whole, never written in place
 }
 
+void TestRegFileStore::saveStaysWithinTheBound_data()
+{
+    QTest::addColumn<int>("past"); // bytes the save would take the file beyond the bound
+    QTest::newRow("up to the bound") << 0;
+    QTest::newRow("one byte past") << 1;
+}
+
+void TestRegFileStore::saveStaysWithinTheBound()
+{
+    QFETCH(int, past);
+    const auto padded = [](qsizetype size) {
+        const QByteArray start = settingsFile("\"Timeout\"=dword:00000005\n;");
+        return start + QByteArray(size - start.size() - 1, 'x') + '\n';
+    };
+    AppSettings settings;
+    settings.Timeout = 3;
+    writeAll(m_path, padded(1000));
+    RegFileStore probe(m_path);
+    SaveSettings(settings, probe, settingsKeyPath());
+    const qsizetype growth = readAll(m_path).size() - 1000;
+    QVERIFY(growth > 0);
+
+    const QByteArray before = padded(RegFileStore::kMaxFileSize - growth + past);
+    writeAll(m_path, before);
+    RegFileStore fileStore(m_path);
+    const store::Failure failure = SaveSettings(settings, fileStore, settingsKeyPath());
+    AppSettings loaded;
+    LoadSettings(loaded, fileStore, settingsKeyPath());
+    const QByteArray after = readAll(m_path);
+    QCOMPARE(QDir(QFileInfo(m_path).absolutePath()).entryList(QDir::Files),
+             (QStringList{QStringLiteral("user.reg"), QStringLiteral("user.reg.lock")}));
+    if (past == 0) {
+        QCOMPARE(int(failure.cause), int(store::Cause::None));
+        QCOMPARE(after.size(), RegFileStore::kMaxFileSize);
+        QCOMPARE(fields(loaded), fields(settings));
+        return;
+    }
+    QCOMPARE(int(failure.cause), int(store::Cause::TooLarge));
+    QCOMPARE(failure.file, m_path);
+    QCOMPARE(after, before);
+    QCOMPARE(int(loaded.Timeout), 5);
+    // A single value too long for the room left is refused with a status of its own.
+    QCOMPARE(IncludeDude::WriteKeyValue(fileStore, HKEY_CURRENT_USER, settingsKeyPath(),
+                                        QStringLiteral("Name"),
+                                        QVariant(QString(growth, QLatin1Char('y'))), REG_SZ),
+             RegFileStore::ERROR_FILE_TOO_LARGE);
+    QCOMPARE(readAll(m_path), before);
+    LoadSettings(loaded, fileStore, settingsKeyPath());
+    QCOMPARE(int(loaded.Timeout), 5);
+}
+
 void TestRegFileStore::onlyRegularFilesUsed_data()
 {
     QTest::addColumn<QString>("target"); // of a link at user.reg; "" makes a FIFO there
@@ -705,7 +758,8 @@ void TestRegFileStore::onlyRegularFilesUsed()
     LoadSettings(settings, fileStore, settingsKeyPath());
     QCOMPARE(int(settings.Timeout), regular ? 5 : 10);
     settings.Timeout = 3;
-    SaveSettings(settings, fileStore, settingsKeyPath());
+    QCOMPARE(int(SaveSettings(settings, fileStore, settingsKeyPath()).cause),
+             int(regular ? store::Cause::None : store::Cause::NotAFile));
     QCOMPARE(QFileInfo(m_path).isSymLink(), !fifo);
     QCOMPARE(QFileInfo(m_path).dir().entryList({QStringLiteral("user.reg*")},
                                                QDir::AllEntries | QDir::System),
@@ -738,7 +792,8 @@ void TestRegFileStore::settingsAreOneReadAndOneRewrite()
     QVERIFY(startHolding(holder, QStringLiteral("Held")));
     const QByteArray before = readAll(m_path);
     settings.BaudRate = 1200;
-    SaveSettings(settings, fileStore, settingsKeyPath());
+    QCOMPARE(int(SaveSettings(settings, fileStore, settingsKeyPath()).cause),
+             int(store::Cause::Locked));
     QCOMPARE(readAll(m_path), before);
     holder.write("go\n");
     holder.closeWriteChannel();
@@ -792,7 +847,9 @@ void TestRegFileStore::noHomeMeansNoStore()
     QCOMPARE(device, QStringLiteral("/dev/ttyS2"));
     QVERIFY2(!linked && error.contains(QLatin1String("HOME")), qPrintable(error));
     RegFileStore fileStore(paths.at(2));
-    SaveSettings(AppSettings{}, fileStore, settingsKeyPath());
+    const store::Failure failure = SaveSettings(AppSettings{}, fileStore, settingsKeyPath());
+    QCOMPARE(int(failure.cause), int(store::Cause::NoFile));
+    QCOMPARE(failure.file, QString());
     QVERIFY(IncludeDude::CreateKey(fileStore, HKEY_CURRENT_USER, settingsKeyPath()) !=
             ERROR_SUCCESS);
     AppSettings loaded;

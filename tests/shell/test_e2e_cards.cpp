@@ -385,7 +385,7 @@ void TestE2eCards::resetEndsSwipeWait()
     QCOMPARE(rig.data()->text(), QString());
     QVERIFY(rig.boxes.shown.isEmpty());
     QVERIFY(rig.sim.waitForLine(mark, kReset));
-    QCOMPARE(rig.sim.countSince(mark, QStringLiteral("read, ")), 0);
+    QCOMPARE(rig.sim.countSince(mark, QStringLiteral("  read ")), 0);
     // The reader was told to stop waiting for a card.
     QString answer;
     QVERIFY(rig.sim.command(QStringLiteral("swipe"), &answer));

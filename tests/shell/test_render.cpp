@@ -115,7 +115,7 @@ void TestRender::windows()
     save(status, QStringLiteral("status-connecting"));
     status->HideStatusWindow();
 
-    frmOptions options(main.settings(), online.store, main.settingsKey(), &main);
+    frmOptions options(main.settings(), online.store, online.boxes, main.settingsKey(), &main);
     options.show();
     checkCaptionsFit(&options);
     save(&options, QStringLiteral("options"));

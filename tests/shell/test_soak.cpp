@@ -6,6 +6,7 @@
 
 #include "cards/frmstatus.h"
 #include "emulator/readermodel.h"
+#include "link/commands.h"
 #include "platform/clock.h"
 #include "platform/eventpump.h"
 #include "platform/messagebox.h"
@@ -227,7 +228,7 @@ void TestSoak::randomOperationsNeverShowWrongData()
     // clearly succeed may or may not have reached the card, so it adds a possibility; a read
     // that shows data narrows the track down to it.
     QList<std::array<QSet<QByteArray>, 3>> possible;
-    for (const ReaderCard& card : ReaderModel::defaultDeck())
+    for (const ReaderCard& card : defaultDeck())
         possible.append({QSet<QByteArray>{card.tracks[0]}, QSet<QByteArray>{card.tracks[1]},
                          QSet<QByteArray>{card.tracks[2]}});
     int card = 0;
@@ -293,7 +294,7 @@ void TestSoak::randomOperationsNeverShowWrongData()
                              : roll < 80 ? QStringLiteral("write")
                                          : QStringLiteral("reset");
         const int method = rng.bounded(5);
-        const int track = ReaderModel::trackOfMethod(method);
+        const int track = methodTrack(method);
 
         QStringList faults;
         if (kind != QLatin1String("reset") && rng.bounded(100) < 45) {

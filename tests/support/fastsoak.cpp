@@ -297,8 +297,7 @@ FastSoakResult runFastSoak(quint32 seed, int operations)
             result.journal.removeFirst();
 
         // The data box holds the swiped card's data, nothing, or what the operator typed.
-        const QByteArray track =
-            model.deck().at(model.currentCard()).tracks[ReaderModel::trackOfMethod(method)];
+        const QByteArray track = model.deck().at(model.currentCard()).tracks[methodTrack(method)];
         const int limit = methodLengthLimit(method);
         const QString card =
             limit > 0 ? QString::fromLatin1(track).left(limit) : QString::fromLatin1(track);

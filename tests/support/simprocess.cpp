@@ -1,7 +1,7 @@
 #include "support/simprocess.h"
 
-#include "emulator/readermodel.h"
 #include "link/frame.h"
+#include "link/frametext.h"
 
 #include <QFileInfo>
 #include <QProcessEnvironment>
@@ -209,10 +209,10 @@ bool SimProcess::stop()
 
 QString SimProcess::hostFrame(const QByteArray& data)
 {
-    return QStringLiteral("host   > ") + ReaderModel::hex(buildFrame(data));
+    return QStringLiteral("host   > ") + hexBytes(buildFrame(data));
 }
 
 QString SimProcess::readerFrame(const QByteArray& body)
 {
-    return QStringLiteral("reader < ") + ReaderModel::hex(buildFrame(body));
+    return QStringLiteral("reader < ") + hexBytes(buildFrame(body));
 }

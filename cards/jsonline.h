@@ -11,6 +11,9 @@ public:
     JsonLine& add(const char* key, const QString& value);
     JsonLine& add(const char* key, int value);
     JsonLine& add(const char* key, bool value);
+    JsonLine& addNull(const char* key);
+    // A text, or null when it is null (absent, as opposed to empty).
+    JsonLine& addText(const char* key, const QString& value);
     // value is JSON already (a nested object or array).
     JsonLine& addRaw(const char* key, const QByteArray& value);
     QByteArray text() const { return '{' + m_fields + '}'; }

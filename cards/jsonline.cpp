@@ -1,4 +1,4 @@
-#include "cli/jsonline.h"
+#include "cards/jsonline.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -31,6 +31,16 @@ JsonLine& JsonLine::add(const char* key, int value)
 JsonLine& JsonLine::add(const char* key, bool value)
 {
     return field(key, value ? QByteArrayLiteral("true") : QByteArrayLiteral("false"));
+}
+
+JsonLine& JsonLine::addNull(const char* key)
+{
+    return field(key, QByteArrayLiteral("null"));
+}
+
+JsonLine& JsonLine::addText(const char* key, const QString& value)
+{
+    return value.isNull() ? addNull(key) : add(key, value);
 }
 
 JsonLine& JsonLine::addRaw(const char* key, const QByteArray& value)

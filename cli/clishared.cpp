@@ -1,0 +1,103 @@
+#include "cli/clishared.h"
+
+#include "cards/cardmethods.h"
+#include "cli/command.h"
+#include "cli/exitcodes.h"
+#include "config/appsettings.h"
+#include "platform/boundedinput.h"
+
+#include <QStringDecoder>
+
+#include <unistd.h>
+
+int pickMethod(CliContext& ctx, const AppSettings& settings, int* method)
+{
+    if (!ctx.args.has(Opt::Method)) {
+        *method = isCardMethod(settings.DefType) ? settings.DefType : 1;
+        return exitcode::Ok;
+    }
+    *method = methodFromText(ctx.args.value(Opt::Method));
+    if (*method < 0)
+        return ctx.usage(QStringLiteral("unknown card method \"%1\": use 0 to 4 or %2")
+                             .arg(ctx.args.value(Opt::Method), methodShortNames()));
+    return exitcode::Ok;
+}
+
+int takeTrackData(CliContext& ctx, const QString& operand, QString* data)
+{
+    if (operand != QLatin1String("-")) {
+        *data = operand;
+        return exitcode::Ok;
+    }
+    // A track is one line: more than that is not track data, whatever the input is.
+    BoundedLineReader reader(STDIN_FILENO, kTrackMaxLine, kTrackMaxLine + 2);
+    QByteArray line;
+    const BoundedLineReader::Result result = reader.next(&line);
+    QByteArray more;
+    if (result == BoundedLineReader::Line && reader.next(&more) == BoundedLineReader::Line &&
+        !(more.isEmpty() || more == "\r"))
+        return ctx.fail(QStringLiteral("input_too_large"),
+                        QStringLiteral("standard input holds more than one line; give one "
+                                       "track's data"));
+    switch (result) {
+    case BoundedLineReader::Line:
+    case BoundedLineReader::End:
+        break;
+    case BoundedLineReader::LineTooLong:
+    case BoundedLineReader::TooMuch:
+        return ctx.fail(QStringLiteral("input_too_large"),
+                        QStringLiteral("standard input holds more than %1 on one line: no track "
+                                       "is that long")
+                            .arg(sizeText(kTrackMaxLine)));
+    case BoundedLineReader::Failed:
+        return ctx.fail(QStringLiteral("input_unreadable"),
+                        QStringLiteral("cannot read standard input: %1").arg(reader.errorString()));
+    }
+    if (line.endsWith('\r'))
+        line.chop(1);
+    QStringDecoder decoder(QStringDecoder::System, QStringDecoder::Flag::Stateless);
+    *data = decoder.decode(line);
+    if (line.contains('\0') || decoder.hasError())
+        return ctx.fail(QStringLiteral("input_unreadable"),
+                        QStringLiteral("standard input is not text (a NUL byte or an invalid "
+                                       "character encoding)"));
+    ctx.console.setInteractive(false);
+    return exitcode::Ok;
+}
+
+int refuseData(CliContext& ctx, const TrackDataCheck& check, int method, const QString& data,
+               const QString& where)
+{
+    switch (check.verdict) {
+    case TrackDataCheck::Invalid:
+        return ctx.fail(QStringLiteral("rejected"),
+                        where + QStringLiteral("invalid character \"%1\" at position %2 of the "
+                                               "data: %3")
+                                    .arg(check.character)
+                                    .arg(check.position)
+                                    .arg(acceptedCharactersText(method)));
+    case TrackDataCheck::TooLong:
+        return ctx.fail(QStringLiteral("too_long"),
+                        where + QStringLiteral("%1 characters: %2 holds at most %3")
+                                    .arg(data.size())
+                                    .arg(methodName(method))
+                                    .arg(methodCapacity(method)));
+    case TrackDataCheck::Empty:
+        return ctx.fail(QStringLiteral("empty_data"),
+                        where + QStringLiteral("no data: writing it would erase the track "
+                                               "(--allow-empty writes it)"));
+    default:
+        return exitcode::Ok;
+    }
+}
+
+QString uncheckedRefusal(int method)
+{
+    return QStringLiteral("%1 data cannot be checked; --yes writes it unchecked")
+        .arg(methodName(method));
+}
+
+QString oneLine(QString text)
+{
+    return text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+}

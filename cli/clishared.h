@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+struct AppSettings;
+struct CliContext;
+struct TrackDataCheck;
+
+// Pieces several commands share.
+
+// -m, else the stored default method (else ISO on Track 2, as a fresh installation has it).
+// A usage error for an unknown method.
+int pickMethod(CliContext& ctx, const AppSettings& settings, int* method);
+
+// Track data given as an argument, or read from standard input for "-" (one trailing newline
+// removed), within the limit of one track's line. Fails with a usage error.
+int takeTrackData(CliContext& ctx, const QString& operand, QString* data);
+
+// The failure of a write check: its code and one line saying what is wrong.
+int refuseData(CliContext& ctx, const TrackDataCheck& check, int method, const QString& data,
+               const QString& where = QString());
+
+QString uncheckedRefusal(int method);
+
+// Message texts of the window break lines with CR LF.
+QString oneLine(QString text);
+
+// The longest line of track data read from standard input.
+inline constexpr qint64 kTrackMaxLine = 4096;

@@ -1,0 +1,170 @@
+// ports: the serial devices and the COMn links of the ports folder.
+
+#include "cards/jsonline.h"
+#include "cli/command.h"
+#include "cli/exitcodes.h"
+#include "config/ports.h"
+#include "platform/fsutil.h"
+#include "platform/serialdevices.h"
+
+namespace {
+
+int portNumber(CliContext& ctx, const QString& text, int* number)
+{
+    *number = parsePortNumber(text);
+    if (*number < 1)
+        return ctx.usage(QStringLiteral("\"%1\" is not a port number (1 to %2, or COM1...)")
+                             .arg(text)
+                             .arg(kMaxPortNumber));
+    return exitcode::Ok;
+}
+
+QString linkState(const PortLink& link)
+{
+    if (link.stale)
+        return QStringLiteral("stale: %1; COM%2 will not open it")
+            .arg(link.problem)
+            .arg(link.number);
+    if (!link.problem.isEmpty())
+        return QStringLiteral("refused: %1").arg(link.problem);
+    if (!link.symlink)
+        return QStringLiteral("not a link; COM%1 opens it as it is").arg(link.number);
+    if (link.emulator)
+        return QStringLiteral("tarnavel-sim, process %1").arg(link.emulatorPid);
+    if (link.forced)
+        return QStringLiteral("a pseudo-terminal linked by hand with --force");
+    if (!link.present)
+        return QStringLiteral("missing: nothing there now");
+    return QString();
+}
+
+QString orNull(const QString& text)
+{
+    return text.isEmpty() ? QString() : text;
+}
+
+int listPorts(CliContext& ctx)
+{
+    const QList<SerialDevice> devices = listSerialDevices();
+    QString error;
+    const QList<PortLink> links = listPortLinks(&error);
+    if (!error.isEmpty())
+        return ctx.fail(QStringLiteral("port_unavailable"),
+                        QStringLiteral("cannot list the COM links: ") + error);
+    if (ctx.args.has(Opt::Json)) {
+        QByteArray deviceList;
+        for (const SerialDevice& device : devices) {
+            JsonLine line;
+            line.add("path", device.path)
+                .addText("target", orNull(device.target))
+                .add("usb", device.usb)
+                .add("stable_name", device.stableName);
+            deviceList += (deviceList.isEmpty() ? "" : ", ") + line.text();
+        }
+        QByteArray linkList;
+        for (const PortLink& link : links) {
+            JsonLine line;
+            line.add("port", QStringLiteral("COM%1").arg(link.number))
+                .add("path", link.path)
+                .add("symlink", link.symlink)
+                .addText("target", link.symlink ? link.target : QString())
+                .addText("resolved", orNull(link.resolved))
+                .add("present", link.present)
+                .add("emulator", link.emulator)
+                .add("stale", link.stale)
+                .addText("problem", orNull(link.problem));
+            if (link.emulator)
+                line.add("emulator_pid", int(link.emulatorPid));
+            else
+                line.addNull("emulator_pid");
+            linkList += (linkList.isEmpty() ? "" : ", ") + line.text();
+        }
+        JsonLine all;
+        all.addText("ports_folder", orNull(portsDirectory()))
+            .addRaw("devices", '[' + deviceList + ']')
+            .addRaw("links", '[' + linkList + ']');
+        Console::out(all.text() + '\n');
+        ctx.jsonPrinted = true;
+        return exitcode::Ok;
+    }
+    QString text = QStringLiteral("Serial devices:\n");
+    for (const SerialDevice& device : devices) {
+        text += QStringLiteral("  ") + fsutil::printable(device.path);
+        if (device.stableName)
+            text += QStringLiteral(" -> ") + fsutil::printable(device.target);
+        else if (device.usb)
+            text += QStringLiteral("  (USB)");
+        text += QLatin1Char('\n');
+    }
+    if (devices.isEmpty())
+        text += QStringLiteral("  none\n");
+    text += QStringLiteral("COM links in %1:\n").arg(fsutil::printable(portsDirectory()));
+    for (const PortLink& link : links) {
+        text += QStringLiteral("  COM%1").arg(link.number);
+        if (link.symlink)
+            text += QStringLiteral(" -> ") + fsutil::printable(link.target);
+        const QString state = linkState(link);
+        if (!state.isEmpty())
+            text += QStringLiteral("  (%1)").arg(state);
+        text += QLatin1Char('\n');
+    }
+    if (links.isEmpty())
+        text += QStringLiteral("  none (COMn is then /dev/ttyS(n-1); tarnavel-cli ports link 1 "
+                               "/dev/ttyUSB0 makes one)\n");
+    Console::out(text.toLocal8Bit());
+    return exitcode::Ok;
+}
+
+int ports(CliContext& ctx)
+{
+    const QStringList& words = ctx.args.operands;
+    if (words.isEmpty())
+        return listPorts(ctx);
+    const QString& action = words.constFirst();
+    QString error;
+    int number = 0;
+    if (action == QLatin1String("link") && words.size() == 3) {
+        if (const int status = portNumber(ctx, words.at(1), &number))
+            return status;
+        if (!linkPort(number, words.at(2), &error, portsDirectory(), ctx.args.has(Opt::Force)))
+            return ctx.fail(QStringLiteral("ports_refused"), error);
+        Console::message(QStringLiteral("COM%1 now stands for %2")
+                             .arg(number)
+                             .arg(fsutil::printable(words.at(2))));
+        return exitcode::Ok;
+    }
+    if (action == QLatin1String("unlink") && words.size() == 2) {
+        if (const int status = portNumber(ctx, words.at(1), &number))
+            return status;
+        if (!unlinkPort(number, &error))
+            return ctx.fail(QStringLiteral("ports_refused"), error);
+        Console::message(QStringLiteral("COM%1 link removed").arg(number));
+        return exitcode::Ok;
+    }
+    return ctx.usage(QStringLiteral("ports takes nothing, \"link N DEVICE\" or \"unlink N\""));
+}
+
+} // namespace
+
+const CliCommand kPortsCommand = {
+    "ports",
+    "[link [--force] N DEVICE | unlink N]",
+    "list serial devices and COMn links; make or remove\na link",
+    {Opt::Force},
+    0,
+    3,
+    "ports takes nothing, \"link N DEVICE\" or \"unlink N\"",
+    "Lists the serial devices (/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*,\n"
+    "/dev/serial/by-id/*) and the COMn links of the ports folder\n"
+    "(~/.config/quorvex-tarnavel/ports) with where each points.\n"
+    "link N DEVICE makes COMN stand for DEVICE, a serial line (the link comN is\n"
+    "replaced in one step; a file that is not a link is never replaced). unlink N\n"
+    "removes the link comN. Prefer the stable /dev/serial/by-id name of a USB adapter.\n"
+    "The folder must be yours and writable by you alone, as must the configuration\n"
+    "folder above it; link makes both private (0700). A folder that cannot be read or\n"
+    "trusted exits 2. A link to a pseudo-terminal opens only while the tarnavel-sim\n"
+    "that made it runs; link refuses a pseudo-terminal, and a number a running\n"
+    "tarnavel-sim holds, unless --force.\n",
+    {QStringLiteral("link"), QStringLiteral("unlink")},
+    ports,
+};
