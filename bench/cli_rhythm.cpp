@@ -1,6 +1,8 @@
-// Wall time of tarnavel-cli from start to exit against tarnavel-sim: "version" and one "write"
-// (the emulator swipes by itself), with the command line's 10 ms poll tick and with the window's
-// 200 ms rhythm (TARNAVEL_CLI_POLL_MS=200), each run several times. The bench keeps the
+// Wall time of tarnavel-cli from start to exit against tarnavel-sim: "version", one "write" and
+// a batch of 20 cards (the emulator swipes by itself), with the command line's own rhythm (a
+// 10 ms poll that also wakes when bytes arrive) and with the window's 200 ms poll alone
+// (TARNAVEL_CLI_POLL_MS=200), each run several times. "own" is the time per card beyond the
+// emulator's swipe delay. The bench keeps the
 // pseudo-terminal open itself (never reading it): the emulator looks for a host only every
 // 100 ms while nobody has the device open, a delay a real serial line does not have.
 //
@@ -8,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -91,20 +94,33 @@ int main(int argc, char* argv[])
     std::printf("tarnavel-cli wall time, start to exit, %d runs each; emulator swipes %d ms "
                 "after each arm\n",
                 runs, autoSwipe);
-    std::printf("%-34s %6s %9s %9s %9s %5s\n", "command", "tick", "min ms", "median ms", "max ms",
-                "fail");
+    std::printf("%-34s %6s %9s %9s %9s %9s %5s\n", "command", "tick", "min ms", "median ms",
+                "max ms", "own ms", "fail");
+    constexpr int kBatchCards = 20;
+    const QString batchFile = config.filePath(QStringLiteral("cards.txt"));
+    QFile cards(batchFile);
+    if (cards.open(QIODevice::WriteOnly)) {
+        for (int card = 1; card <= kBatchCards; ++card)
+            cards.write(QStringLiteral(";%1=%1?\n").arg(card).toLatin1());
+        cards.close();
+    }
     const struct {
         const char* label;
         QStringList arguments;
+        int cards;
     } commands[] = {
-        {"version", {QStringLiteral("version")}},
-        {"write ;123=45? (one card)", {QStringLiteral("write"), QStringLiteral(";123=45?")}},
+        {"version", {QStringLiteral("version")}, 0},
+        {"write ;123=45? (one card)", {QStringLiteral("write"), QStringLiteral(";123=45?")}, 1},
+        {"batch of 20 cards", {QStringLiteral("batch"), batchFile}, kBatchCards},
     };
     for (const auto& command : commands) {
         for (const int tick : {10, 200}) {
             const Figures f = measure(config.path(), tick, command.arguments, runs);
-            std::printf("%-34s %4d ms %9.1f %9.1f %9.1f %5d\n", command.label, tick, f.min,
-                        f.median, f.max, f.failures);
+            const double own = command.cards > 0
+                                   ? (f.median - double(command.cards) * autoSwipe) / command.cards
+                                   : f.median;
+            std::printf("%-34s %4d ms %9.1f %9.1f %9.1f %9.1f %5d\n", command.label, tick, f.min,
+                        f.median, f.max, own, f.failures);
         }
     }
     if (holder >= 0)

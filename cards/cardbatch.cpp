@@ -192,6 +192,7 @@ public:
     }
 
     int cardCount() const { return int(m_batch.cards.size()); }
+    int problemCount() const { return int(m_batch.problems.size()); }
 
 private:
     void problem(int line, const QString& text, bool data)
@@ -216,6 +217,14 @@ bool readCardBatch(int fd, int defaultMethod, bool allowEmpty, CardBatch* batch,
         switch (reader.next(&line)) {
         case BoundedLineReader::Line:
             parser.take(line, reader.lineNumber());
+            // Random bytes or some other file: no need to read it all to say so.
+            if (parser.problemCount() > kBatchMaxProblems) {
+                *error = QStringLiteral("more than %1 faulty lines by line %2; is this a batch "
+                                        "file?")
+                             .arg(kBatchMaxProblems)
+                             .arg(reader.lineNumber());
+                return false;
+            }
             if (parser.cardCount() > kBatchMaxCards) {
                 *error = QStringLiteral("more than %1 cards (line %2); split the batch")
                              .arg(kBatchMaxCards)

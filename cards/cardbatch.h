@@ -32,6 +32,7 @@ struct CardBatch {
 inline constexpr qint64 kBatchMaxLine = 4096;
 inline constexpr qint64 kBatchMaxBytes = 4 * 1024 * 1024;
 inline constexpr int kBatchMaxCards = 100000;
+inline constexpr int kBatchMaxProblems = 100;
 
 // Reads a batch from fd within the limits: one card a line, either plain track data for
 // defaultMethod or a JSON object {"method": 1 or "iso2", "data": "..."} with no other and no

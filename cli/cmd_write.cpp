@@ -166,7 +166,7 @@ public:
                            .arg(tally.failed);
         if (handled > 0 && elapsed > 0) {
             const double perMinute = handled * 60000.0 / double(elapsed);
-            const int left = tally.total - tally.position + (handled == 0 ? 1 : 0);
+            const int left = tally.total - tally.position + 1;
             const qint64 secondsLeft = qint64(left * (elapsed / 1000.0) / handled);
             text += QStringLiteral(", %1 cards/min, about %2:%3 left")
                         .arg(perMinute, 0, 'f', 1)

@@ -9,6 +9,7 @@ TracingPort::TracingPort(ISerialPort& inner, bool reveal, Sink sink, QObject* pa
 {
     connect(&m_inner, &ISerialPort::onComm, this, &ISerialPort::onComm);
     connect(&m_inner, &ISerialPort::lost, this, &ISerialPort::lost);
+    connect(&m_inner, &ISerialPort::dataArrived, this, &ISerialPort::dataArrived);
 }
 
 void TracingPort::setPortOpen(bool open)

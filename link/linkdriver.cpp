@@ -16,6 +16,14 @@ LinkDriver::~LinkDriver()
     m_poll.stop();
 }
 
+void LinkDriver::setEager(bool eager)
+{
+    disconnect(&m_link.port(), &ISerialPort::dataArrived, this, nullptr);
+    if (eager)
+        connect(&m_link.port(), &ISerialPort::dataArrived, this,
+                [this] { m_link.tmrCheckComms_Timer(); });
+}
+
 void LinkDriver::configure(int commPort, const QString& lineSettings)
 {
     m_link.port().setCommPort(commPort);

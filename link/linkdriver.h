@@ -18,6 +18,9 @@ public:
 
     // The poll; its owner may give it a name and a parent of its own.
     QTimer& poll() { return m_poll; }
+    // Also looks at the line the moment bytes arrive, not only at the next poll: a command
+    // line waits for nobody. The window keeps its rhythm.
+    void setEager(bool eager);
 
     // Port number and line settings; port errors (AppError) reach the caller.
     void configure(int commPort, const QString& lineSettings);

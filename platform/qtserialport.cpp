@@ -71,6 +71,7 @@ QtSerialPort::QtSerialPort(QObject* parent) : ISerialPort(parent), m_port(new QS
 {
     m_port->setReadBufferSize(kReadBufferBytes);
     connect(m_port, &QSerialPort::errorOccurred, this, &QtSerialPort::handleError);
+    connect(m_port, &QSerialPort::readyRead, this, &ISerialPort::dataArrived);
 }
 
 QtSerialPort::~QtSerialPort()

@@ -39,4 +39,6 @@ signals:
     void onComm();
     // The device has vanished and the port has been closed; raised once per loss, after onComm.
     void lost();
+    // Bytes have arrived for input() (a port that cannot tell never raises it).
+    void dataArrived();
 };
