@@ -83,7 +83,8 @@ const QList<OptionSpec>& cliOptions()
          "was disconnected (default 300)",
          false},
         {Opt::Check, "check", 0, nullptr, "only check the file; no reader is needed", false},
-        {Opt::Force, "force", 0, nullptr, "replace a link a running reader emulator holds", false},
+        {Opt::Force, "force", 0, nullptr,
+         "link a pseudo-terminal, or take the number from a\nrunning tarnavel-sim", false},
     };
     return options;
 }

@@ -4,6 +4,7 @@
 #include "cli/command.h"
 #include "cli/exitcodes.h"
 #include "config/ports.h"
+#include "platform/fsutil.h"
 #include "platform/serialdevices.h"
 
 namespace {
@@ -20,13 +21,18 @@ int portNumber(CliContext& ctx, const QString& text, int* number)
 
 QString linkState(const PortLink& link)
 {
+    if (link.stale)
+        return QStringLiteral("stale: %1; COM%2 will not open it")
+            .arg(link.problem)
+            .arg(link.number);
+    if (!link.problem.isEmpty())
+        return QStringLiteral("refused: %1").arg(link.problem);
     if (!link.symlink)
         return QStringLiteral("not a link; COM%1 opens it as it is").arg(link.number);
-    if (link.stale)
-        return QStringLiteral("stale: left by tarnavel-sim (process %1), which has ended")
-            .arg(link.emulatorPid);
     if (link.emulator)
         return QStringLiteral("tarnavel-sim, process %1").arg(link.emulatorPid);
+    if (link.forced)
+        return QStringLiteral("a pseudo-terminal linked by hand with --force");
     if (!link.present)
         return QStringLiteral("missing: nothing there now");
     return QString();
@@ -40,7 +46,11 @@ QString orNull(const QString& text)
 int listPorts(CliContext& ctx)
 {
     const QList<SerialDevice> devices = listSerialDevices();
-    const QList<PortLink> links = listPortLinks();
+    QString error;
+    const QList<PortLink> links = listPortLinks(&error);
+    if (!error.isEmpty())
+        return ctx.fail(QStringLiteral("port_unavailable"),
+                        QStringLiteral("cannot list the COM links: ") + error);
     if (ctx.args.has(Opt::Json)) {
         QByteArray deviceList;
         for (const SerialDevice& device : devices) {
@@ -61,8 +71,9 @@ int listPorts(CliContext& ctx)
                 .addText("resolved", orNull(link.resolved))
                 .add("present", link.present)
                 .add("emulator", link.emulator)
-                .add("stale", link.stale);
-            if (link.emulator || link.stale)
+                .add("stale", link.stale)
+                .addText("problem", orNull(link.problem));
+            if (link.emulator)
                 line.add("emulator_pid", int(link.emulatorPid));
             else
                 line.addNull("emulator_pid");
@@ -78,20 +89,20 @@ int listPorts(CliContext& ctx)
     }
     QString text = QStringLiteral("Serial devices:\n");
     for (const SerialDevice& device : devices) {
-        text += QStringLiteral("  ") + device.path;
+        text += QStringLiteral("  ") + fsutil::printable(device.path);
         if (device.stableName)
-            text += QStringLiteral(" -> ") + device.target;
+            text += QStringLiteral(" -> ") + fsutil::printable(device.target);
         else if (device.usb)
             text += QStringLiteral("  (USB)");
         text += QLatin1Char('\n');
     }
     if (devices.isEmpty())
         text += QStringLiteral("  none\n");
-    text += QStringLiteral("COM links in %1:\n").arg(portsDirectory());
+    text += QStringLiteral("COM links in %1:\n").arg(fsutil::printable(portsDirectory()));
     for (const PortLink& link : links) {
         text += QStringLiteral("  COM%1").arg(link.number);
         if (link.symlink)
-            text += QStringLiteral(" -> ") + link.target;
+            text += QStringLiteral(" -> ") + fsutil::printable(link.target);
         const QString state = linkState(link);
         if (!state.isEmpty())
             text += QStringLiteral("  (%1)").arg(state);
@@ -115,9 +126,11 @@ int ports(CliContext& ctx)
     if (action == QLatin1String("link") && words.size() == 3) {
         if (const int status = portNumber(ctx, words.at(1), &number))
             return status;
-        if (!linkPort(number, words.at(2), &error))
+        if (!linkPort(number, words.at(2), &error, portsDirectory(), ctx.args.has(Opt::Force)))
             return ctx.fail(QStringLiteral("ports_refused"), error);
-        Console::message(QStringLiteral("COM%1 now stands for %2").arg(number).arg(words.at(2)));
+        Console::message(QStringLiteral("COM%1 now stands for %2")
+                             .arg(number)
+                             .arg(fsutil::printable(words.at(2))));
         return exitcode::Ok;
     }
     if (action == QLatin1String("unlink") && words.size() == 2) {
@@ -135,7 +148,7 @@ int ports(CliContext& ctx)
 
 const CliCommand kPortsCommand = {
     "ports",
-    "[link N DEVICE | unlink N]",
+    "[link [--force] N DEVICE | unlink N]",
     "list serial devices and COMn links; make or remove\na link",
     {Opt::Force},
     0,
@@ -144,9 +157,14 @@ const CliCommand kPortsCommand = {
     "Lists the serial devices (/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*,\n"
     "/dev/serial/by-id/*) and the COMn links of the ports folder\n"
     "(~/.config/quorvex-tarnavel/ports) with where each points.\n"
-    "link N DEVICE makes COMN stand for DEVICE (the link comN is replaced in one step;\n"
-    "a file that is not a link is never replaced). unlink N removes the link comN.\n"
-    "Prefer the stable /dev/serial/by-id name of a USB adapter.\n",
+    "link N DEVICE makes COMN stand for DEVICE, a serial line (the link comN is\n"
+    "replaced in one step; a file that is not a link is never replaced). unlink N\n"
+    "removes the link comN. Prefer the stable /dev/serial/by-id name of a USB adapter.\n"
+    "The folder must be yours and writable by you alone, as must the configuration\n"
+    "folder above it; link makes both private (0700). A folder that cannot be read or\n"
+    "trusted exits 2. A link to a pseudo-terminal opens only while the tarnavel-sim\n"
+    "that made it runs; link refuses a pseudo-terminal, and a number a running\n"
+    "tarnavel-sim holds, unless --force.\n",
     {QStringLiteral("link"), QStringLiteral("unlink")},
     ports,
 };

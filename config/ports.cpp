@@ -1,29 +1,22 @@
 #include "config/ports.h"
 
+#include "platform/fsutil.h"
 #include "platform/linkmark.h"
+#include "platform/portsfolder.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
 
-QString linkPath(const QString& folder, int number)
-{
-    return folder + QStringLiteral("/com%1").arg(number);
-}
-
-QString systemError()
-{
-    return qt_error_string(errno);
-}
+using fsutil::printable;
 
 bool validNumber(int number, QString* error)
 {
@@ -33,72 +26,69 @@ bool validNumber(int number, QString* error)
     return false;
 }
 
-} // namespace
-
-bool makePrivateFolders(const QString& path, QString* error)
+// Why the character device st (at path) cannot stand for a COM port; empty when it can.
+QString notASerialLine(const QString& path, const struct stat& st)
 {
-    const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    QStringList missing;
-    QString at = clean;
-    while (!QFileInfo(at).exists()) {
-        missing.prepend(at);
-        const QString parent = QFileInfo(at).path();
-        if (parent == at)
-            break;
-        at = parent;
-    }
-    for (const QString& folder : std::as_const(missing)) {
-        if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST) {
-            *error = QStringLiteral("cannot make the folder %1: %2").arg(folder, systemError());
-            return false;
-        }
-    }
-    if (!QFileInfo(clean).isDir()) {
-        *error = QStringLiteral("%1 is not a folder").arg(clean);
-        return false;
-    }
-    return true;
+    if (!S_ISCHR(st.st_mode))
+        return QStringLiteral("not a character device");
+    const unsigned deviceMajor = major(st.st_rdev);
+    const unsigned deviceMinor = minor(st.st_rdev);
+    // Terminals, but never a line to a reader: whichever program's own terminal, the console,
+    // the pseudo-terminal multiplexer, the kernel's printk terminal, the virtual consoles.
+    if (deviceMajor == 5)
+        return deviceMinor == 0 ? QStringLiteral("the terminal of whichever program opens it")
+                                : QStringLiteral("a system terminal, not a serial line");
+    if (deviceMajor == 4 && deviceMinor < 64)
+        return QStringLiteral("a virtual console, not a serial line");
+    if (deviceMajor >= kFirstPtySlaveMajor && deviceMajor <= kLastPtySlaveMajor)
+        return QString();
+    // Every serial driver registers its lines in sysfs's tty class, whatever major it got.
+    const QString node =
+        QFileInfo(QStringLiteral("/sys/dev/char/%1:%2").arg(deviceMajor).arg(deviceMinor))
+            .canonicalFilePath();
+    if (!node.isEmpty())
+        return node.contains(QLatin1String("/tty/")) ? QString() : QStringLiteral("not a terminal");
+    // Without sysfs, the device itself says: opened without becoming anyone's controlling
+    // terminal and without waiting for a carrier.
+    const fsutil::Fd fd(
+        ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    return fd.isValid() && ::isatty(fd.get()) ? QString() : QStringLiteral("not a terminal");
 }
 
-QList<PortLink> listPortLinks(const QString& folder)
+} // namespace
+
+QList<PortLink> listPortLinks(QString* error, const QString& folder)
 {
     QList<PortLink> links;
-    const QDir dir(folder);
-    static const QRegularExpression name(QStringLiteral("^com([1-9][0-9]*)$"));
-    const QStringList entries =
-        dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        const QRegularExpressionMatch match = name.match(entry);
-        if (!match.hasMatch())
-            continue;
+    error->clear();
+    const PortsFolder ports(folder);
+    if (ports.state() == PortsFolder::State::Refused) {
+        *error = ports.error();
+        return links;
+    }
+    const QList<int> numbers = ports.numbers(error);
+    if (!error->isEmpty())
+        return links;
+    for (const int number : numbers) {
+        const ComEntry entry = ports.entry(number);
         PortLink link;
-        link.number = match.captured(1).toInt();
-        link.path = dir.filePath(entry);
-        const QFileInfo info(link.path);
-        link.symlink = info.isSymLink();
-        if (link.symlink) {
-            char target[4096];
-            const ssize_t n =
-                ::readlink(QFile::encodeName(link.path).constData(), target, sizeof target - 1);
-            link.target = n < 0 ? QString() : QFile::decodeName(QByteArray(target, int(n)));
-            link.resolved = info.canonicalFilePath();
-            link.present = !link.resolved.isEmpty();
-            const linkmark::Mark mark = linkmark::inspect(link.path);
-            link.emulator = mark.present;
-            link.stale = mark.present && !mark.alive;
-            link.emulatorPid = mark.pid;
-        } else {
-            link.resolved = info.canonicalFilePath();
-            link.present = info.exists();
-        }
+        link.number = number;
+        link.path = entry.path;
+        link.symlink = entry.kind == ComEntry::Kind::Link;
+        link.target = entry.target;
+        link.present = entry.present;
+        link.resolved = entry.present ? entry.device : QString();
+        link.emulator = entry.emulator;
+        link.emulatorPid = entry.emulator ? entry.mark.pid : 0;
+        link.forced = entry.forced;
+        link.stale = entry.refusalNumber == ESTALE;
+        link.problem = entry.refusal;
         links.append(link);
     }
-    std::sort(links.begin(), links.end(),
-              [](const PortLink& a, const PortLink& b) { return a.number < b.number; });
     return links;
 }
 
-bool linkPort(int number, const QString& device, QString* error, const QString& folder)
+bool linkPort(int number, const QString& device, QString* error, const QString& folder, bool force)
 {
     if (!validNumber(number, error))
         return false;
@@ -108,66 +98,93 @@ bool linkPort(int number, const QString& device, QString* error, const QString& 
     if (::stat(QFile::encodeName(target).constData(), &st) != 0) {
         *error = QStringLiteral("%1: %2. Plug the reader in, or pick a device from the list "
                                 "(tarnavel-cli ports).")
-                     .arg(target, systemError());
+                     .arg(printable(target), fsutil::errorText(errno));
         return false;
     }
-    if (!S_ISCHR(st.st_mode)) {
-        *error = QStringLiteral("%1 is not a serial device (a character device such as "
-                                "/dev/ttyUSB0)")
-                     .arg(target);
+    if (const QString why = notASerialLine(target, st); !why.isEmpty()) {
+        *error = QStringLiteral("%1 is not a serial device (%2): link a serial line such as "
+                                "/dev/ttyUSB0 or a /dev/serial/by-id name")
+                     .arg(printable(target), why);
         return false;
     }
-    if (!makePrivateFolders(folder, error))
+    const bool pseudoTerminal = isPseudoTerminal(target);
+    if (pseudoTerminal && !force) {
+        *error = QStringLiteral("%1 is a pseudo-terminal: once its owner ends, its number goes to "
+                                "the next terminal opened, and COM%2 would write into that. "
+                                "tarnavel-sim --com %2 links its own and vouches for it while it "
+                                "runs; to link this one by hand all the same: tarnavel-cli ports "
+                                "link --force %2 %1")
+                     .arg(printable(target))
+                     .arg(number);
         return false;
-    const QString path = linkPath(folder, number);
-    const QByteArray local = QFile::encodeName(path);
-    if (::lstat(local.constData(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+    }
+    PortsFolder ports = PortsFolder::forChange(folder);
+    if (!ports.lock(error))
+        return false;
+    const ComEntry entry = ports.entry(number);
+    if (entry.kind == ComEntry::Kind::Other) {
         *error = QStringLiteral("%1 exists and is not a link; not replacing it (move it away "
                                 "first)")
-                     .arg(path);
+                     .arg(printable(entry.path));
         return false;
     }
-    // Made beside the old one and renamed over it: comN never goes missing on the way.
-    const QString temporary = folder + QStringLiteral("/.com%1.new-%2").arg(number).arg(::getpid());
-    const QByteArray temporaryLocal = QFile::encodeName(temporary);
-    ::unlink(temporaryLocal.constData());
-    if (::symlink(QFile::encodeName(target).constData(), temporaryLocal.constData()) != 0) {
-        *error = QStringLiteral("cannot make a link in %1: %2").arg(folder, systemError());
+    const linkmark::Mark mark = linkmark::inspect(ports.fd(), number);
+    if (mark.kind == linkmark::Mark::Kind::Emulator && mark.alive && !force) {
+        *error = QStringLiteral("COM%1 is held by tarnavel-sim (process %2), which is still "
+                                "running; end it first, or take the number from it with --force")
+                     .arg(number)
+                     .arg(mark.pid);
         return false;
     }
-    if (::rename(temporaryLocal.constData(), local.constData()) != 0) {
-        *error = QStringLiteral("cannot put the link %1 in place: %2").arg(path, systemError());
-        ::unlink(temporaryLocal.constData());
-        return false;
-    }
-    return true;
+    // The old mark goes before the new link comes, and a new one is in place before it: a link
+    // never stands beside a mark that vouches for another device.
+    const bool marked = pseudoTerminal ? linkmark::writeHandMark(ports.fd(), number, target, error)
+                                       : linkmark::remove(ports.fd(), number, error);
+    return marked && fsutil::replaceSymlinkAt(ports.fd(), QStringLiteral("com%1").arg(number),
+                                              target, entry.path, error);
 }
 
 bool unlinkPort(int number, QString* error, const QString& folder)
 {
     if (!validNumber(number, error))
         return false;
-    const QString path = linkPath(folder, number);
-    const QByteArray local = QFile::encodeName(path);
+    PortsFolder ports(folder);
+    const QString name = QStringLiteral("com%1").arg(number);
+    const QString path = folder + QLatin1Char('/') + name;
+    if (ports.state() == PortsFolder::State::Missing) {
+        *error = QStringLiteral("there is no link COM%1 (%2)").arg(number).arg(printable(path));
+        return false;
+    }
+    if (!ports.lock(error))
+        return false;
+    const QByteArray local = QFile::encodeName(name);
     struct stat st {
     };
-    if (::lstat(local.constData(), &st) != 0) {
-        *error = QStringLiteral("there is no link COM%1 (%2)").arg(number).arg(path);
+    if (::fstatat(ports.fd(), local.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        const int failure = errno;
+        // A mark whose link never came (its maker was stopped between the two) goes quietly.
+        const linkmark::Mark mark = linkmark::inspect(ports.fd(), number);
+        if (failure == ENOENT && !mark.alive)
+            linkmark::remove(ports.fd(), number, error);
+        *error =
+            failure == ENOENT
+                ? QStringLiteral("there is no link COM%1 (%2)").arg(number).arg(printable(path))
+                : QStringLiteral("cannot look at %1: %2")
+                      .arg(printable(path), fsutil::errorText(failure));
         return false;
     }
     if (!S_ISLNK(st.st_mode)) {
-        *error = QStringLiteral("%1 is not a link; not removing it").arg(path);
+        *error = QStringLiteral("%1 is not a link; not removing it").arg(printable(path));
         return false;
     }
-    const linkmark::Mark mark = linkmark::inspect(path);
-    if (::unlink(local.constData()) != 0) {
-        *error = QStringLiteral("cannot remove %1: %2").arg(path, systemError());
+    if (::unlinkat(ports.fd(), local.constData(), 0) != 0) {
+        *error =
+            QStringLiteral("cannot remove %1: %2").arg(printable(path), fsutil::errorText(errno));
         return false;
     }
-    // The mark of an emulator that is gone goes with its link; a running one removes its own.
-    if (mark.present && !mark.alive)
-        QFile::remove(linkmark::markPath(path));
-    return true;
+    // Its mark goes with it, whoever made it: a running emulator keeps serving on its device,
+    // only the number is free again.
+    return linkmark::remove(ports.fd(), number, error);
 }
 
 int parsePortNumber(const QString& text)

@@ -15,11 +15,17 @@ struct PortLink {
     QString target;       // what the link says, as written
     QString resolved;     // the link followed to the end; empty when it leads nowhere
     bool present = false; // it leads to a device that exists
-    // Made by the reader emulator: alive while that emulator still runs, otherwise stale (its
-    // pseudo-terminal number may belong to someone else's terminal by now).
+    // Made by the reader emulator: alive while that emulator still runs.
     bool emulator = false;
-    bool stale = false;
     qint64 emulatorPid = 0;
+    // A pseudo-terminal linked by hand on purpose (ports link --force).
+    bool forced = false;
+    // A link to a pseudo-terminal that nobody vouches for now: its number may belong to
+    // someone else's terminal by now.
+    bool stale = false;
+    // Why COMn will not open it (stale, or another user decides where it leads); empty when
+    // it will.
+    QString problem;
 };
 
 inline constexpr int kMaxPortNumber = 256;
@@ -27,18 +33,19 @@ inline constexpr int kMaxPortNumber = 256;
 // "1", "com1" or "COM1" (up to COM256) -> 1; -1 for anything else.
 int parsePortNumber(const QString& text);
 
-// Every comN entry of the folder, by number.
-QList<PortLink> listPortLinks(const QString& folder = portsDirectory());
+// Every comN entry of the folder, by number. A folder that cannot be read or trusted is an
+// error (*error set, nothing listed); a missing one has no entries.
+QList<PortLink> listPortLinks(QString* error, const QString& folder = portsDirectory());
 
-// Makes comN point at device (an absolute path is kept as given, so a stable by-id name stays
-// one): a new link is made beside it and renamed over the old, so the name never leads nowhere
-// on the way. Only a symlink is ever replaced. device must be a character device. Missing
-// folders are made private (0700). False with *error set (what failed and the cure).
+// Makes comN point at device, which must be a serial terminal (an absolute path is kept as
+// given, so a stable by-id name stays one). The link and its mark are replaced together, the
+// link last and in one step, so the name never leads nowhere on the way; only a symlink is ever
+// replaced. A pseudo-terminal is linked only with force (its number passes to the next terminal
+// opened once its owner ends), and a number a running emulator holds is taken only with force.
+// The configuration and ports folders are made private (0700) or tightened to it; folders of
+// another user are refused. False with *error set (what failed and the cure).
 bool linkPort(int number, const QString& device, QString* error,
-              const QString& folder = portsDirectory());
+              const QString& folder = portsDirectory(), bool force = false);
 
-// Removes comN when it is a symlink; anything else is refused.
+// Removes comN when it is a symlink, and its mark with it; anything else is refused.
 bool unlinkPort(int number, QString* error, const QString& folder = portsDirectory());
-
-// Makes every missing folder of path with mode 0700. False with *error set.
-bool makePrivateFolders(const QString& path, QString* error);

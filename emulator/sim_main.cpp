@@ -1,11 +1,13 @@
 // tarnavel-sim: the card reader/writer emulator on a pseudo-terminal.
 
+#include "config/ports.h"
 #include "config/version.h"
 #include "emulator/deck.h"
 #include "emulator/logsink.h"
 #include "emulator/readermodel.h"
 #include "emulator/simconsole.h"
 #include "emulator/simserver.h"
+#include "platform/fsutil.h"
 #include "platform/interrupts.h"
 
 #include <QCommandLineParser>
@@ -48,9 +50,10 @@ QString helpText()
                "Then every frame is shown in both directions, in hex and with its meaning.\n"
                "\n"
                "Options:\n"
-               "  --com N              also link the device as COMN:\n"
+               "  --com N              also link the device as COMN, N from 1 to 256:\n"
                "                       $XDG_CONFIG_HOME/quorvex-tarnavel/ports/comN\n"
-               "                       (~/.config/... by default); removed again at the end\n"
+               "                       (~/.config/... by default); removed again at the end.\n"
+               "                       Refused while another emulator holds the number\n"
                "  --type N             reader type in the version reply, 0 to 9 (default 8)\n"
                "  --card FILE          load the deck of cards from FILE (format below)\n"
                "  --auto-swipe MS      swipe the card in the slot by itself MS milliseconds\n"
@@ -206,10 +209,13 @@ int main(int argc, char* argv[])
     }
     int comNumber = 0;
     if (parser.isSet(com)) {
-        bool ok = false;
-        comNumber = parser.value(com).toInt(&ok);
-        if (!ok || comNumber < 1) {
-            printLine(QStringLiteral("tarnavel-sim: --com takes a port number from 1"), stderr);
+        comNumber = parsePortNumber(parser.value(com));
+        if (comNumber < 1) {
+            printLine(QStringLiteral("tarnavel-sim: --com takes a port number from 1 to %1 (or "
+                                     "COM1 to COM%1), not \"%2\"")
+                          .arg(kMaxPortNumber)
+                          .arg(fsutil::printable(parser.value(com))),
+                      stderr);
             return 2;
         }
     }

@@ -1,11 +1,12 @@
 #include "emulator/simserver.h"
 
+#include "config/ports.h"
 #include "emulator/readermodel.h"
 #include "emulator/readertext.h"
+#include "platform/fsutil.h"
 #include "platform/linkmark.h"
-#include "platform/paths.h"
+#include "platform/portsfolder.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
@@ -23,40 +24,6 @@ namespace {
 QString errnoText()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-// Where a symbolic link points, or an empty string when path is not a link.
-QString readLink(const QString& path)
-{
-    char target[4096];
-    const QByteArray local = QFile::encodeName(path);
-    const ssize_t n = ::readlink(local.constData(), target, sizeof target - 1);
-    if (n < 0)
-        return QString();
-    return QFile::decodeName(QByteArray(target, int(n)));
-}
-
-// Creates path and any missing parent. Folders made here are private: the configuration
-// folder also holds the per-user store.
-bool makePrivateDirectory(const QString& path, QString* error)
-{
-    const QByteArray local = QFile::encodeName(path);
-    struct stat st {
-    };
-    if (::stat(local.constData(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
-            return true;
-        *error = QStringLiteral("%1 exists and is not a folder").arg(path);
-        return false;
-    }
-    const QString parent = QFileInfo(path).absolutePath();
-    if (parent != path && !makePrivateDirectory(parent, error))
-        return false;
-    if (::mkdir(local.constData(), 0700) != 0 && errno != EEXIST) {
-        *error = QStringLiteral("cannot create %1: %2").arg(path, errnoText());
-        return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -111,8 +78,9 @@ bool SimServer::linkAsCom(int number, QString* error)
         *error = QStringLiteral("the device is not open");
         return false;
     }
-    if (number < 1) {
-        *error = QStringLiteral("COM%1 is not a port number").arg(number);
+    if (number < 1 || number > kMaxPortNumber) {
+        *error =
+            QStringLiteral("COM%1 is not a port number (1 to %2)").arg(number).arg(kMaxPortNumber);
         return false;
     }
     if (configDirectory().isEmpty()) {
@@ -122,46 +90,53 @@ bool SimServer::linkAsCom(int number, QString* error)
                      .arg(number);
         return false;
     }
-    if (!makePrivateDirectory(configDirectory(), error) ||
-        !makePrivateDirectory(portsDirectory(), error))
+    removeLink();
+    // Under the folder's lock, the look at the number and the claim of it are one step: no
+    // other emulator, and no ports link, comes between them.
+    PortsFolder ports = PortsFolder::forChange(portsDirectory());
+    if (!ports.lock(error))
         return false;
-    const QString path = portsDirectory() + QStringLiteral("/com%1").arg(number);
-    const QByteArray local = QFile::encodeName(path);
-    struct stat st {
-    };
-    if (::lstat(local.constData(), &st) == 0) {
-        if (!S_ISLNK(st.st_mode)) {
-            *error = QStringLiteral("%1 exists and is not a link; not replacing it").arg(path);
-            return false;
-        }
-        const QString target = readLink(path);
-        const bool dangling = ::access(local.constData(), F_OK) != 0;
-        // Only a dangling link or one an emulator made is ours to replace: a link to a
-        // pseudo-terminal made by hand may be a bridge to a remote reader.
-        if (!dangling && !linkmark::inspect(path).present) {
-            *error = QStringLiteral("%1 links to %2, which is not an emulator; remove the link "
-                                    "or choose another number")
-                         .arg(path, target);
-            return false;
-        }
-    }
-    // The mark goes first, so the link never exists without it.
-    const int mark = linkmark::claim(path, devicePath(), error);
-    if (mark < 0)
-        return false;
-    // Made aside and renamed over, so the port never disappears for a host looking at it.
-    const QString temp = path + QStringLiteral(".new-%1").arg(::getpid());
-    const QByteArray tempLocal = QFile::encodeName(temp);
-    ::unlink(tempLocal.constData());
-    if (::symlink(QFile::encodeName(devicePath()).constData(), tempLocal.constData()) != 0 ||
-        ::rename(tempLocal.constData(), local.constData()) != 0) {
-        *error = QStringLiteral("cannot create the link %1: %2").arg(path, errnoText());
-        ::unlink(tempLocal.constData());
-        linkmark::release(path, mark);
+    const linkmark::Mark mark = linkmark::inspect(ports.fd(), number);
+    if (mark.kind == linkmark::Mark::Kind::Emulator && mark.alive) {
+        *error = QStringLiteral("COM%1 is held by another tarnavel-sim (process %2, serving on "
+                                "%3); choose another number, or end that one first")
+                     .arg(number)
+                     .arg(mark.pid)
+                     .arg(fsutil::printable(mark.device));
         return false;
     }
-    m_linkPath = path;
-    m_markFd = mark;
+    const ComEntry entry = ports.entry(number);
+    if (entry.kind == ComEntry::Kind::Other) {
+        *error = QStringLiteral("%1 exists and is not a link; not replacing it")
+                     .arg(fsutil::printable(entry.path));
+        return false;
+    }
+    if (entry.refusalNumber == EPERM) {
+        *error = entry.refusal;
+        return false;
+    }
+    // A link to a serial line, or a pseudo-terminal linked by hand on purpose (a bridge to a
+    // remote reader, say), is the user's. What is left is ours to replace: no link, one that
+    // leads nowhere, or a stale one to a pseudo-terminal.
+    if (entry.kind == ComEntry::Kind::Link && entry.present && entry.mayOpen()) {
+        *error = QStringLiteral("%1 links to %2, which is not an emulator; remove the link or "
+                                "choose another number")
+                     .arg(fsutil::printable(entry.path), fsutil::printable(entry.target));
+        return false;
+    }
+    // The mark first, locked from its first moment; the link last. Stopped in between, the
+    // mark names a device the old link does not lead to, and the old link counts as stale.
+    const int markFd = linkmark::claim(ports.fd(), number, devicePath(), error);
+    if (markFd < 0)
+        return false;
+    if (!fsutil::replaceSymlinkAt(ports.fd(), QStringLiteral("com%1").arg(number), devicePath(),
+                                  entry.path, error)) {
+        linkmark::release(ports.fd(), number, markFd);
+        return false;
+    }
+    m_linkPath = entry.path;
+    m_linkNumber = number;
+    m_markFd = markFd;
     return true;
 }
 
@@ -169,11 +144,18 @@ void SimServer::removeLink()
 {
     if (m_linkPath.isEmpty())
         return;
-    // Another emulator may have taken the number over since; its link stays.
-    if (readLink(m_linkPath) == devicePath())
-        ::unlink(QFile::encodeName(m_linkPath).constData());
-    linkmark::release(m_linkPath, m_markFd);
+    PortsFolder ports(QFileInfo(m_linkPath).path());
+    QString error;
+    if (ports.lock(&error)) {
+        // Taken over since (ports link --force): the new link stays.
+        const QString name = QStringLiteral("com%1").arg(m_linkNumber);
+        if (fsutil::readLinkAt(ports.fd(), name) == devicePath())
+            ::unlinkat(ports.fd(), QFile::encodeName(name).constData(), 0);
+    }
+    // The link goes before the mark: stopped in between, a mark is left without a link.
+    linkmark::release(ports.fd(), m_linkNumber, m_markFd);
     m_markFd = -1;
+    m_linkNumber = 0;
     m_linkPath.clear();
 }
 

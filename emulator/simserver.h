@@ -34,8 +34,9 @@ public:
     QString devicePath() const { return m_pty.slavePath(); }
 
     // Links <ports folder>/comN to the device and marks the link as an emulator's (the mark
-    // stays locked while this server lives). A dangling link or one an emulator made is
-    // replaced; anything else is left alone and refused.
+    // stays locked while this server lives). A number another running emulator holds is
+    // refused, naming its process. No link, a dangling one or a stale one to a pseudo-terminal
+    // is replaced; anything else is left alone and refused.
     bool linkAsCom(int number, QString* error);
     // Removes the link, if it still points to this device.
     void removeLink();
@@ -79,5 +80,6 @@ private:
     bool m_hostSeen = false;
     int m_autoSwipeMs = -1;
     QString m_linkPath;
+    int m_linkNumber = 0;
     int m_markFd = -1;
 };

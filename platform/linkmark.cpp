@@ -1,10 +1,10 @@
 #include "platform/linkmark.h"
 
+#include "platform/fsutil.h"
+
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -15,99 +15,155 @@ namespace linkmark {
 namespace {
 
 constexpr qint64 kMaxMarkBytes = 4096;
+constexpr char kEmulatorKind[] = "tarnavel-sim";
+constexpr char kHandKind[] = "ports link --force";
 
-QString readLinkTarget(const QString& path)
+QByteArray localName(int number)
 {
-    char target[4096];
-    const ssize_t n = ::readlink(QFile::encodeName(path).constData(), target, sizeof target - 1);
-    return n < 0 ? QString() : QFile::decodeName(QByteArray(target, int(n)));
+    return QFile::encodeName(markName(number));
 }
 
-// "pid 1234" and "device /dev/pts/5" lines; anything else is ignored.
+// The first line says whose mark it is; then "pid 1234", "device /dev/pts/5", "link com5".
 void parse(const QByteArray& text, Mark* mark)
 {
-    for (const QByteArray& line : text.split('\n')) {
+    const QList<QByteArray> lines = text.split('\n');
+    if (lines.constFirst() == kEmulatorKind)
+        mark->kind = Mark::Kind::Emulator;
+    else if (lines.constFirst() == kHandKind)
+        mark->kind = Mark::Kind::Hand;
+    else
+        return;
+    for (const QByteArray& line : lines) {
         if (line.startsWith("pid "))
-            mark->pid = line.mid(4).trimmed().toLongLong();
+            mark->pid = line.mid(4).toLongLong();
         else if (line.startsWith("device "))
-            mark->device = QFile::decodeName(line.mid(7).trimmed());
+            mark->device = QFile::decodeName(line.mid(7));
+        else if (line.startsWith("link "))
+            mark->link = QFile::decodeName(line.mid(5));
     }
 }
 
-} // namespace
-
-QString markPath(const QString& linkPath)
+QByteArray markText(const char* kind, int number, const QString& device)
 {
-    const QFileInfo link(linkPath);
-    return link.absolutePath() + QStringLiteral("/.") + link.fileName() +
-           QStringLiteral(".tarnavel-sim");
+    QByteArray text = QByteArray(kind) + '\n';
+    if (qstrcmp(kind, kEmulatorKind) == 0)
+        text += "pid " + QByteArray::number(qint64(::getpid())) + '\n';
+    return text + "device " + QFile::encodeName(device) + "\nlink com" +
+           QByteArray::number(number) + '\n';
 }
 
-Mark inspect(const QString& linkPath)
+// A new mark under the name, the old one gone first: made in place rather than renamed in, so
+// that the descriptor that locks it is the file's from its first moment.
+int create(int folderFd, int number, const char* kind, const QString& device, bool lock,
+           QString* error)
 {
-    Mark mark;
-    const QByteArray path = QFile::encodeName(markPath(linkPath));
-    // O_NONBLOCK: whatever sits there, opening it must never hang the caller.
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return mark;
-    QByteArray text(kMaxMarkBytes, '\0');
-    const ssize_t n = ::read(fd, text.data(), size_t(text.size()));
-    text.truncate(n > 0 ? n : 0);
-    parse(text, &mark);
-    const QString target = readLinkTarget(linkPath);
-    mark.present = !mark.device.isEmpty() && target == mark.device;
-    if (mark.present) {
-        // A shared lock is refused only while the emulator holds its exclusive one.
-        if (::flock(fd, LOCK_SH | LOCK_NB) == 0)
-            ::flock(fd, LOCK_UN);
-        else
-            mark.alive = errno == EWOULDBLOCK;
-    }
-    ::close(fd);
-    return mark;
-}
-
-int claim(const QString& linkPath, const QString& device, QString* error)
-{
-    const QString final = markPath(linkPath);
-    const QString temp = final + QStringLiteral(".new-%1").arg(::getpid());
-    const QByteArray tempLocal = QFile::encodeName(temp);
-    ::unlink(tempLocal.constData());
-    const int fd = ::open(tempLocal.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (!remove(folderFd, number, error))
+        return -1;
+    const QByteArray name = localName(number);
+    const int fd = ::openat(folderFd, name.constData(),
+                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
-        *error = QStringLiteral("cannot create %1: %2")
-                     .arg(temp, QString::fromLocal8Bit(std::strerror(errno)));
+        *error = QStringLiteral("cannot make the mark %1: %2")
+                     .arg(markName(number), fsutil::errorText(errno));
         return -1;
     }
-    // Locked before it is put in place, so nobody ever finds the mark unlocked while we run.
-    const QByteArray text = QByteArrayLiteral("tarnavel-sim\npid ") +
-                            QByteArray::number(qint64(::getpid())) + "\ndevice " +
-                            QFile::encodeName(device) + '\n';
-    const bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-                    ::write(fd, text.constData(), size_t(text.size())) == text.size() &&
-                    ::rename(tempLocal.constData(), QFile::encodeName(final).constData()) == 0;
+    const QByteArray text = markText(kind, number, device);
+    // A reader's shared lock lasts a moment, so this wait is short. Until the text is complete
+    // the mark names no device, which counts as no mark.
+    const bool ok = (!lock || ::flock(fd, LOCK_EX) == 0) &&
+                    ::write(fd, text.constData(), size_t(text.size())) == text.size();
     if (!ok) {
-        *error = QStringLiteral("cannot create %1: %2")
-                     .arg(final, QString::fromLocal8Bit(std::strerror(errno)));
-        ::unlink(tempLocal.constData());
+        *error = QStringLiteral("cannot write the mark %1: %2")
+                     .arg(markName(number), fsutil::errorText(errno));
+        ::unlinkat(folderFd, name.constData(), 0);
         ::close(fd);
         return -1;
     }
     return fd;
 }
 
-void release(const QString& linkPath, int fd)
+} // namespace
+
+QString markName(int number)
+{
+    return QStringLiteral(".com%1.tarnavel-sim").arg(number);
+}
+
+Mark inspect(int folderFd, int number)
+{
+    Mark mark;
+    const QByteArray name = localName(number);
+    struct stat st {
+    };
+    if (::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT)
+            mark.kind = Mark::Kind::Unreadable;
+        return mark;
+    }
+    mark.kind = Mark::Kind::Unreadable;
+    if (!S_ISREG(st.st_mode) || st.st_size > kMaxMarkBytes)
+        return mark;
+    // O_NONBLOCK and O_NOFOLLOW: whatever took its place meanwhile, opening it never hangs.
+    const fsutil::Fd fd(
+        ::openat(folderFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat opened {
+    };
+    if (!fd.isValid() || ::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode))
+        return mark;
+    // A shared lock is refused only while an emulator holds its exclusive one. Taken before the
+    // text is read: an emulator's text is complete before its lock can be seen.
+    if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0)
+        ::flock(fd.get(), LOCK_UN);
+    else
+        mark.alive = errno == EWOULDBLOCK;
+    QByteArray text(kMaxMarkBytes, '\0');
+    const ssize_t n = ::read(fd.get(), text.data(), size_t(text.size()));
+    text.truncate(n > 0 ? n : 0);
+    parse(text, &mark);
+    if (mark.kind == Mark::Kind::Unreadable)
+        mark.alive = false;
+    return mark;
+}
+
+int claim(int folderFd, int number, const QString& device, QString* error)
+{
+    return create(folderFd, number, kEmulatorKind, device, true, error);
+}
+
+bool writeHandMark(int folderFd, int number, const QString& device, QString* error)
+{
+    const int fd = create(folderFd, number, kHandKind, device, false, error);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+bool remove(int folderFd, int number, QString* error)
+{
+    const QByteArray name = localName(number);
+    if (::unlinkat(folderFd, name.constData(), 0) == 0 || errno == ENOENT)
+        return true;
+    // A folder standing there goes too, when empty.
+    if ((errno == EISDIR || errno == EPERM) &&
+        ::unlinkat(folderFd, name.constData(), AT_REMOVEDIR) == 0)
+        return true;
+    *error = QStringLiteral("cannot remove %1: %2")
+                 .arg(fsutil::printable(markName(number)), fsutil::errorText(errno));
+    return false;
+}
+
+void release(int folderFd, int number, int fd)
 {
     if (fd < 0)
         return;
-    const QByteArray path = QFile::encodeName(markPath(linkPath));
-    // Another emulator may have marked the number since: only our own file goes.
+    const QByteArray name = localName(number);
     struct stat held {
     }, named{};
-    if (::fstat(fd, &held) == 0 && ::lstat(path.constData(), &named) == 0 &&
+    if (folderFd >= 0 && ::fstat(fd, &held) == 0 &&
+        ::fstatat(folderFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
         held.st_ino == named.st_ino && held.st_dev == named.st_dev)
-        ::unlink(path.constData());
+        ::unlinkat(folderFd, name.constData(), 0);
     ::close(fd);
 }
 

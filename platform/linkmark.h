@@ -3,31 +3,50 @@
 #include <QString>
 #include <QtGlobal>
 
-// The mark the reader emulator leaves beside each COMn link it makes: a hidden file
-// ".comN.tarnavel-sim" in the ports folder naming its process and device, locked for as long
-// as the emulator runs. The kernel drops the lock when the process ends, however it ends, so a
-// link whose mark is unlocked was left by an emulator that is gone (killed with SIGKILL, say)
-// and points at a pseudo-terminal number that another program may have taken since.
+// The mark beside a COMn link that says who made it: a hidden file ".comN.tarnavel-sim" in the
+// ports folder naming its maker, the device and the link it belongs to.
+//
+// The reader emulator keeps its mark locked (flock) for as long as it runs. The kernel drops the
+// lock when the process ends, however it ends, so the lock is the only proof of life: a mark
+// nobody holds was left by an emulator that is gone, and its pseudo-terminal number may belong
+// to another program's terminal by now. "tarnavel-cli ports link --force" leaves an unlocked
+// mark of its own kind, for a pseudo-terminal that the user links by hand on purpose.
+//
+// Everything here works inside the ports folder's descriptor, and the changes (claim, write,
+// remove) are made while the caller holds that folder's lock, so that no two programs change one
+// number's link and mark at once.
 namespace linkmark {
 
-// ".../ports/com1" -> ".../ports/.com1.tarnavel-sim"
-QString markPath(const QString& linkPath);
+// "com5" -> ".com5.tarnavel-sim"
+QString markName(int number);
 
 struct Mark {
-    bool present = false; // a mark exists and names the device the link points to now
-    bool alive = false;   // its emulator still runs
-    qint64 pid = 0;
+    enum class Kind {
+        None,      // no mark
+        Emulator,  // tarnavel-sim's
+        Hand,      // tarnavel-cli ports link --force
+        Unreadable // something else stands there: not a regular file, too long, or no mark
+    };
+    Kind kind = Kind::None;
+    bool alive = false; // an emulator holds its lock now
+    qint64 pid = 0;     // as the mark says; only worth anything while alive
     QString device;
+    QString link; // the name it belongs to, such as "com5"
 };
 
-// What the mark beside linkPath says about the link. A mark that names another device than
-// the link's target (the link was made again by hand) does not count.
-Mark inspect(const QString& linkPath);
+// What the mark of comN inside the folder folderFd says. Never blocks, whatever stands there.
+Mark inspect(int folderFd, int number);
 
-// The emulator's side: writes the mark for device and keeps it locked through the returned
-// descriptor until release(). -1 with *error set on failure.
-int claim(const QString& linkPath, const QString& device, QString* error);
-// Removes the mark if it is still this process's, and closes the descriptor.
-void release(const QString& linkPath, int fd);
+// The emulator's side: replaces comN's mark with a locked one naming device. The caller holds
+// the folder lock and has found no live mark. The returned descriptor keeps the lock; -1 with
+// *error set on failure.
+int claim(int folderFd, int number, const QString& device, QString* error);
+// The mark of a pseudo-terminal linked by hand. False with *error set.
+bool writeHandMark(int folderFd, int number, const QString& device, QString* error);
+// Removes comN's mark, whatever it is. False with *error set.
+bool remove(int folderFd, int number, QString* error);
+// Removes the mark if it is still the one fd holds (another emulator may have marked the number
+// since, after --force), and closes fd.
+void release(int folderFd, int number, int fd);
 
 } // namespace linkmark

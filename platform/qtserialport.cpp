@@ -1,7 +1,7 @@
 #include "platform/qtserialport.h"
 
-#include "platform/linkmark.h"
 #include "platform/paths.h"
+#include "platform/portsfolder.h"
 #include "platform/serialdevices.h"
 
 #include <QCoreApplication>
@@ -15,15 +15,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
-
-// Unix98 pty slaves use majors 136 to 143 on Linux.
-constexpr unsigned kFirstPtySlaveMajor = 136;
-constexpr unsigned kLastPtySlaveMajor = 143;
 
 QString settingsFormatError(const QString& text)
 {
@@ -162,50 +157,33 @@ void QtSerialPort::setReadBufferLimit(qint64 bytes)
     m_port->setReadBufferSize(bytes);
 }
 
-QString QtSerialPort::linkPath() const
+ComEntry QtSerialPort::comEntry() const
 {
-    // With no configuration folder there is no link to look for.
-    const QString ports = portsDirectory();
-    return ports.isEmpty() ? QString() : ports + QStringLiteral("/com%1").arg(m_commPort);
+    return PortsFolder(portsDirectory()).entry(m_commPort);
 }
 
 QString QtSerialPort::devicePath() const
 {
     if (m_port->isOpen() || m_deviceLost)
         return m_openDevice;
-    return resolveDevice();
+    return deviceFor(m_deviceOverride.isEmpty() ? comEntry() : ComEntry());
 }
 
-QString QtSerialPort::resolveDevice() const
+QString QtSerialPort::deviceFor(const ComEntry& entry) const
 {
     if (!m_deviceOverride.isEmpty())
         return m_deviceOverride;
-    const QFileInfo link(linkPath());
-    if (link.isSymLink()) {
-        // A dangling link still names the device the operator meant: opening it then says
-        // that it is missing instead of quietly taking /dev/ttyS(n-1).
-        const QString canonical = link.canonicalFilePath();
-        return canonical.isEmpty() ? link.symLinkTarget() : canonical;
-    }
-    if (link.exists())
-        return link.canonicalFilePath();
+    if (entry.kind != ComEntry::Kind::None)
+        return entry.device.isEmpty() ? entry.path : entry.device;
+    // A folder that cannot be used is named, never passed over for /dev/ttyS(n-1).
+    if (!entry.mayOpen())
+        return entry.path;
     return QStringLiteral("/dev/ttyS%1").arg(m_commPort - 1);
 }
 
 bool QtSerialPort::isPseudoTerminal(const QString& device)
 {
-    struct stat st {
-    };
-    if (::stat(QFile::encodeName(device).constData(), &st) == 0 && S_ISCHR(st.st_mode)) {
-        const unsigned deviceMajor = major(st.st_rdev);
-        if (deviceMajor >= kFirstPtySlaveMajor && deviceMajor <= kLastPtySlaveMajor)
-            return true;
-    }
-    const QFileInfo info(device);
-    const QString canonical = info.canonicalFilePath();
-    bool numbered = false;
-    info.fileName().toUInt(&numbered);
-    return numbered && canonical.startsWith(QLatin1String("/dev/pts/"));
+    return ::isPseudoTerminal(device);
 }
 
 AppError QtSerialPort::openError(QSerialPort::SerialPortError error, int systemError,
@@ -266,8 +244,10 @@ void QtSerialPort::setPortOpen(bool open)
         throw AppError(ErrPortAlreadyOpen,
                        QStringLiteral("Port already open (%1)").arg(portLabel()));
 
-    refuseStaleLink();
-    const QString device = resolveDevice();
+    const ComEntry entry = m_deviceOverride.isEmpty() ? comEntry() : ComEntry();
+    if (!entry.mayOpen())
+        throw linkRefusal(entry);
+    const QString device = deviceFor(entry);
     m_port->setPortName(device);
     // Open at plain 8N1 and change one setting at a time afterwards, so that a refusal names
     // the setting instead of failing the whole open.
@@ -283,7 +263,16 @@ void QtSerialPort::setPortOpen(bool open)
         const AppError failure =
             openError(m_port->error(), systemError, m_port->errorString(), device, m_commPort);
         m_port->clearError();
-        throw withAdapterHint(failure);
+        throw withAdapterHint(failure, entry);
+    }
+    if (entry.emulator) {
+        // The emulator may have ended between the look and the open, and its number gone to
+        // another terminal: nothing has been written yet, so look again before anything is.
+        const ComEntry again = comEntry();
+        if (!again.emulator || again.device != device) {
+            closeDevice();
+            throw linkRefusal(again.mayOpen() ? entry : again);
+        }
     }
     m_openDevice = device;
     m_deviceLost = false;
@@ -523,31 +512,34 @@ void QtSerialPort::markLost()
         Qt::QueuedConnection);
 }
 
-void QtSerialPort::refuseStaleLink() const
+AppError QtSerialPort::linkRefusal(const ComEntry& entry) const
 {
-    const QString link = linkPath();
-    if (!m_deviceOverride.isEmpty() || !QFileInfo(link).isSymLink())
-        return;
-    const linkmark::Mark mark = linkmark::inspect(link);
-    if (!mark.present || mark.alive)
-        return;
-    // The pseudo-terminal number may belong to another program's terminal by now: a version
-    // query written there would land in someone's shell.
-    throw AppError(ESTALE,
-                   QStringLiteral("COM%1 (%2 -> %3): stale link left by the reader emulator "
-                                  "tarnavel-sim (process %4), which is no longer running; not "
-                                  "opening it. Remove it with: rm '%2' (or start tarnavel-sim "
-                                  "--com %1 again).")
-                       .arg(m_commPort)
-                       .arg(link, mark.device)
-                       .arg(mark.pid));
+    if (entry.refusalNumber == ESTALE || entry.mayOpen()) {
+        const QString reason = entry.mayOpen()
+                                   ? QStringLiteral("its emulator ended while it was being opened")
+                                   : entry.refusal;
+        // The pseudo-terminal number may belong to another program's terminal by now: a
+        // version query written there would land in someone's shell.
+        return AppError(
+            ESTALE,
+            QStringLiteral("COM%1 (%2 -> %3): stale link to a pseudo-terminal: %4; not opening "
+                           "it, as the terminal may be another program's by now. Remove it "
+                           "with: rm %5 (or start tarnavel-sim --com %1 again; tarnavel-cli "
+                           "ports link --force %1 %3 links a pseudo-terminal by hand).")
+                .arg(m_commPort)
+                .arg(fsutil::printable(entry.path), fsutil::printable(entry.device), reason,
+                     fsutil::printable(fsutil::shellQuoted(entry.path))));
+    }
+    return AppError(entry.refusalNumber,
+                    QStringLiteral("COM%1: not opening it through the ports folder: %2")
+                        .arg(m_commPort)
+                        .arg(entry.refusal));
 }
 
-AppError QtSerialPort::withAdapterHint(const AppError& failure) const
+AppError QtSerialPort::withAdapterHint(const AppError& failure, const ComEntry& entry) const
 {
     // Without a ports link COMn is a built-in UART, which is rarely where the reader is.
-    if (!m_deviceOverride.isEmpty() || QFileInfo(linkPath()).isSymLink() ||
-        QFileInfo::exists(linkPath()))
+    if (!m_deviceOverride.isEmpty() || entry.kind != ComEntry::Kind::None)
         return failure;
     const QString adapter = soleUsbSerialAdapter(listSerialDevices());
     if (adapter.isEmpty())

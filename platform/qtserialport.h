@@ -8,10 +8,13 @@
 #include <QString>
 
 class QSocketNotifier;
+struct ComEntry;
 
 // The serial control on a real device through QSerialPort. COMn is the link comN in the ports
 // folder when there is one (normally a symlink to /dev/ttyUSB0 or the like), else
-// /dev/ttyS(n-1). The QSerialPort is a child object, so it can be found with findChild().
+// /dev/ttyS(n-1). Opening refuses a folder or link that another user controls, a folder that
+// cannot be read, and a link to a pseudo-terminal that nobody vouches for (see PortsFolder).
+// The QSerialPort is a child object, so it can be found with findChild().
 class QtSerialPort : public ISerialPort
 {
     Q_OBJECT
@@ -41,7 +44,8 @@ public:
     int inBufferCount() const override;
 
     // The device COMn stands for: the open device while open (or lost), otherwise where the
-    // ports-folder link points now (followed to the end) or /dev/ttyS(n-1) without a link.
+    // ports-folder link points now (followed to the end), the link or folder that opening
+    // would refuse, or /dev/ttyS(n-1) without a link.
     QString devicePath() const override;
     bool deviceLost() const override { return m_deviceLost; }
     // Opens this device instead of what COMn stands for (a command line's device path);
@@ -81,10 +85,10 @@ private:
     void onLineActivity();
     void closeDevice();
     void markLost();
-    QString resolveDevice() const;
-    QString linkPath() const;
-    void refuseStaleLink() const;
-    AppError withAdapterHint(const AppError& failure) const;
+    ComEntry comEntry() const;
+    QString deviceFor(const ComEntry& entry) const;
+    AppError linkRefusal(const ComEntry& entry) const;
+    AppError withAdapterHint(const AppError& failure, const ComEntry& entry) const;
     AppError notOpenError() const;
     QString portLabel() const;
 

@@ -1,6 +1,8 @@
 // The ports folder: making, replacing, listing and removing COMn links.
 
 #include "config/ports.h"
+#include "platform/fsutil.h"
+#include "platform/linkmark.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,11 +10,43 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A pseudo-terminal of the test's own, the one kind of terminal every machine has.
+struct Pty {
+    fsutil::Fd master{::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)};
+    QString slave() const
+    {
+        if (!master.isValid() || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0)
+            return QString();
+        return QString::fromLocal8Bit(::ptsname(master.get()));
+    }
+};
+
+mode_t modeOf(const QString& path)
+{
+    struct stat st {
+    };
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+} // namespace
+
 class TestPorts : public QObject
 {
     Q_OBJECT
 private slots:
     void portsFolder();
+    void refusedDevices_data();
+    void refusedDevices();
+    void marksGoWithTheirLinks();
+    void foreignFolders_data();
+    void foreignFolders();
 };
 
 void TestPorts::portsFolder()
@@ -21,17 +55,16 @@ void TestPorts::portsFolder()
     QVERIFY(home.isValid());
     const QString folder = home.filePath(QStringLiteral("config/quorvex-tarnavel/ports"));
     QString error;
+    const Pty first, second;
 
-    QVERIFY2(linkPort(2, QStringLiteral("/dev/null"), &error, folder), qPrintable(error));
+    QVERIFY2(linkPort(2, first.slave(), &error, folder, true), qPrintable(error));
     for (const QString& made : {folder, QFileInfo(folder).path()})
-        QCOMPARE(QFileInfo(made).permissions() & 0x7777, QFile::ReadOwner | QFile::WriteOwner |
-                                                             QFile::ExeOwner | QFile::ReadUser |
-                                                             QFile::WriteUser | QFile::ExeUser);
-    // Replacing a link leaves no temporary behind.
-    QVERIFY2(linkPort(2, QStringLiteral("/dev/zero"), &error, folder), qPrintable(error));
+        QCOMPARE(modeOf(made), mode_t(0700));
+    // Replacing a link leaves no temporary behind, and the mark goes with its link.
+    QVERIFY2(linkPort(2, second.slave(), &error, folder, true), qPrintable(error));
     QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
                                     QDir::NoDotAndDotDot),
-             QStringList{QStringLiteral("com2")});
+             QStringList({QStringLiteral(".com2.tarnavel-sim"), QStringLiteral("com2")}));
 
     // Refused: a device that is no character device, a regular file in the way, bad numbers.
     QVERIFY(!linkPort(3, home.path(), &error, folder));
@@ -39,22 +72,138 @@ void TestPorts::portsFolder()
     QFile regular(folder + QStringLiteral("/com4"));
     QVERIFY(regular.open(QIODevice::WriteOnly));
     regular.close();
-    QVERIFY(!linkPort(4, QStringLiteral("/dev/null"), &error, folder));
+    QVERIFY(!linkPort(4, second.slave(), &error, folder, true));
     QVERIFY(!unlinkPort(4, &error, folder));
     QVERIFY(regular.exists());
-    QVERIFY(!linkPort(0, QStringLiteral("/dev/null"), &error, folder));
+    QVERIFY(!linkPort(0, second.slave(), &error, folder, true));
+    QVERIFY(!linkPort(kMaxPortNumber + 1, second.slave(), &error, folder, true));
     QVERIFY(!unlinkPort(5, &error, folder));
 
-    const QList<PortLink> links = listPortLinks(folder);
+    const QList<PortLink> links = listPortLinks(&error, folder);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(links.size(), 2);
     QCOMPARE(links.at(0).number, 2);
-    QVERIFY(links.at(0).symlink && links.at(0).present);
-    QCOMPARE(links.at(0).target, QStringLiteral("/dev/zero"));
+    QVERIFY(links.at(0).symlink && links.at(0).present && links.at(0).forced);
+    QCOMPARE(links.at(0).target, second.slave());
     QCOMPARE(links.at(1).number, 4);
     QVERIFY(!links.at(1).symlink);
 
     QVERIFY2(unlinkPort(2, &error, folder), qPrintable(error));
     QVERIFY(!QFileInfo(folder + QStringLiteral("/com2")).isSymLink());
+    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/.com2.tarnavel-sim")));
+}
+
+void TestPorts::refusedDevices_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<bool>("force");
+    QTest::addColumn<QString>("said");
+    const QString notSerial = QStringLiteral("not a serial device");
+    for (const char* device : {"/dev/null", "/dev/zero", "/dev/kmsg", "/dev/tty", "/dev/console",
+                               "/dev/ptmx", "/dev/tty1"})
+        QTest::newRow(device) << QString::fromLatin1(device) << true << notSerial;
+    QTest::newRow("a folder") << QStringLiteral("/dev") << true << notSerial;
+    QTest::newRow("a pseudo-terminal without --force")
+        << QStringLiteral("<pty>") << false << QStringLiteral("ports link --force 1 ");
+}
+
+void TestPorts::refusedDevices()
+{
+    QFETCH(QString, device);
+    QFETCH(bool, force);
+    QFETCH(QString, said);
+    const Pty pty;
+    if (device == QLatin1String("<pty>"))
+        device = pty.slave();
+    if (!QFileInfo::exists(device))
+        QSKIP("this machine has no such device");
+    QTemporaryDir home;
+    const QString folder = home.filePath(QStringLiteral("quorvex-tarnavel/ports"));
+    QString error;
+    QVERIFY(!linkPort(1, device, &error, folder, force));
+    QVERIFY2(error.contains(said) && error.contains(device), qPrintable(error));
+    QVERIFY(!QFileInfo(folder + QStringLiteral("/com1")).isSymLink());
+}
+
+// Whoever made a number's link, ports link and unlink replace or remove its mark with it; a
+// number a running emulator holds is taken only with --force.
+void TestPorts::marksGoWithTheirLinks()
+{
+    QTemporaryDir home;
+    const QString folder = home.filePath(QStringLiteral("quorvex-tarnavel/ports"));
+    const QString link = folder + QStringLiteral("/com1");
+    const QString mark = folder + QStringLiteral("/.com1.tarnavel-sim");
+    const Pty emulator, mine;
+    QString error;
+    QVERIFY(QDir().mkpath(folder));
+    const fsutil::Fd dir(::open(QFile::encodeName(folder).constData(), O_RDONLY));
+    QVERIFY(QFile::link(emulator.slave(), link));
+    fsutil::Fd held(linkmark::claim(dir.get(), 1, emulator.slave(), &error));
+    QVERIFY2(held.isValid(), qPrintable(error));
+
+    QVERIFY(!linkPort(1, mine.slave(), &error, folder, false));
+    // A serial line, where only the emulator's hold stands in the way.
+    if (QFileInfo::exists(QStringLiteral("/dev/ttyS0"))) {
+        QVERIFY(!linkPort(1, QStringLiteral("/dev/ttyS0"), &error, folder, false));
+        QVERIFY2(
+            error.contains(QStringLiteral("held by tarnavel-sim (process %1)").arg(::getpid())),
+            qPrintable(error));
+    }
+    QCOMPARE(QFileInfo(link).symLinkTarget(), emulator.slave());
+    QVERIFY2(linkPort(1, mine.slave(), &error, folder, true), qPrintable(error));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), mine.slave());
+    QCOMPARE(listPortLinks(&error, folder).value(0).forced, true);
+
+    // The emulator was killed: a link made again by hand opens, and no dead mark is left.
+    held = fsutil::Fd(linkmark::claim(dir.get(), 1, emulator.slave(), &error));
+    held = fsutil::Fd();
+    QVERIFY2(linkPort(1, mine.slave(), &error, folder, true), qPrintable(error));
+    QVERIFY(!listPortLinks(&error, folder).value(0).stale);
+    QVERIFY2(unlinkPort(1, &error, folder), qPrintable(error));
+    QVERIFY(!QFileInfo::exists(mark) && !QFileInfo(link).isSymLink());
+}
+
+void TestPorts::foreignFolders_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<bool>("linkMends");
+    QTest::newRow("writable by all") << "chmod"
+                                     << "(mode 0777)" << true;
+    QTest::newRow("another user's") << "chown"
+                                    << "uid 4321" << false;
+    QTest::newRow("a link") << "link"
+                            << "symbolic link" << false;
+}
+
+// Never "no links": a ports folder that cannot be trusted is an error, for listing and linking
+// alike; only a folder of the user's own is tightened.
+void TestPorts::foreignFolders()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, said);
+    QFETCH(bool, linkMends);
+    if (damage == QLatin1String("chown") && ::geteuid() != 0)
+        QSKIP("giving a folder to another user needs root");
+    QTemporaryDir home;
+    const QString folder = home.filePath(QStringLiteral("quorvex-tarnavel/ports"));
+    const QByteArray local = QFile::encodeName(folder);
+    QString error;
+    const Pty pty;
+    QVERIFY2(linkPort(1, pty.slave(), &error, folder, true), qPrintable(error));
+    if (damage == QLatin1String("chmod"))
+        QVERIFY(::chmod(local.constData(), 0777) == 0);
+    else if (damage == QLatin1String("chown"))
+        QVERIFY(::chown(local.constData(), 4321, 4321) == 0);
+    else
+        QVERIFY(QDir().rename(folder, home.filePath("real")) &&
+                QFile::link(home.filePath("real"), folder));
+
+    QVERIFY(listPortLinks(&error, folder).isEmpty());
+    QVERIFY2(error.contains(said) && error.contains(folder), qPrintable(error));
+    QCOMPARE(linkPort(2, pty.slave(), &error, folder, true), linkMends);
+    QVERIFY(!linkMends || modeOf(folder) == 0700);
+    QCOMPARE(listPortLinks(&error, folder).size(), linkMends ? 2 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestPorts)

@@ -248,11 +248,16 @@ void TestSimProgram::help()
                              "--quiet", "fault swipe-error", "[Name of the card]"})
         QVERIFY2(text.contains(word), word);
 
-    QProcess bad;
-    bad.start(QStringLiteral(TARNAVEL_SIM_PATH), {QStringLiteral("--split"), QStringLiteral("x")});
-    QVERIFY(bad.waitForFinished(10000));
-    QCOMPARE(bad.exitCode(), 2);
-    QVERIFY(bad.readAllStandardError().contains("--split"));
+    const QList<QStringList> refused = {{QStringLiteral("--split"), QStringLiteral("x")},
+                                        {QStringLiteral("--com"), QStringLiteral("257")},
+                                        {QStringLiteral("--com"), QStringLiteral("2147483647")}};
+    for (const QStringList& arguments : refused) {
+        QProcess bad;
+        bad.start(QStringLiteral(TARNAVEL_SIM_PATH), arguments);
+        QVERIFY(bad.waitForFinished(10000));
+        QCOMPARE(bad.exitCode(), 2);
+        QVERIFY(bad.readAllStandardError().contains(arguments.constFirst().toLatin1()));
+    }
 }
 
 void TestSimProgram::unreadOutputNeverHoldsTheDeviceUp()
@@ -295,6 +300,15 @@ void TestSimProgram::killedEmulatorLeavesALinkTheProgramRefuses()
     port.setCommPort(5);
     port.setPortOpen(true); // a live emulator's link opens
     port.setPortOpen(false);
+    // A second emulator for the number is refused, naming the one that holds it.
+    QProcess second;
+    second.start(QStringLiteral(TARNAVEL_SIM_PATH), {QStringLiteral("--com"), QStringLiteral("5")});
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitCode(), 1);
+    QVERIFY(second.readAllStandardError().contains(
+        QStringLiteral("held by another tarnavel-sim (process %1")
+            .arg(m_sim->processId())
+            .toUtf8()));
 
     m_sim->kill();
     QVERIFY(m_sim->waitForFinished(10000));

@@ -1,3 +1,4 @@
+#include "config/ports.h"
 #include "emulator/readermodel.h"
 #include "emulator/simserver.h"
 #include "link/frame.h"
@@ -9,6 +10,11 @@
 
 #include "support/rawline.h"
 
+#include <array>
+#include <atomic>
+#include <latch>
+#include <memory>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -39,6 +45,7 @@ private slots:
     void unreadRepliesDoNotGreetTheNextHost();
     void autoSwipeAfterArm();
     void linkAsCom();
+    void oneNumberOneEmulator();
     void linkRefusals_data();
     void linkRefusals();
     void linkTakenOverIsLeftAlone();
@@ -165,14 +172,70 @@ void TestSimServer::linkAsCom()
     QCOMPARE(QFileInfo(link).symLinkTarget(), server.devicePath());
     QCOMPARE(QFileInfo(ports).permissions() & (QFile::ReadOther | QFile::ReadGroup),
              QFile::Permissions());
-    // Another emulator's link is taken over.
+    // A running emulator's number is not taken over; once it has ended, it is.
     ReaderModel otherModel;
     SimServer other(otherModel);
     QVERIFY2(other.open(&error), qPrintable(error));
+    QVERIFY(!other.linkAsCom(5, &error));
+    QVERIFY2(
+        error.contains(QStringLiteral("held by another tarnavel-sim (process %1, serving on %2)")
+                           .arg(::getpid())
+                           .arg(server.devicePath())),
+        qPrintable(error));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), server.devicePath());
+    server.removeLink();
     QVERIFY2(other.linkAsCom(5, &error), qPrintable(error));
     QCOMPARE(QFileInfo(link).symLinkTarget(), other.devicePath());
     other.removeLink();
     QVERIFY(!QFileInfo(link).isSymLink());
+    QVERIFY(!QFileInfo::exists(ports + QStringLiteral("/.com5.tarnavel-sim")));
+}
+
+// Emulators started at once for one number: one gets it, the others are told whose it is, and
+// the link and the mark always name the same device.
+void TestSimServer::oneNumberOneEmulator()
+{
+    const QString ports = m_config.path() + QStringLiteral("/quorvex-tarnavel/ports");
+    for (int round = 0; round < 20; ++round) {
+        std::array<ReaderModel, 3> models;
+        std::vector<std::unique_ptr<SimServer>> servers;
+        std::array<QString, 3> errors;
+        std::array<std::atomic<bool>, 3> linked{};
+        std::latch start(3);
+        std::vector<std::thread> threads;
+        QString error;
+        for (int i = 0; i < 3; ++i) {
+            servers.push_back(std::make_unique<SimServer>(models[i]));
+            QVERIFY2(servers.back()->open(&error), qPrintable(error));
+        }
+        for (int i = 0; i < 3; ++i)
+            threads.emplace_back([&, i] {
+                start.arrive_and_wait();
+                linked[i] = servers[i]->linkAsCom(7, &errors[i]);
+            });
+        for (std::thread& thread : threads)
+            thread.join();
+        int winner = -1;
+        for (int i = 0; i < 3; ++i) {
+            if (!linked[i])
+                continue;
+            QCOMPARE(winner, -1);
+            winner = i;
+        }
+        QVERIFY(winner >= 0);
+        const QString device = servers[winner]->devicePath();
+        QCOMPARE(QFileInfo(ports + QStringLiteral("/com7")).symLinkTarget(), device);
+        QFile mark(ports + QStringLiteral("/.com7.tarnavel-sim"));
+        QVERIFY(mark.open(QIODevice::ReadOnly));
+        QVERIFY(mark.readAll().contains("device " + device.toLocal8Bit() + '\n'));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY2(
+                i == winner ||
+                    errors[i].contains(
+                        QStringLiteral("process %1, serving on %2").arg(::getpid()).arg(device)),
+                qPrintable(errors[i]));
+    }
+    QVERIFY(!QFileInfo::exists(ports + QStringLiteral("/com7")));
 }
 
 void TestSimServer::linkRefusals_data()
@@ -215,7 +278,8 @@ void TestSimServer::linkTakenOverIsLeftAlone()
 {
     ReaderModel model;
     QString error;
-    const QString link = m_config.path() + QStringLiteral("/quorvex-tarnavel/ports/com6");
+    const QString ports = m_config.path() + QStringLiteral("/quorvex-tarnavel/ports");
+    const QString link = ports + QStringLiteral("/com6");
     {
         SimServer first(model);
         QVERIFY2(first.open(&error), qPrintable(error));
@@ -223,12 +287,14 @@ void TestSimServer::linkTakenOverIsLeftAlone()
         ReaderModel secondModel;
         SimServer second(secondModel);
         QVERIFY2(second.open(&error), qPrintable(error));
-        QVERIFY2(second.linkAsCom(6, &error), qPrintable(error));
-        // The first one ends: the link is the second one's now and stays.
+        // The number is taken from the first one by hand.
+        QVERIFY2(linkPort(6, second.devicePath(), &error, ports, true), qPrintable(error));
+        // The first one ends: the link is the second one's now and stays, with its mark.
         first.removeLink();
         QCOMPARE(QFileInfo(link).symLinkTarget(), second.devicePath());
+        QVERIFY(QFileInfo::exists(ports + QStringLiteral("/.com6.tarnavel-sim")));
     }
-    QVERIFY(!QFileInfo(link).isSymLink());
+    QVERIFY(QFileInfo(link).isSymLink());
 }
 
 void TestSimServer::hostThatNeverReadsIsBounded()

@@ -1,5 +1,6 @@
 #include "emulator/pty.h"
 #include "platform/apperror.h"
+#include "platform/fsutil.h"
 #include "platform/linkmark.h"
 #include "platform/paths.h"
 #include "platform/qtserialport.h"
@@ -14,6 +15,8 @@
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -82,11 +85,16 @@ class TestQtSerialPort : public QObject
 private:
     std::unique_ptr<QTemporaryDir> m_config;
 
+    // COMn -> target as ports link --force leaves it: a pseudo-terminal linked by hand carries
+    // a mark saying that it was meant.
     void linkCom(int number, const QString& target)
     {
         const QString link = portsDirectory() + QStringLiteral("/com%1").arg(number);
         QFile::remove(link);
         QVERIFY2(QFile::link(target, link), qPrintable(link));
+        const fsutil::Fd folder(::open(QFile::encodeName(portsDirectory()).constData(), O_RDONLY));
+        QString error;
+        QVERIFY2(linkmark::writeHandMark(folder.get(), number, target, &error), qPrintable(error));
     }
 
     // A fresh pseudo-terminal whose slave is COMn.
@@ -120,6 +128,9 @@ private slots:
                                        << QStringLiteral("/dev/quorvex-absent-usb");
         QTest::newRow("link through a link")
             << 5 << QStringLiteral("<link to pty>") << QStringLiteral("<pty>");
+        // An emulator stopped after its mark and before its link leaves the mark alone.
+        QTest::newRow("a mark without its link")
+            << 6 << QStringLiteral("<mark only>") << QStringLiteral("/dev/ttyS5");
     }
 
     void commPortMapping()
@@ -137,8 +148,12 @@ private slots:
         }
         if (expected == QLatin1String("<pty>"))
             expected = pty.slavePath();
-        if (!link.isEmpty())
+        if (link == QLatin1String("<mark only>")) {
+            linkCom(number, pty.slavePath());
+            QVERIFY(QFile::remove(portsDirectory() + QStringLiteral("/com%1").arg(number)));
+        } else if (!link.isEmpty()) {
             linkCom(number, link);
+        }
 
         QtSerialPort port;
         port.setCommPort(number);
@@ -595,51 +610,167 @@ private slots:
         QCOMPARE(frame, QByteArrayLiteral("\x02k8\x03"));
     }
 
+    // Every state a link and its mark can be left in, whenever the program that made them
+    // was stopped: a link to a pseudo-terminal opens only while a running emulator's mark names
+    // it and its device, or when it was linked by hand on purpose (a mark of ports link
+    // --force); a link to anything else opens as it always did.
     void emulatorLinks_data()
     {
-        QTest::addColumn<QString>("mark");
-        QTest::addColumn<bool>("opens");
-        QTest::newRow("emulator running") << "alive" << true;
-        QTest::newRow("emulator killed") << "killed" << false;
-        QTest::newRow("made by hand") << "none" << true;
-        QTest::newRow("made again by hand after the emulator") << "other device" << true;
+        QTest::addColumn<QString>("link"); // where com4 leads: the pty, another pty, a USB name
+        QTest::addColumn<QString>("mark"); // what stands as .com4.tarnavel-sim
+        QTest::addColumn<bool>("alive");   // an emulator holds the mark's lock
+        QTest::addColumn<int>("expected"); // 0: opens; else the error's number
+        const QString pty = QStringLiteral("pty");
+        const QString other = QStringLiteral("other pty");
+        const QString usb = QStringLiteral("/dev/quorvex-absent-usb");
+        QTest::newRow("emulator running") << pty << "emulator" << true << 0;
+        QTest::newRow("emulator killed") << pty << "emulator" << false << ESTALE;
+        QTest::newRow("killed after its mark, before its link")
+            << other << "emulator" << false << ESTALE;
+        QTest::newRow("starting: mark made, link not yet") << other << "emulator" << true << ESTALE;
+        QTest::newRow("linked by hand, no mark") << pty << "none" << false << ESTALE;
+        QTest::newRow("linked by hand with --force") << pty << "hand" << false << 0;
+        QTest::newRow("linked again by hand after --force") << other << "hand" << false << ESTALE;
+        QTest::newRow("a mark of another number") << pty << "com9" << true << ESTALE;
+        QTest::newRow("mark is a link to a live mark") << pty << "symlink" << true << ESTALE;
+        QTest::newRow("mark is a FIFO") << pty << "fifo" << false << ESTALE;
+        QTest::newRow("mark is a folder") << pty << "folder" << false << ESTALE;
+        QTest::newRow("mark is some file") << pty << "file" << false << ESTALE;
+        QTest::newRow("USB link beside a dead mark") << usb << "emulator" << false << ENOENT;
     }
 
     void emulatorLinks()
     {
+        QFETCH(QString, link);
         QFETCH(QString, mark);
-        QFETCH(bool, opens);
-        PseudoTerminal pty;
-        openLinkedPty(pty, 4);
-        const QString link = portsDirectory() + QStringLiteral("/com4");
+        QFETCH(bool, alive);
+        QFETCH(int, expected);
+        PseudoTerminal pty, otherPty;
+        QVERIFY(pty.open() && otherPty.open());
+        const QString path = portsDirectory() + QStringLiteral("/com4");
+        const QString target = link == QLatin1String("pty")         ? pty.slavePath()
+                               : link == QLatin1String("other pty") ? otherPty.slavePath()
+                                                                    : link;
+        QVERIFY(QFile::link(target, path));
+        const QByteArray markPath = QFile::encodeName(portsDirectory() + "/.com4.tarnavel-sim");
+        const fsutil::Fd folder(::open(QFile::encodeName(portsDirectory()).constData(), O_RDONLY));
+        const fsutil::Fd elsewhere(
+            ::open(QFile::encodeName(m_config->path()).constData(), O_RDONLY));
         QString error;
-        int held = -1;
-        if (mark != QLatin1String("none")) {
-            const QString device = mark == QLatin1String("other device")
-                                       ? QStringLiteral("/dev/pts/999")
-                                       : pty.slavePath();
-            held = linkmark::claim(link, device, &error);
-            QVERIFY2(held >= 0, qPrintable(error));
-        }
-        if (mark == QLatin1String("killed")) {
-            ::close(held); // what SIGKILL does to the lock; the mark stays behind
-            held = -1;
-        }
+        fsutil::Fd held;
+        if (mark == QLatin1String("emulator"))
+            held = fsutil::Fd(linkmark::claim(folder.get(), 4, pty.slavePath(), &error));
+        else if (mark == QLatin1String("hand"))
+            QVERIFY(linkmark::writeHandMark(folder.get(), 4, pty.slavePath(), &error));
+        else if (mark == QLatin1String("com9"))
+            held = fsutil::Fd(linkmark::claim(folder.get(), 9, pty.slavePath(), &error));
+        else if (mark == QLatin1String("symlink"))
+            held = fsutil::Fd(linkmark::claim(elsewhere.get(), 4, pty.slavePath(), &error));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        if (mark == QLatin1String("com9"))
+            QVERIFY(::renameat(folder.get(), ".com9.tarnavel-sim", folder.get(), markPath) == 0);
+        else if (mark == QLatin1String("symlink"))
+            QVERIFY(QFile::link(m_config->filePath(".com4.tarnavel-sim"), markPath));
+        else if (mark == QLatin1String("fifo"))
+            QVERIFY(::mkfifo(markPath.constData(), 0600) == 0);
+        else if (mark == QLatin1String("folder"))
+            QVERIFY(QDir().mkdir(markPath));
+        else if (mark == QLatin1String("file"))
+            QVERIFY(QFile(markPath).open(QIODevice::WriteOnly));
+        if (!alive)
+            held = fsutil::Fd(); // what SIGKILL does to the lock; the mark stays behind
+
         QtSerialPort port;
         port.setCommPort(4);
         try {
             port.setPortOpen(true);
-            QVERIFY(opens);
+            QCOMPARE(0, expected);
             QVERIFY(port.portOpen());
         } catch (const AppError& refused) {
-            QVERIFY2(!opens, qPrintable(refused.text()));
-            QCOMPARE(refused.number(), ESTALE);
-            for (const QString& part : {QStringLiteral("COM4"), link, pty.slavePath(),
-                                        QStringLiteral("stale"), QStringLiteral("rm '") + link})
-                QVERIFY2(refused.description().contains(part), qPrintable(refused.text()));
+            QVERIFY2(expected != 0, qPrintable(refused.text()));
+            QCOMPARE(refused.number(), expected);
             QVERIFY(!port.portOpen());
+            if (expected != ESTALE)
+                return;
+            for (const QString& part : {QStringLiteral("COM4"), path, target,
+                                        QStringLiteral("stale"), QStringLiteral("rm '") + path})
+                QVERIFY2(refused.description().contains(part), qPrintable(refused.text()));
+            // Only a lock says whether an emulator runs: what a mark claims proves nothing.
+            QVERIFY2(!refused.description().contains(QLatin1String("process")),
+                     qPrintable(refused.text()));
         }
-        linkmark::release(link, held);
+    }
+
+    // A folder or link that another user controls is never opened through, and never passed
+    // over for /dev/ttyS(n-1): the error names the path, what is wrong and the cure.
+    void foreignFolder_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<int>("expected");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("ports writable by all")
+            << "chmod 777 ports" << EPERM << "(mode 0777), so another user decides";
+        QTest::newRow("config group-writable") << "chmod 775 config" << EPERM << "(mode 0775)";
+        QTest::newRow("link of another user") << "chown link" << EPERM << "belongs to uid 4321";
+        QTest::newRow("ports is a link") << "link ports" << EPERM << "symbolic link";
+        QTest::newRow("unreadable to its user") << "nobody" << EACCES << "cannot read";
+    }
+
+    void foreignFolder()
+    {
+        QFETCH(QString, damage);
+        QFETCH(int, expected);
+        QFETCH(QString, said);
+        PseudoTerminal pty;
+        openLinkedPty(pty, 2);
+        const QString ports = portsDirectory();
+        const QString config = configDirectory();
+        const QString link = ports + QStringLiteral("/com2");
+        if (::geteuid() != 0 &&
+            (damage.startsWith(QLatin1String("chown")) || damage == QLatin1String("nobody")))
+            QSKIP("another user's files need root");
+        QString named = damage.endsWith(QLatin1String("config")) ? config : ports;
+        const QByteArray local = QFile::encodeName(named);
+        if (damage.startsWith(QLatin1String("chmod")))
+            QVERIFY(::chmod(local.constData(), damage.mid(6, 3).toUInt(nullptr, 8)) == 0);
+        else if (damage == QLatin1String("chown link"))
+            QVERIFY(::lchown(QFile::encodeName(named = link).constData(), 4321, 4321) == 0);
+        else if (damage == QLatin1String("link ports"))
+            QVERIFY(QDir().rename(ports, ports + QStringLiteral(".real")) &&
+                    QFile::link(ports + QStringLiteral(".real"), ports));
+
+        const auto refusal = [] {
+            QtSerialPort port;
+            port.setCommPort(2);
+            try {
+                port.setPortOpen(true);
+            } catch (const AppError& error) {
+                return std::make_pair(error.number(), error.description() + port.devicePath());
+            }
+            return std::make_pair(0, QString());
+        };
+        if (damage == QLatin1String("nobody")) {
+            // Another user, against the user's private folder: an error, never COM2 = ttyS1.
+            QVERIFY(::chmod(QFile::encodeName(config).constData(), 0700) == 0);
+            const pid_t child = ::fork();
+            if (child == 0) {
+                const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+                const auto [number, text] = refusal();
+                ::_exit(dropped && number == expected && text.contains(said) &&
+                                !text.contains(QLatin1String("ttyS"))
+                            ? 0
+                            : 1);
+            }
+            int status = 0;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            return;
+        }
+        const auto [number, text] = refusal();
+        QCOMPARE(number, expected);
+        QVERIFY2(text.startsWith(QLatin1String("COM2: not opening it through the ports folder")),
+                 qPrintable(text));
+        QVERIFY2(text.contains(named + QLatin1Char(' ')) && text.contains(said), qPrintable(text));
     }
 
     void pseudoTerminalDetection_data()

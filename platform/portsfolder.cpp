@@ -1,0 +1,270 @@
+#include "platform/portsfolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+using fsutil::printable;
+using fsutil::shellQuoted;
+
+QString comName(int number)
+{
+    return QStringLiteral("com%1").arg(number);
+}
+
+// Why a folder cannot be read, and the cure when it is the user's own.
+QString unreadable(const QString& path, int number, const struct stat* st)
+{
+    if (st) {
+        const QString untrusted = fsutil::untrustedReason(*st, path);
+        if (!untrusted.isEmpty())
+            return untrusted;
+    }
+    const QString sudo = st && st->st_uid != ::geteuid() ? QStringLiteral("sudo ") : QString();
+    return QStringLiteral("cannot read %1: %2. Fix: %3chmod 700 %4")
+        .arg(printable(path), fsutil::errorText(number), sudo, printable(shellQuoted(path)));
+}
+
+QString staleReason(const ComEntry& entry, int number, bool namesThisLink)
+{
+    switch (entry.mark.kind) {
+    case linkmark::Mark::Kind::None:
+        return QStringLiteral("no running tarnavel-sim holds a mark for it");
+    case linkmark::Mark::Kind::Unreadable:
+        return QStringLiteral("its mark %1 is not a regular file holding a mark")
+            .arg(linkmark::markName(number));
+    default:
+        break;
+    }
+    if (!namesThisLink)
+        return QStringLiteral("its mark names another device (%1)")
+            .arg(printable(entry.mark.device));
+    return QStringLiteral("its mark is one that no running tarnavel-sim holds");
+}
+
+} // namespace
+
+bool isPseudoTerminal(const QString& device)
+{
+    const QByteArray local = QFile::encodeName(device);
+    struct stat st {
+    };
+    if (::stat(local.constData(), &st) == 0)
+        return S_ISCHR(st.st_mode) && major(st.st_rdev) >= kFirstPtySlaveMajor &&
+               major(st.st_rdev) <= kLastPtySlaveMajor;
+    // Gone: its number is free for the next terminal to take.
+    return QDir::cleanPath(QFileInfo(device).absoluteFilePath())
+        .startsWith(QLatin1String("/dev/pts/"));
+}
+
+PortsFolder::PortsFolder(const QString& folder) : m_path(folder)
+{
+    if (folder.isEmpty())
+        return;
+    const QFileInfo info(folder);
+    const QString config = info.path();
+    const QByteArray name = QFile::encodeName(info.fileName());
+    // The configuration folder may be a link (to a folder of dotfiles, say): what it leads to
+    // is what is checked and used.
+    const fsutil::Fd parent(
+        ::open(QFile::encodeName(config).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {
+    };
+    if (!parent.isValid()) {
+        const int failure = errno;
+        if (failure != ENOENT)
+            refuse(failure,
+                   unreadable(config, failure,
+                              ::stat(QFile::encodeName(config).constData(), &st) == 0 ? &st
+                                                                                      : nullptr));
+        return;
+    }
+    if (!trust(parent.get(), config))
+        return;
+    m_fd = fsutil::Fd(
+        ::openat(parent.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!m_fd.isValid()) {
+        const int failure = errno;
+        const bool there = ::fstatat(parent.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!there && failure == ENOENT)
+            return;
+        if (there && S_ISLNK(st.st_mode))
+            refuse(EPERM, QStringLiteral("%1 is a symbolic link, not a folder of its own: not "
+                                         "following it. Fix: rm %2 (tarnavel-cli ports link makes "
+                                         "a private folder in its place)")
+                              .arg(printable(folder), printable(shellQuoted(folder))));
+        else if (there && !S_ISDIR(st.st_mode))
+            refuse(ENOTDIR,
+                   QStringLiteral("%1 is not a folder. Fix: move it away").arg(printable(folder)));
+        else
+            refuse(failure, unreadable(folder, failure, there ? &st : nullptr));
+        return;
+    }
+    if (trust(m_fd.get(), folder))
+        m_state = State::Open;
+}
+
+bool PortsFolder::trust(int fd, const QString& path)
+{
+    struct stat st {
+    };
+    if (::fstat(fd, &st) != 0) {
+        refuse(errno, unreadable(path, errno, nullptr));
+        return false;
+    }
+    if (const QString reason = fsutil::untrustedReason(st, path); !reason.isEmpty()) {
+        refuse(EPERM, reason);
+        return false;
+    }
+    return true;
+}
+
+PortsFolder PortsFolder::forChange(const QString& folder)
+{
+    PortsFolder opened{QString()};
+    opened.m_path = folder;
+    if (folder.isEmpty()) {
+        opened.refuse(ENOENT, QStringLiteral("no configuration folder, as neither HOME nor "
+                                             "XDG_CONFIG_HOME is an absolute path; set HOME"));
+        return opened;
+    }
+    const QFileInfo info(folder);
+    QString error;
+    const fsutil::Fd parent = fsutil::openPrivateFolder(info.path(), &error);
+    if (parent.isValid())
+        opened.m_fd = fsutil::openPrivateFolderAt(parent.get(), info.fileName(), folder,
+                                                  fsutil::FollowLink::No, &error);
+    if (!opened.m_fd.isValid()) {
+        opened.refuse(EPERM, error);
+        return opened;
+    }
+    opened.m_state = State::Open;
+    return opened;
+}
+
+void PortsFolder::refuse(int number, const QString& text)
+{
+    m_state = State::Refused;
+    m_errorNumber = number;
+    m_error = text;
+    m_fd = fsutil::Fd();
+}
+
+ComEntry PortsFolder::entry(int number) const
+{
+    ComEntry entry;
+    entry.path = m_path + QLatin1Char('/') + comName(number);
+    if (m_state == State::Refused) {
+        entry.refusalNumber = m_errorNumber;
+        entry.refusal = m_error;
+    }
+    if (m_state != State::Open)
+        return entry;
+    const QByteArray name = QFile::encodeName(comName(number));
+    struct stat st {
+    };
+    if (::fstatat(m_fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) {
+            entry.refusalNumber = errno;
+            entry.refusal = unreadable(m_path, errno, nullptr);
+        }
+        return entry;
+    }
+    entry.kind = S_ISLNK(st.st_mode) ? ComEntry::Kind::Link : ComEntry::Kind::Other;
+    if (entry.kind == ComEntry::Kind::Link)
+        entry.target = fsutil::readLinkAt(m_fd.get(), comName(number));
+    if (const QString reason = fsutil::untrustedReason(st, entry.path); !reason.isEmpty()) {
+        entry.refusalNumber = EPERM;
+        entry.refusal = reason;
+        return entry;
+    }
+    if (entry.kind == ComEntry::Kind::Other) {
+        entry.device = entry.path;
+        entry.present = true;
+        return entry;
+    }
+    const QString written = QDir::cleanPath(QDir(m_path).absoluteFilePath(entry.target));
+    const QString resolved = QFileInfo(written).canonicalFilePath();
+    // A dangling link still names the device the operator meant: opening it then says that it
+    // is missing instead of quietly taking /dev/ttyS(n-1).
+    entry.device = resolved.isEmpty() ? written : resolved;
+    entry.present = !resolved.isEmpty();
+    entry.pseudoTerminal = isPseudoTerminal(entry.device) || isPseudoTerminal(written);
+    if (!entry.pseudoTerminal)
+        return entry;
+    // A pseudo-terminal's number passes to the next terminal opened once its owner ends, so a
+    // link to one is only as good as the mark that vouches for it now.
+    entry.mark = linkmark::inspect(m_fd.get(), number);
+    const bool namesThisLink = entry.mark.link == comName(number) && entry.mark.device == written;
+    if (entry.mark.kind == linkmark::Mark::Kind::Emulator && namesThisLink && entry.mark.alive) {
+        entry.emulator = true;
+        return entry;
+    }
+    if (entry.mark.kind == linkmark::Mark::Kind::Hand && namesThisLink) {
+        entry.forced = true;
+        return entry;
+    }
+    entry.refusalNumber = ESTALE;
+    entry.refusal = staleReason(entry, number, namesThisLink);
+    return entry;
+}
+
+QList<int> PortsFolder::numbers(QString* error) const
+{
+    QList<int> found;
+    if (m_state != State::Open)
+        return found;
+    // A descriptor of its own: reading a folder moves the position of every copy.
+    const int copy = ::openat(m_fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* listing = copy < 0 ? nullptr : ::fdopendir(copy);
+    if (!listing) {
+        *error = unreadable(m_path, errno, nullptr);
+        if (copy >= 0)
+            ::close(copy);
+        return found;
+    }
+    errno = 0;
+    while (const dirent* item = ::readdir(listing)) {
+        const QByteArray name(item->d_name);
+        if (!name.startsWith("com") || name.size() < 4 || name.at(3) == '0')
+            continue;
+        bool ok = false;
+        const int number = name.mid(3).toInt(&ok);
+        // Digits only: toInt would take a sign or blanks.
+        if (ok && number > 0 && name.mid(3) == QByteArray::number(number))
+            found.append(number);
+    }
+    if (errno != 0)
+        *error = unreadable(m_path, errno, nullptr);
+    ::closedir(listing);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+bool PortsFolder::lock(QString* error)
+{
+    if (m_state != State::Open) {
+        *error = m_error;
+        return false;
+    }
+    int result;
+    do
+        result = ::flock(m_fd.get(), LOCK_EX);
+    while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        *error = QStringLiteral("cannot lock the folder %1: %2")
+                     .arg(printable(m_path), fsutil::errorText(errno));
+        return false;
+    }
+    return true;
+}
