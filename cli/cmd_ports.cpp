@@ -14,7 +14,7 @@ int portNumber(CliContext& ctx, const QString& text, int* number)
     *number = parsePortNumber(text);
     if (*number < 1)
         return ctx.usage(QStringLiteral("\"%1\" is not a port number (1 to %2, or COM1...)")
-                             .arg(text)
+                             .arg(fsutil::printable(text))
                              .arg(kMaxPortNumber));
     return exitcode::Ok;
 }

@@ -11,6 +11,7 @@
 #include "link/linkdriver.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
+#include "platform/fsutil.h"
 #include "platform/paths.h"
 #include "platform/regfilestore.h"
 
@@ -75,7 +76,7 @@ int ReaderSession::configure(int* method)
                 return m_ctx.usage(QStringLiteral("--port takes COM1 to COM%1 or a device path "
                                                   "such as /dev/ttyUSB0, not \"%2\"")
                                        .arg(kMaxPortNumber)
-                                       .arg(port));
+                                       .arg(fsutil::printable(port)));
             m_settings.CommPort = qint16(number);
         }
     }

@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,14 +16,6 @@
 namespace {
 
 using fsutil::printable;
-
-bool validNumber(int number, QString* error)
-{
-    if (number >= 1 && number <= kMaxPortNumber)
-        return true;
-    *error = QStringLiteral("COM%1 is not a port number (1 to %2)").arg(number).arg(kMaxPortNumber);
-    return false;
-}
 
 // Why the character device st (at path) cannot stand for a COM port; empty when it can.
 QString notASerialLine(const QString& path, const struct stat& st)
@@ -90,7 +81,7 @@ QList<PortLink> listPortLinks(QString* error, const QString& folder)
 
 bool linkPort(int number, const QString& device, QString* error, const QString& folder, bool force)
 {
-    if (!validNumber(number, error))
+    if (!checkPortNumber(number, error))
         return false;
     const QString target = QFileInfo(device).absoluteFilePath();
     struct stat st {
@@ -140,16 +131,16 @@ bool linkPort(int number, const QString& device, QString* error, const QString& 
     // never stands beside a mark that vouches for another device.
     const bool marked = pseudoTerminal ? linkmark::writeHandMark(ports.fd(), number, target, error)
                                        : linkmark::remove(ports.fd(), number, error);
-    return marked && fsutil::replaceSymlinkAt(ports.fd(), QStringLiteral("com%1").arg(number),
+    return marked && fsutil::replaceSymlinkAt(ports.fd(), comName(number),
                                               target, entry.path, error);
 }
 
 bool unlinkPort(int number, QString* error, const QString& folder)
 {
-    if (!validNumber(number, error))
+    if (!checkPortNumber(number, error))
         return false;
     PortsFolder ports(folder);
-    const QString name = QStringLiteral("com%1").arg(number);
+    const QString name = comName(number);
     const QString path = folder + QLatin1Char('/') + name;
     if (ports.state() == PortsFolder::State::Missing) {
         *error = QStringLiteral("there is no link COM%1 (%2)").arg(number).arg(printable(path));
@@ -187,16 +178,3 @@ bool unlinkPort(int number, QString* error, const QString& folder)
     return linkmark::remove(ports.fd(), number, error);
 }
 
-int parsePortNumber(const QString& text)
-{
-    QString digits = text;
-    if (digits.startsWith(QLatin1String("com"), Qt::CaseInsensitive))
-        digits.remove(0, 3);
-    // Digits only: no sign, no blanks, no "0x".
-    if (digits.isEmpty() || digits.size() > 3 ||
-        !std::all_of(digits.begin(), digits.end(),
-                     [](QChar c) { return c.isDigit() && c.unicode() < 128; }))
-        return -1;
-    const int number = digits.toInt();
-    return number >= 1 && number <= kMaxPortNumber ? number : -1;
-}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/paths.h"
+#include "platform/portsfolder.h"
 
 #include <QList>
 #include <QString>
@@ -27,11 +28,6 @@ struct PortLink {
     // it will.
     QString problem;
 };
-
-inline constexpr int kMaxPortNumber = 256;
-
-// "1", "com1" or "COM1" (up to COM256) -> 1; -1 for anything else.
-int parsePortNumber(const QString& text);
 
 // Every comN entry of the folder, by number. A folder that cannot be read or trusted is an
 // error (*error set, nothing listed); a missing one has no entries.

@@ -78,11 +78,8 @@ bool SimServer::linkAsCom(int number, QString* error)
         *error = QStringLiteral("the device is not open");
         return false;
     }
-    if (number < 1 || number > kMaxPortNumber) {
-        *error =
-            QStringLiteral("COM%1 is not a port number (1 to %2)").arg(number).arg(kMaxPortNumber);
+    if (!checkPortNumber(number, error))
         return false;
-    }
     if (configDirectory().isEmpty()) {
         *error = QStringLiteral("cannot link the device as COM%1: no configuration folder, as "
                                 "neither HOME nor XDG_CONFIG_HOME is an absolute path; set HOME "
@@ -129,7 +126,7 @@ bool SimServer::linkAsCom(int number, QString* error)
     const int markFd = linkmark::claim(ports.fd(), number, devicePath(), error);
     if (markFd < 0)
         return false;
-    if (!fsutil::replaceSymlinkAt(ports.fd(), QStringLiteral("com%1").arg(number), devicePath(),
+    if (!fsutil::replaceSymlinkAt(ports.fd(), comName(number), devicePath(),
                                   entry.path, error)) {
         linkmark::release(ports.fd(), number, markFd);
         return false;
@@ -148,7 +145,7 @@ void SimServer::removeLink()
     QString error;
     if (ports.lock(&error)) {
         // Taken over since (ports link --force): the new link stays.
-        const QString name = QStringLiteral("com%1").arg(m_linkNumber);
+        const QString name = comName(m_linkNumber);
         if (fsutil::readLinkAt(ports.fd(), name) == devicePath())
             ::unlinkat(ports.fd(), QFile::encodeName(name).constData(), 0);
     }

@@ -44,6 +44,14 @@ void setError(QString* error, const QString& text)
         *error = text;
 }
 
+// A folder that could not be had: *error says why, errno says it to callers that sort causes.
+Fd noFolder(QString* error, int number, const QString& text)
+{
+    setError(error, text);
+    errno = number;
+    return Fd();
+}
+
 QString octalMode(mode_t mode)
 {
     return QStringLiteral("%1").arg(uint(mode & 07777), 4, 8, QLatin1Char('0'));
@@ -140,9 +148,9 @@ Fd openPrivateFolderAt(int dirfd, const QString& name, const QString& shown, Fol
         struct stat there {
         };
         if (::fstatat(dirfd, local.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
-            setError(error, QStringLiteral("cannot make the folder %1: %2")
+            return noFolder(error, made,
+                            QStringLiteral("cannot make the folder %1: %2")
                                 .arg(printable(shown), errorText(made)));
-            return Fd();
         }
     }
     const int noFollow = follow == FollowLink::No ? O_NOFOLLOW : 0;
@@ -154,35 +162,38 @@ Fd openPrivateFolderAt(int dirfd, const QString& name, const QString& shown, Fol
         const bool link = ::fstatat(dirfd, local.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
                           S_ISLNK(there.st_mode);
         if (follow == FollowLink::No && link)
-            setError(error, QStringLiteral("%1 is a symbolic link, not a folder of its own: not "
+            return noFolder(error, ELOOP,
+                            QStringLiteral("%1 is a symbolic link, not a folder of its own: not "
                                            "following it. Fix: rm %2 (a private folder is then "
                                            "made in its place)")
                                 .arg(printable(shown), printable(shellQuoted(shown))));
-        else if (failure == ENOTDIR)
-            setError(error, QStringLiteral("%1 exists and is not a folder").arg(printable(shown)));
-        else
-            setError(error, QStringLiteral("cannot open the folder %1: %2")
-                                .arg(printable(shown), errorText(failure)));
-        return Fd();
+        if (failure == ENOTDIR)
+            return noFolder(error, ENOTDIR,
+                            QStringLiteral("%1 exists and is not a folder").arg(printable(shown)));
+        return noFolder(error, failure,
+                        QStringLiteral("cannot open the folder %1: %2")
+                            .arg(printable(shown), errorText(failure)));
     }
     struct stat st {
     };
     if (::fstat(fd.get(), &st) != 0) {
-        setError(error, QStringLiteral("cannot look at the folder %1: %2")
-                            .arg(printable(shown), errorText(errno)));
-        return Fd();
+        const int failure = errno;
+        return noFolder(error, failure,
+                        QStringLiteral("cannot look at the folder %1: %2")
+                            .arg(printable(shown), errorText(failure)));
     }
     if (st.st_uid != ::geteuid()) {
-        setError(error, QStringLiteral("%1 belongs to %2, not to you (%3): not using it. Fix: "
+        return noFolder(error, EPERM,
+                        QStringLiteral("%1 belongs to %2, not to you (%3): not using it. Fix: "
                                        "sudo chown -R %3 %4")
                             .arg(printable(shown), ownerText(st.st_uid), userName(::geteuid()),
                                  printable(shellQuoted(shown))));
-        return Fd();
     }
     if ((st.st_mode & 07777) != 0700 && ::fchmod(fd.get(), 0700) != 0) {
-        setError(error, QStringLiteral("cannot make the folder %1 private (chmod 700): %2")
-                            .arg(printable(shown), errorText(errno)));
-        return Fd();
+        const int failure = errno;
+        return noFolder(error, failure,
+                        QStringLiteral("cannot make the folder %1 private (chmod 700): %2")
+                            .arg(printable(shown), errorText(failure)));
     }
     return fd;
 }
@@ -201,9 +212,10 @@ Fd openPrivateFolder(const QString& path, QString* error)
     }
     for (const QString& folder : std::as_const(missing)) {
         if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST) {
-            setError(error, QStringLiteral("cannot make the folder %1: %2")
-                                .arg(printable(folder), errorText(errno)));
-            return Fd();
+            const int failure = errno;
+            return noFolder(error, failure,
+                            QStringLiteral("cannot make the folder %1: %2")
+                                .arg(printable(folder), errorText(failure)));
         }
     }
     return openPrivateFolderAt(AT_FDCWD, clean, clean, FollowLink::Yes, error);

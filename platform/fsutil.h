@@ -34,7 +34,8 @@ enum class FollowLink { Yes, No };
 
 // Makes path a folder only its owner can use: every missing folder on the way is made with mode
 // 0700, and path itself, when it was there and belongs to the user, is tightened to 0700. A path
-// that is no folder, or a folder of another user, is refused. False with *error set.
+// that is no folder, or a folder of another user, is refused. False with *error set and errno
+// saying why (EPERM for a folder of another user, ELOOP for a link refused).
 bool makePrivateFolder(const QString& path, QString* error = nullptr);
 // The same, keeping path open (O_DIRECTORY); an invalid Fd with *error set on failure.
 Fd openPrivateFolder(const QString& path, QString* error);

@@ -17,11 +17,6 @@ namespace {
 using fsutil::printable;
 using fsutil::shellQuoted;
 
-QString comName(int number)
-{
-    return QStringLiteral("com%1").arg(number);
-}
-
 // Why a folder cannot be read, and the cure when it is the user's own.
 QString unreadable(const QString& path, int number, const struct stat* st)
 {
@@ -53,6 +48,33 @@ QString staleReason(const ComEntry& entry, int number, bool namesThisLink)
 }
 
 } // namespace
+
+int parsePortNumber(const QString& text)
+{
+    QString digits = text;
+    if (digits.startsWith(QLatin1String("com"), Qt::CaseInsensitive))
+        digits.remove(0, 3);
+    // Digits only: no sign, no blanks, no "0x".
+    if (digits.isEmpty() || digits.size() > 3 ||
+        !std::all_of(digits.begin(), digits.end(),
+                     [](QChar c) { return c.isDigit() && c.unicode() < 128; }))
+        return -1;
+    const int number = digits.toInt();
+    return number >= 1 && number <= kMaxPortNumber ? number : -1;
+}
+
+QString comName(int number)
+{
+    return QStringLiteral("com%1").arg(number);
+}
+
+bool checkPortNumber(int number, QString* error)
+{
+    if (number >= 1 && number <= kMaxPortNumber)
+        return true;
+    *error = QStringLiteral("COM%1 is not a port number (1 to %2)").arg(number).arg(kMaxPortNumber);
+    return false;
+}
 
 bool isPseudoTerminal(const QString& device)
 {
@@ -235,13 +257,10 @@ QList<int> PortsFolder::numbers(QString* error) const
     }
     errno = 0;
     while (const dirent* item = ::readdir(listing)) {
-        const QByteArray name(item->d_name);
-        if (!name.startsWith("com") || name.size() < 4 || name.at(3) == '0')
-            continue;
-        bool ok = false;
-        const int number = name.mid(3).toInt(&ok);
-        // Digits only: toInt would take a sign or blanks.
-        if (ok && number > 0 && name.mid(3) == QByteArray::number(number))
+        const QString name = QFile::decodeName(item->d_name);
+        const int number = parsePortNumber(name);
+        // Only the name COMn is opened under: not COM1, com01 or a number out of range.
+        if (number > 0 && name == comName(number))
             found.append(number);
     }
     if (errno != 0)

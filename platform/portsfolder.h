@@ -11,6 +11,15 @@
 inline constexpr unsigned kFirstPtySlaveMajor = 136;
 inline constexpr unsigned kLastPtySlaveMajor = 143;
 
+inline constexpr int kMaxPortNumber = 256;
+
+// "1", "com1" or "COM1" (up to COM256) -> 1; -1 for anything else.
+int parsePortNumber(const QString& text);
+// The entry of the ports folder that stands for COMn: "comN".
+QString comName(int number);
+// True for 1 to kMaxPortNumber; otherwise false with *error naming the range.
+bool checkPortNumber(int number, QString* error);
+
 // A pseudo-terminal slave: by its device number when it exists, by its /dev/pts/ name when it
 // does not (a number freed by its owner).
 bool isPseudoTerminal(const QString& device);

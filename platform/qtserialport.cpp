@@ -181,6 +181,11 @@ QString QtSerialPort::deviceFor(const ComEntry& entry) const
     return QStringLiteral("/dev/ttyS%1").arg(m_commPort - 1);
 }
 
+QString QtSerialPort::placeName(int commPort, const QString& device)
+{
+    return commPort < 1 ? device : QStringLiteral("COM%1 (%2)").arg(commPort).arg(device);
+}
+
 bool QtSerialPort::isPseudoTerminal(const QString& device)
 {
     return ::isPseudoTerminal(device);
@@ -189,11 +194,15 @@ bool QtSerialPort::isPseudoTerminal(const QString& device)
 AppError QtSerialPort::openError(QSerialPort::SerialPortError error, int systemError,
                                  const QString& qtMessage, const QString& device, int commPort)
 {
-    const QString where = QStringLiteral("COM%1 (%2)").arg(commPort).arg(device);
+    const QString where = placeName(commPort, device);
     switch (error) {
     case QSerialPort::DeviceNotFoundError: {
         const int number = (systemError == ENODEV || systemError == ENXIO) ? systemError : ENOENT;
         const QString ports = portsDirectory();
+        if (commPort < 1)
+            return AppError(number, QStringLiteral("%1: %2. Check the cable and the path; "
+                                                   "tarnavel-cli ports lists the serial devices.")
+                                        .arg(where, qt_error_string(number)));
         if (ports.isEmpty())
             return AppError(number, QStringLiteral("%1: %2. Check the cable; a link to another "
                                                    "device needs HOME set to an absolute path.")
@@ -261,7 +270,7 @@ void QtSerialPort::setPortOpen(bool open)
     if (!m_port->open(QIODevice::ReadWrite)) {
         const int systemError = errno;
         const AppError failure =
-            openError(m_port->error(), systemError, m_port->errorString(), device, m_commPort);
+            openError(m_port->error(), systemError, m_port->errorString(), device, namedPort());
         m_port->clearError();
         throw withAdapterHint(failure, entry);
     }
@@ -294,10 +303,8 @@ void QtSerialPort::setPortOpen(bool open)
         closeDevice();
         m_openDevice.clear();
         m_deviceLost = false;
-        throw AppError(EIO, QStringLiteral("COM%1 (%2): the device disappeared while it was "
-                                           "being opened.")
-                                .arg(m_commPort)
-                                .arg(device));
+        throw AppError(EIO, QStringLiteral("%1: the device disappeared while it was being opened.")
+                                .arg(placeName(namedPort(), device)));
     }
     watchLine();
 }
@@ -322,9 +329,9 @@ void QtSerialPort::checkSetting(bool ok, int systemError, const QString& what, b
     }
     if (ptyMayRefuse && m_pseudoTerminal)
         return;
-    throw AppError(number, QStringLiteral("COM%1 (%2) refused the line setting %3 of \"%4\": %5")
-                               .arg(m_commPort)
-                               .arg(m_openDevice, what, m_settings, reason));
+    throw AppError(number, QStringLiteral("%1 refused the line setting %2 of \"%3\": %4")
+                               .arg(placeName(namedPort(), m_openDevice), what, m_settings,
+                                    reason));
 }
 
 void QtSerialPort::applySettings()
@@ -352,6 +359,8 @@ void QtSerialPort::applySettings()
 QString QtSerialPort::portLabel() const
 {
     const QString device = m_openDevice.isEmpty() ? devicePath() : m_openDevice;
+    if (namedPort() < 1)
+        return device;
     return QStringLiteral("COM%1, %2").arg(m_commPort).arg(device);
 }
 
@@ -387,9 +396,8 @@ void QtSerialPort::output(const QByteArray& data)
         markLost();
         throw notOpenError();
     }
-    throw AppError(number, QStringLiteral("Could not write to COM%1 (%2): %3")
-                               .arg(m_commPort)
-                               .arg(m_openDevice, reason));
+    throw AppError(number, QStringLiteral("Could not write to %1: %2")
+                               .arg(placeName(namedPort(), m_openDevice), reason));
 }
 
 QByteArray QtSerialPort::input()

@@ -56,7 +56,7 @@ public:
 
     // The error a failed open becomes. systemError is errno as the open left it (0 when
     // unknown, it may be stale); qtMessage is QSerialPort::errorString(), the only sign of a
-    // lock file held by another process.
+    // lock file held by another process. commPort 0: a device given by its path.
     static AppError openError(QSerialPort::SerialPortError error, int systemError,
                               const QString& qtMessage, const QString& device, int commPort);
     // Unix98 pseudo-terminal slaves refuse parity and data-bit changes that a real line would
@@ -91,6 +91,10 @@ private:
     AppError withAdapterHint(const AppError& failure, const ComEntry& entry) const;
     AppError notOpenError() const;
     QString portLabel() const;
+    // The COM number the port goes by, or 0 for a device given by its path, which is named by
+    // that path alone.
+    int namedPort() const { return m_deviceOverride.isEmpty() ? m_commPort : 0; }
+    static QString placeName(int commPort, const QString& device);
 
     QSerialPort* m_port;
     int m_commPort = 1;

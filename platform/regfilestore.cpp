@@ -1,5 +1,6 @@
 #include "platform/regfilestore.h"
 
+#include "platform/fsutil.h"
 #include "platform/regfileformat.h"
 #include "platform/regfilelock.h"
 
@@ -8,7 +9,6 @@
 #include <QLocale>
 #include <cerrno>
 #include <optional>
-#include <sys/stat.h>
 
 namespace {
 
@@ -207,29 +207,6 @@ long RegFileStore::endBatch()
     return edits.isEmpty() ? store::ERROR_SUCCESS : commit(edits);
 }
 
-bool RegFileStore::ensureDirectory() const
-{
-    const QString directory = QFileInfo(m_path).absolutePath();
-    QStringList missing;
-    QString level = directory;
-    while (!QFileInfo(level).exists()) {
-        missing.prepend(level);
-        const QString parent = QFileInfo(level).absolutePath();
-        if (parent == level)
-            break;
-        level = parent;
-    }
-    // Settings are private to their user: every folder made here is 0700, and so is the
-    // store's own folder when it was there already.
-    for (const QString& path : missing) {
-        if (::mkdir(QFile::encodeName(path).constData(), S_IRWXU) != 0 && errno != EEXIST)
-            return false;
-    }
-    if (missing.isEmpty())
-        ::chmod(QFile::encodeName(directory).constData(), S_IRWXU);
-    return QFileInfo(directory).isDir();
-}
-
 long RegFileStore::fail(long status, store::Cause cause, int error)
 {
     m_failure = {cause, m_path, reasonFor(cause, error, m_path)};
@@ -261,10 +238,17 @@ long RegFileStore::commit(const QList<Edit>& edits)
     m_failure = {};
     if (m_path.isEmpty())
         return fail(store::ERROR_ACCESS_DENIED, store::Cause::NoFile);
-    errno = 0;
-    if (!ensureDirectory()) {
-        // Without an error from the system the path is there but is no folder.
-        return failWith(store::ERROR_ACCESS_DENIED, errno != 0 ? errno : ENOTDIR);
+    // Settings are private to their user: every folder made here is 0700, and so is the
+    // store's own folder when it was there already.
+    QString folderError;
+    if (!fsutil::makePrivateFolder(QFileInfo(m_path).absolutePath(), &folderError)) {
+        const int number = errno;
+        if (number != EPERM)
+            return failWith(store::ERROR_ACCESS_DENIED, number);
+        // A folder of another user: not read-only, so its own words, which name the owner
+        // and the cure.
+        m_failure = {store::Cause::Other, m_path, folderError};
+        return store::ERROR_ACCESS_DENIED;
     }
     regfile::Lock lock;
     if (const int error = lock.acquire(m_path + QStringLiteral(".lock"), m_lockTimeout)) {

@@ -65,7 +65,6 @@ private:
     RegDocument load();
     long change(const Edit& edit);
     long commit(const QList<Edit>& edits);
-    bool ensureDirectory() const;
     long fail(long status, store::Cause cause, int error = 0);
     long failWith(long status, int error);
     store::Key remember(const QStringList& path, unsigned access);

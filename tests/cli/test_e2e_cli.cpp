@@ -176,6 +176,10 @@ void TestE2eCli::commands_data()
     QTest::newRow("exit 2: no such device")
         << QStringList{} << QStringList{"-p", "@missing", "read"} << QByteArray() << QStringList{}
         << 2 << QString() << QStringList{"No such file or directory"} << QStringList{} << QString();
+    QTest::newRow("exit 2: a device given by path is named by it")
+        << QStringList{} << QStringList{"-p", "/dev/null", "version"} << QByteArray()
+        << QStringList{} << 2 << QString() << QStringList{"tarnavel-cli: /dev/null: "}
+        << QStringList{} << "COM1";
     QTest::newRow("exit 2: reader gone during the swipe")
         << QStringList{} << QStringList{"read"} << QByteArray() << QStringList{"kill"} << 2
         << QString() << QStringList{"was disconnected"} << QStringList{"k", "n"} << QString();
