@@ -84,7 +84,7 @@ const QList<OptionSpec>& cliOptions()
          false},
         {Opt::Check, "check", 0, nullptr, "only check the file; no reader is needed", false},
         {Opt::Force, "force", 0, nullptr,
-         "link a pseudo-terminal, or take the number from a\nrunning tarnavel-sim", false},
+         "with ports link, take the number from a running\ntarnavel-sim", false},
     };
     return options;
 }

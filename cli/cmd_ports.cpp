@@ -31,8 +31,8 @@ QString linkState(const PortLink& link)
         return QStringLiteral("not a link; COM%1 opens it as it is").arg(link.number);
     if (link.emulator)
         return QStringLiteral("tarnavel-sim, process %1").arg(link.emulatorPid);
-    if (link.forced)
-        return QStringLiteral("a pseudo-terminal linked by hand with --force");
+    if (link.byHand)
+        return QStringLiteral("a pseudo-terminal linked with ports link");
     if (!link.present)
         return QStringLiteral("missing: nothing there now");
     return QString();
@@ -162,9 +162,8 @@ const CliCommand kPortsCommand = {
     "removes the link comN. Prefer the stable /dev/serial/by-id name of a USB adapter.\n"
     "The folder must be yours and writable by you alone, as must the configuration\n"
     "folder above it; link makes both private (0700). A folder that cannot be read or\n"
-    "trusted exits 2. A link to a pseudo-terminal opens only while the tarnavel-sim\n"
-    "that made it runs; link refuses a pseudo-terminal, and a number a running\n"
-    "tarnavel-sim holds, unless --force.\n",
+    "trusted exits 2. A link tarnavel-sim made opens only while that emulator runs;\n"
+    "link refuses a number a running tarnavel-sim holds, unless --force.\n",
     {QStringLiteral("link"), QStringLiteral("unlink")},
     ports,
 };

@@ -71,7 +71,7 @@ QList<PortLink> listPortLinks(QString* error, const QString& folder)
         link.resolved = entry.present ? entry.device : QString();
         link.emulator = entry.emulator;
         link.emulatorPid = entry.emulator ? entry.mark.pid : 0;
-        link.forced = entry.forced;
+        link.byHand = entry.byHand;
         link.stale = entry.refusalNumber == ESTALE;
         link.problem = entry.refusal;
         links.append(link);
@@ -99,16 +99,6 @@ bool linkPort(int number, const QString& device, QString* error, const QString& 
         return false;
     }
     const bool pseudoTerminal = isPseudoTerminal(target);
-    if (pseudoTerminal && !force) {
-        *error = QStringLiteral("%1 is a pseudo-terminal: once its owner ends, its number goes to "
-                                "the next terminal opened, and COM%2 would write into that. "
-                                "tarnavel-sim --com %2 links its own and vouches for it while it "
-                                "runs; to link this one by hand all the same: tarnavel-cli ports "
-                                "link --force %2 %1")
-                     .arg(printable(target))
-                     .arg(number);
-        return false;
-    }
     PortsFolder ports = PortsFolder::forChange(folder);
     if (!ports.lock(error))
         return false;
@@ -127,12 +117,14 @@ bool linkPort(int number, const QString& device, QString* error, const QString& 
                      .arg(mark.pid);
         return false;
     }
-    // The old mark goes before the new link comes, and a new one is in place before it: a link
-    // never stands beside a mark that vouches for another device.
-    const bool marked = pseudoTerminal ? linkmark::writeHandMark(ports.fd(), number, target, error)
-                                       : linkmark::remove(ports.fd(), number, error);
-    return marked && fsutil::replaceSymlinkAt(ports.fd(), comName(number),
-                                              target, entry.path, error);
+    // Never a moment with an emulator's link and no mark beside it, which would pass for one
+    // made by hand: a pseudo-terminal's mark is replaced before its link comes, and a serial
+    // line's link (which no mark concerns) comes before the old mark goes.
+    if (pseudoTerminal)
+        return linkmark::writeHandMark(ports.fd(), number, target, error) &&
+               fsutil::replaceSymlinkAt(ports.fd(), comName(number), target, entry.path, error);
+    return fsutil::replaceSymlinkAt(ports.fd(), comName(number), target, entry.path, error) &&
+           linkmark::remove(ports.fd(), number, error);
 }
 
 bool unlinkPort(int number, QString* error, const QString& folder)

@@ -19,8 +19,8 @@ struct PortLink {
     // Made by the reader emulator: alive while that emulator still runs.
     bool emulator = false;
     qint64 emulatorPid = 0;
-    // A pseudo-terminal linked by hand on purpose (ports link --force).
-    bool forced = false;
+    // A pseudo-terminal linked with ports link, whose mark vouches for it.
+    bool byHand = false;
     // A link to a pseudo-terminal that nobody vouches for now: its number may belong to
     // someone else's terminal by now.
     bool stale = false;
@@ -34,10 +34,10 @@ struct PortLink {
 QList<PortLink> listPortLinks(QString* error, const QString& folder = portsDirectory());
 
 // Makes comN point at device, which must be a serial terminal (an absolute path is kept as
-// given, so a stable by-id name stays one). The link and its mark are replaced together, the
-// link last and in one step, so the name never leads nowhere on the way; only a symlink is ever
-// replaced. A pseudo-terminal is linked only with force (its number passes to the next terminal
-// opened once its owner ends), and a number a running emulator holds is taken only with force.
+// given, so a stable by-id name stays one). The link and its mark are replaced together, each
+// in one step, so the name never leads nowhere on the way; only a symlink is ever replaced. A
+// pseudo-terminal gets a mark that vouches for it; a number a running emulator holds is taken
+// only with force.
 // The configuration and ports folders are made private (0700) or tightened to it; folders of
 // another user are refused. False with *error set (what failed and the cure).
 bool linkPort(int number, const QString& device, QString* error,

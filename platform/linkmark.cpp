@@ -16,7 +16,7 @@ namespace {
 
 constexpr qint64 kMaxMarkBytes = 4096;
 constexpr char kEmulatorKind[] = "tarnavel-sim";
-constexpr char kHandKind[] = "ports link --force";
+constexpr char kHandKind[] = "tarnavel-cli ports link";
 
 QByteArray localName(int number)
 {
@@ -52,15 +52,18 @@ QByteArray markText(const char* kind, int number, const QString& device)
            QByteArray::number(number) + '\n';
 }
 
-// A new mark under the name, the old one gone first: made in place rather than renamed in, so
-// that the descriptor that locks it is the file's from its first moment.
+// A new mark under the name, complete before it is seen: written under a temporary name (locked
+// first when an emulator's) and renamed over the old one. A lock belongs to the open file, so it
+// goes with the rename, and the name never stands empty or missing on the way: a link is never
+// left without the mark that was beside it.
 int create(int folderFd, int number, const char* kind, const QString& device, bool lock,
            QString* error)
 {
-    if (!remove(folderFd, number, error))
-        return -1;
     const QByteArray name = localName(number);
-    const int fd = ::openat(folderFd, name.constData(),
+    const QByteArray temporary = name + ".new";
+    // Left by a program stopped on the way; callers hold the folder's lock.
+    ::unlinkat(folderFd, temporary.constData(), 0);
+    const int fd = ::openat(folderFd, temporary.constData(),
                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         *error = QStringLiteral("cannot make the mark %1: %2")
@@ -68,14 +71,17 @@ int create(int folderFd, int number, const char* kind, const QString& device, bo
         return -1;
     }
     const QByteArray text = markText(kind, number, device);
-    // A reader's shared lock lasts a moment, so this wait is short. Until the text is complete
-    // the mark names no device, which counts as no mark.
-    const bool ok = (!lock || ::flock(fd, LOCK_EX) == 0) &&
+    const bool ok = (!lock || ::flock(fd, LOCK_EX | LOCK_NB) == 0) &&
                     ::write(fd, text.constData(), size_t(text.size())) == text.size();
-    if (!ok) {
+    // Only a mark that is a file or nothing is replaced: a folder standing there goes first.
+    const bool placed =
+        ok && (::renameat(folderFd, temporary.constData(), folderFd, name.constData()) == 0 ||
+               (errno == EISDIR && remove(folderFd, number, error) &&
+                ::renameat(folderFd, temporary.constData(), folderFd, name.constData()) == 0));
+    if (!placed) {
         *error = QStringLiteral("cannot write the mark %1: %2")
                      .arg(markName(number), fsutil::errorText(errno));
-        ::unlinkat(folderFd, name.constData(), 0);
+        ::unlinkat(folderFd, temporary.constData(), 0);
         ::close(fd);
         return -1;
     }

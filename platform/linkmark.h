@@ -9,8 +9,8 @@
 // The reader emulator keeps its mark locked (flock) for as long as it runs. The kernel drops the
 // lock when the process ends, however it ends, so the lock is the only proof of life: a mark
 // nobody holds was left by an emulator that is gone, and its pseudo-terminal number may belong
-// to another program's terminal by now. "tarnavel-cli ports link --force" leaves an unlocked
-// mark of its own kind, for a pseudo-terminal that the user links by hand on purpose.
+// to another program's terminal by now. "tarnavel-cli ports link" leaves an unlocked mark of its
+// own kind beside a pseudo-terminal it links, which also replaces a dead emulator's mark.
 //
 // Everything here works inside the ports folder's descriptor, and the changes (claim, write,
 // remove) are made while the caller holds that folder's lock, so that no two programs change one
@@ -24,7 +24,7 @@ struct Mark {
     enum class Kind {
         None,      // no mark
         Emulator,  // tarnavel-sim's
-        Hand,      // tarnavel-cli ports link --force
+        Hand,      // tarnavel-cli ports link, beside a pseudo-terminal
         Unreadable // something else stands there: not a regular file, too long, or no mark
     };
     Kind kind = Kind::None;
@@ -46,7 +46,7 @@ bool writeHandMark(int folderFd, int number, const QString& device, QString* err
 // Removes comN's mark, whatever it is. False with *error set.
 bool remove(int folderFd, int number, QString* error);
 // Removes the mark if it is still the one fd holds (another emulator may have marked the number
-// since, after --force), and closes fd.
+// since, after ports link --force), and closes fd.
 void release(int folderFd, int number, int fd);
 
 } // namespace linkmark

@@ -33,8 +33,6 @@ QString unreadable(const QString& path, int number, const struct stat* st)
 QString staleReason(const ComEntry& entry, int number, bool namesThisLink)
 {
     switch (entry.mark.kind) {
-    case linkmark::Mark::Kind::None:
-        return QStringLiteral("no running tarnavel-sim holds a mark for it");
     case linkmark::Mark::Kind::Unreadable:
         return QStringLiteral("its mark %1 is not a regular file holding a mark")
             .arg(linkmark::markName(number));
@@ -225,15 +223,19 @@ ComEntry PortsFolder::entry(int number) const
     if (!entry.pseudoTerminal)
         return entry;
     // A pseudo-terminal's number passes to the next terminal opened once its owner ends, so a
-    // link to one is only as good as the mark that vouches for it now.
+    // link beside a mark is only as good as that mark now. An emulator makes its mark before
+    // its link and removes it after, and marks are replaced in one step, so a link with no mark
+    // beside it was made by hand, and opens as it always did.
     entry.mark = linkmark::inspect(m_fd.get(), number);
+    if (entry.mark.kind == linkmark::Mark::Kind::None)
+        return entry;
     const bool namesThisLink = entry.mark.link == comName(number) && entry.mark.device == written;
     if (entry.mark.kind == linkmark::Mark::Kind::Emulator && namesThisLink && entry.mark.alive) {
         entry.emulator = true;
         return entry;
     }
     if (entry.mark.kind == linkmark::Mark::Kind::Hand && namesThisLink) {
-        entry.forced = true;
+        entry.byHand = true;
         return entry;
     }
     entry.refusalNumber = ESTALE;

@@ -39,10 +39,11 @@ struct ComEntry {
     bool present = false; // device exists
     bool pseudoTerminal = false; // device is (or was) a pseudo-terminal slave
     linkmark::Mark mark;         // looked at for pseudo-terminals only
-    // A pseudo-terminal link is trusted only while a running tarnavel-sim holds a mark naming
-    // this link and its device, or when it was linked by hand with ports link --force.
+    // A pseudo-terminal link beside a mark is trusted only while the mark names this link and
+    // its device and, for tarnavel-sim's, the emulator still holds it; one without a mark was
+    // made by hand and opens.
     bool emulator = false; // held by a running tarnavel-sim (mark.pid)
-    bool forced = false;   // linked by hand with --force
+    bool byHand = false;    // linked with ports link, which vouches for it
     // Why it must not be opened; empty when it may. ESTALE: a pseudo-terminal link nobody
     // vouches for; EPERM: another user decides where it leads.
     int refusalNumber = 0;

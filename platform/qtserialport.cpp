@@ -532,8 +532,7 @@ AppError QtSerialPort::linkRefusal(const ComEntry& entry) const
             ESTALE,
             QStringLiteral("COM%1 (%2 -> %3): stale link to a pseudo-terminal: %4; not opening "
                            "it, as the terminal may be another program's by now. Remove it "
-                           "with: rm %5 (or start tarnavel-sim --com %1 again; tarnavel-cli "
-                           "ports link --force %1 %3 links a pseudo-terminal by hand).")
+                           "with: rm %5 (or start tarnavel-sim --com %1 again).")
                 .arg(m_commPort)
                 .arg(fsutil::printable(entry.path), fsutil::printable(entry.device), reason,
                      fsutil::printable(fsutil::shellQuoted(entry.path))));

@@ -57,11 +57,11 @@ void TestPorts::portsFolder()
     QString error;
     const Pty first, second;
 
-    QVERIFY2(linkPort(2, first.slave(), &error, folder, true), qPrintable(error));
+    QVERIFY2(linkPort(2, first.slave(), &error, folder), qPrintable(error));
     for (const QString& made : {folder, QFileInfo(folder).path()})
         QCOMPARE(modeOf(made), mode_t(0700));
     // Replacing a link leaves no temporary behind, and the mark goes with its link.
-    QVERIFY2(linkPort(2, second.slave(), &error, folder, true), qPrintable(error));
+    QVERIFY2(linkPort(2, second.slave(), &error, folder), qPrintable(error));
     QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
                                     QDir::NoDotAndDotDot),
              QStringList({QStringLiteral(".com2.tarnavel-sim"), QStringLiteral("com2")}));
@@ -83,7 +83,7 @@ void TestPorts::portsFolder()
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(links.size(), 2);
     QCOMPARE(links.at(0).number, 2);
-    QVERIFY(links.at(0).symlink && links.at(0).present && links.at(0).forced);
+    QVERIFY(links.at(0).symlink && links.at(0).present && links.at(0).byHand);
     QCOMPARE(links.at(0).target, second.slave());
     QCOMPARE(links.at(1).number, 4);
     QVERIFY(!links.at(1).symlink);
@@ -96,31 +96,24 @@ void TestPorts::portsFolder()
 void TestPorts::refusedDevices_data()
 {
     QTest::addColumn<QString>("device");
-    QTest::addColumn<bool>("force");
     QTest::addColumn<QString>("said");
     const QString notSerial = QStringLiteral("not a serial device");
     for (const char* device : {"/dev/null", "/dev/zero", "/dev/kmsg", "/dev/tty", "/dev/console",
                                "/dev/ptmx", "/dev/tty1"})
-        QTest::newRow(device) << QString::fromLatin1(device) << true << notSerial;
-    QTest::newRow("a folder") << QStringLiteral("/dev") << true << notSerial;
-    QTest::newRow("a pseudo-terminal without --force")
-        << QStringLiteral("<pty>") << false << QStringLiteral("ports link --force 1 ");
+        QTest::newRow(device) << QString::fromLatin1(device) << notSerial;
+    QTest::newRow("a folder") << QStringLiteral("/dev") << notSerial;
 }
 
 void TestPorts::refusedDevices()
 {
     QFETCH(QString, device);
-    QFETCH(bool, force);
     QFETCH(QString, said);
-    const Pty pty;
-    if (device == QLatin1String("<pty>"))
-        device = pty.slave();
     if (!QFileInfo::exists(device))
         QSKIP("this machine has no such device");
     QTemporaryDir home;
     const QString folder = home.filePath(QStringLiteral("quorvex-tarnavel/ports"));
     QString error;
-    QVERIFY(!linkPort(1, device, &error, folder, force));
+    QVERIFY(!linkPort(1, device, &error, folder, true));
     QVERIFY2(error.contains(said) && error.contains(device), qPrintable(error));
     QVERIFY(!QFileInfo(folder + QStringLiteral("/com1")).isSymLink());
 }
@@ -152,12 +145,12 @@ void TestPorts::marksGoWithTheirLinks()
     QCOMPARE(QFileInfo(link).symLinkTarget(), emulator.slave());
     QVERIFY2(linkPort(1, mine.slave(), &error, folder, true), qPrintable(error));
     QCOMPARE(QFileInfo(link).symLinkTarget(), mine.slave());
-    QCOMPARE(listPortLinks(&error, folder).value(0).forced, true);
+    QCOMPARE(listPortLinks(&error, folder).value(0).byHand, true);
 
-    // The emulator was killed: a link made again by hand opens, and no dead mark is left.
+    // The emulator was killed: its number is free without --force, and no dead mark is left.
     held = fsutil::Fd(linkmark::claim(dir.get(), 1, emulator.slave(), &error));
     held = fsutil::Fd();
-    QVERIFY2(linkPort(1, mine.slave(), &error, folder, true), qPrintable(error));
+    QVERIFY2(linkPort(1, mine.slave(), &error, folder), qPrintable(error));
     QVERIFY(!listPortLinks(&error, folder).value(0).stale);
     QVERIFY2(unlinkPort(1, &error, folder), qPrintable(error));
     QVERIFY(!QFileInfo::exists(mark) && !QFileInfo(link).isSymLink());

@@ -85,16 +85,12 @@ class TestQtSerialPort : public QObject
 private:
     std::unique_ptr<QTemporaryDir> m_config;
 
-    // COMn -> target as ports link --force leaves it: a pseudo-terminal linked by hand carries
-    // a mark saying that it was meant.
+    // COMn -> target, made by hand.
     void linkCom(int number, const QString& target)
     {
         const QString link = portsDirectory() + QStringLiteral("/com%1").arg(number);
         QFile::remove(link);
         QVERIFY2(QFile::link(target, link), qPrintable(link));
-        const fsutil::Fd folder(::open(QFile::encodeName(portsDirectory()).constData(), O_RDONLY));
-        QString error;
-        QVERIFY2(linkmark::writeHandMark(folder.get(), number, target, &error), qPrintable(error));
     }
 
     // A fresh pseudo-terminal whose slave is COMn.
@@ -149,8 +145,12 @@ private slots:
         if (expected == QLatin1String("<pty>"))
             expected = pty.slavePath();
         if (link == QLatin1String("<mark only>")) {
-            linkCom(number, pty.slavePath());
-            QVERIFY(QFile::remove(portsDirectory() + QStringLiteral("/com%1").arg(number)));
+            const fsutil::Fd folder(
+                ::open(QFile::encodeName(portsDirectory()).constData(), O_RDONLY));
+            QString error;
+            QVERIFY2(fsutil::Fd(linkmark::claim(folder.get(), number, pty.slavePath(), &error))
+                         .isValid(),
+                     qPrintable(error));
         } else if (!link.isEmpty()) {
             linkCom(number, link);
         }
@@ -611,9 +611,9 @@ private slots:
     }
 
     // Every state a link and its mark can be left in, whenever the program that made them
-    // was stopped: a link to a pseudo-terminal opens only while a running emulator's mark names
-    // it and its device, or when it was linked by hand on purpose (a mark of ports link
-    // --force); a link to anything else opens as it always did.
+    // was stopped: a link to a pseudo-terminal beside a mark opens only while that mark names it
+    // and its device and, for an emulator's, the emulator still runs; one without a mark was
+    // made by hand, and it and a link to anything else open as they always did.
     void emulatorLinks_data()
     {
         QTest::addColumn<QString>("link"); // where com4 leads: the pty, another pty, a USB name
@@ -628,9 +628,10 @@ private slots:
         QTest::newRow("killed after its mark, before its link")
             << other << "emulator" << false << ESTALE;
         QTest::newRow("starting: mark made, link not yet") << other << "emulator" << true << ESTALE;
-        QTest::newRow("linked by hand, no mark") << pty << "none" << false << ESTALE;
-        QTest::newRow("linked by hand with --force") << pty << "hand" << false << 0;
-        QTest::newRow("linked again by hand after --force") << other << "hand" << false << ESTALE;
+        QTest::newRow("linked by hand, no mark") << pty << "none" << false << 0;
+        QTest::newRow("linked with ports link") << pty << "hand" << false << 0;
+        QTest::newRow("linked again by hand after ports link")
+            << other << "hand" << false << ESTALE;
         QTest::newRow("a mark of another number") << pty << "com9" << true << ESTALE;
         QTest::newRow("mark is a link to a live mark") << pty << "symlink" << true << ESTALE;
         QTest::newRow("mark is a FIFO") << pty << "fifo" << false << ESTALE;
