@@ -200,7 +200,7 @@ EOF
 
 phase "host tools"
 # The keyring is only a recommendation of debootstrap's, and without it nothing is verified.
-"$root/scripts/deps.sh" --only debootstrap debian-archive-keyring
+"$root/scripts/deps.sh" --only debootstrap debian-archive-keyring git
 
 # A root that another run left mounted (killed with SIGKILL, say) is released first.
 for dir in "$base" "$work" "$fresh"; do
@@ -233,7 +233,15 @@ mount_root "$work"
 rm -rf --one-file-system "$work/src"
 find "$work/tmp" -xdev -mindepth 1 -delete
 mkdir "$work/src"
-git -C "$root" ls-files -z | while IFS= read -r -d '' file; do
+# The tracked files; outside a git checkout (an unpacked release), every file but the builds.
+source_files() {
+  if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git -C "$root" ls-files -z
+  else
+    (cd "$root" && find . -path ./.git -prune -o -path './build*' -prune -o \( -type f -o -type l \) -print0)
+  fi
+}
+source_files | while IFS= read -r -d '' file; do
   # A tracked file deleted in the working tree is left out, as the next commit would.
   if [ -e "$root/$file" ] || [ -L "$root/$file" ]; then printf '%s\0' "$file"; fi
 done | tar -C "$root" --null -T - -cf - | tar -C "$work/src" -xf -
