@@ -4,20 +4,20 @@
 
 namespace {
 
-const OptionSpec* findLong(const QString& name)
+const CliOption* findLong(const QString& name)
 {
-    for (const OptionSpec& spec : cliOptions()) {
-        if (name == QLatin1String(spec.longName))
-            return &spec;
+    for (const CliOption& known : cliOptions()) {
+        if (name == QLatin1String(known.longName))
+            return &known;
     }
     return nullptr;
 }
 
-const OptionSpec* findShort(QChar name)
+const CliOption* findShort(QChar name)
 {
-    for (const OptionSpec& spec : cliOptions()) {
-        if (spec.shortName != 0 && name == QLatin1Char(spec.shortName))
-            return &spec;
+    for (const CliOption& known : cliOptions()) {
+        if (known.shortName != 0 && name == QLatin1Char(known.shortName))
+            return &known;
     }
     return nullptr;
 }
@@ -31,9 +31,9 @@ bool mayBeEmpty(Opt id)
 
 } // namespace
 
-const QList<OptionSpec>& cliOptions()
+const QList<CliOption>& cliOptions()
 {
-    static const QList<OptionSpec> options = {
+    static const QList<CliOption> options = {
         {Opt::Port, "port", 'p', "PORT",
          "COMn (the link comN in the ports folder, else /dev/ttyS(n-1))\n"
          "or a device path such as /dev/ttyUSB0",
@@ -89,11 +89,11 @@ const QList<OptionSpec>& cliOptions()
     return options;
 }
 
-const OptionSpec& optionSpec(Opt id)
+const CliOption& cliOption(Opt id)
 {
-    for (const OptionSpec& spec : cliOptions()) {
-        if (spec.id == id)
-            return spec;
+    for (const CliOption& known : cliOptions()) {
+        if (known.id == id)
+            return known;
     }
     return cliOptions().constFirst();
 }
@@ -101,15 +101,15 @@ const OptionSpec& optionSpec(Opt id)
 bool parseCliArgs(const QStringList& arguments, CliArgs* parsed, QString* error)
 {
     CliArgs args;
-    QList<const OptionSpec*> given;
+    QList<const CliOption*> given;
     bool optionsEnded = false;
-    auto take = [&](const OptionSpec& spec, const QString& value, const QString& shown) {
-        if (spec.valueName && value.isEmpty() && !mayBeEmpty(spec.id)) {
+    auto take = [&](const CliOption& known, const QString& value, const QString& shown) {
+        if (known.valueName && value.isEmpty() && !mayBeEmpty(known.id)) {
             *error = QStringLiteral("option %1 needs a value that is not empty").arg(shown);
             return false;
         }
-        args.given.insert(spec.id, value);
-        given << &spec;
+        args.given.insert(known.id, value);
+        given << &known;
         return true;
     };
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -128,13 +128,13 @@ bool parseCliArgs(const QStringList& arguments, CliArgs* parsed, QString* error)
         if (arg.startsWith(QLatin1String("--"))) {
             const qsizetype equals = arg.indexOf(QLatin1Char('='));
             const QString name = arg.mid(2, equals < 0 ? -1 : equals - 2);
-            const OptionSpec* spec = findLong(name);
-            if (!spec) {
+            const CliOption* known = findLong(name);
+            if (!known) {
                 *error = QStringLiteral("unknown option --%1").arg(name);
                 return false;
             }
             QString value;
-            if (spec->valueName) {
+            if (known->valueName) {
                 if (equals >= 0) {
                     value = arg.mid(equals + 1);
                 } else if (i + 1 < arguments.size()) {
@@ -147,19 +147,19 @@ bool parseCliArgs(const QStringList& arguments, CliArgs* parsed, QString* error)
                 *error = QStringLiteral("option --%1 takes no value").arg(name);
                 return false;
             }
-            if (!take(*spec, value, QStringLiteral("--") + name))
+            if (!take(*known, value, QStringLiteral("--") + name))
                 return false;
             continue;
         }
         // Short options: several flags may share one dash; a value may follow at once.
         for (qsizetype at = 1; at < arg.size(); ++at) {
-            const OptionSpec* spec = findShort(arg.at(at));
-            if (!spec) {
+            const CliOption* known = findShort(arg.at(at));
+            if (!known) {
                 *error = QStringLiteral("unknown option -%1").arg(arg.at(at));
                 return false;
             }
             QString value;
-            if (spec->valueName) {
+            if (known->valueName) {
                 if (at + 1 < arg.size()) {
                     value = arg.mid(at + 1);
                 } else if (i + 1 < arguments.size()) {
@@ -168,11 +168,11 @@ bool parseCliArgs(const QStringList& arguments, CliArgs* parsed, QString* error)
                     *error = QStringLiteral("option -%1 needs a value").arg(arg.at(at));
                     return false;
                 }
-                if (!take(*spec, value, QStringLiteral("-") + arg.at(at)))
+                if (!take(*known, value, QStringLiteral("-") + arg.at(at)))
                     return false;
                 break;
             }
-            if (!take(*spec, value, QStringLiteral("-") + arg.at(at)))
+            if (!take(*known, value, QStringLiteral("-") + arg.at(at)))
                 return false;
         }
     }
@@ -185,10 +185,10 @@ bool parseCliArgs(const QStringList& arguments, CliArgs* parsed, QString* error)
         }
     }
     if (command && !args.has(Opt::Help)) {
-        for (const OptionSpec* spec : std::as_const(given)) {
-            if (!spec->global && !command->options.contains(spec->id)) {
+        for (const CliOption* known : std::as_const(given)) {
+            if (!known->global && !command->options.contains(known->id)) {
                 *error = QStringLiteral("the %1 command takes no --%2")
-                             .arg(args.command, QLatin1String(spec->longName));
+                             .arg(args.command, QLatin1String(known->longName));
                 return false;
             }
         }

@@ -30,7 +30,7 @@ enum class Opt {
     Force,
 };
 
-struct OptionSpec {
+struct CliOption {
     Opt id;
     const char* longName;
     char shortName;        // 0: none
@@ -40,8 +40,8 @@ struct OptionSpec {
 };
 
 // The option table, in the order help lists them.
-const QList<OptionSpec>& cliOptions();
-const OptionSpec& optionSpec(Opt id);
+const QList<CliOption>& cliOptions();
+const CliOption& cliOption(Opt id);
 
 // The command line of tarnavel-cli: options may stand before or after the command; "--" ends
 // them (for data that starts with "-").

@@ -190,7 +190,7 @@ int numberOption(CliContext& ctx, Opt option, int lowest, int highest, int fallb
     *value = ctx.args.value(option).toInt(&ok);
     if (!ok || *value < lowest || *value > highest)
         return ctx.usage(QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
-                             .arg(QLatin1String(optionSpec(option).longName))
+                             .arg(QLatin1String(cliOption(option).longName))
                              .arg(lowest)
                              .arg(highest)
                              .arg(ctx.args.value(option)));

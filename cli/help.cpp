@@ -12,13 +12,13 @@ namespace {
 constexpr int kOptionColumn = 23;
 constexpr int kCommandColumn = 28;
 
-QString optionLabel(const OptionSpec& spec)
+QString optionLabel(const CliOption& known)
 {
-    QString label = spec.shortName ? QStringLiteral("  -%1, ").arg(QLatin1Char(spec.shortName))
+    QString label = known.shortName ? QStringLiteral("  -%1, ").arg(QLatin1Char(known.shortName))
                                    : QStringLiteral("      ");
-    label += QStringLiteral("--") + QLatin1String(spec.longName);
-    if (spec.valueName)
-        label += QLatin1Char(' ') + QLatin1String(spec.valueName);
+    label += QStringLiteral("--") + QLatin1String(known.longName);
+    if (known.valueName)
+        label += QLatin1Char(' ') + QLatin1String(known.valueName);
     return label;
 }
 
@@ -41,8 +41,8 @@ QString optionLines(const QList<Opt>& options)
 {
     QString text;
     for (const Opt id : options) {
-        const OptionSpec& spec = optionSpec(id);
-        text += entry(optionLabel(spec), QString::fromLatin1(spec.help), kOptionColumn);
+        const CliOption& known = cliOption(id);
+        text += entry(optionLabel(known), QString::fromLatin1(known.help), kOptionColumn);
     }
     return text;
 }
@@ -50,9 +50,9 @@ QString optionLines(const QList<Opt>& options)
 QList<Opt> globalOptions(bool withVersion)
 {
     QList<Opt> options;
-    for (const OptionSpec& spec : cliOptions()) {
-        if (spec.global && (withVersion || spec.id != Opt::Version))
-            options << spec.id;
+    for (const CliOption& known : cliOptions()) {
+        if (known.global && (withVersion || known.id != Opt::Version))
+            options << known.id;
     }
     return options;
 }
@@ -134,10 +134,10 @@ QStringList optionWords(const QList<Opt>& options)
 {
     QStringList words;
     for (const Opt id : options) {
-        const OptionSpec& spec = optionSpec(id);
-        words << QStringLiteral("--") + QLatin1String(spec.longName);
-        if (spec.shortName)
-            words << QStringLiteral("-") + QLatin1Char(spec.shortName);
+        const CliOption& known = cliOption(id);
+        words << QStringLiteral("--") + QLatin1String(known.longName);
+        if (known.shortName)
+            words << QStringLiteral("-") + QLatin1Char(known.shortName);
     }
     return words;
 }
@@ -153,9 +153,9 @@ QStringList methodWords()
 QStringList valueOptions()
 {
     QList<Opt> taking;
-    for (const OptionSpec& spec : cliOptions()) {
-        if (spec.valueName)
-            taking << spec.id;
+    for (const CliOption& known : cliOptions()) {
+        if (known.valueName)
+            taking << known.id;
     }
     return optionWords(taking);
 }
@@ -232,16 +232,16 @@ QString zshScript()
         commands += QStringLiteral("        '%1:%2'\n").arg(QLatin1String(command->name), summary);
         QStringList specs;
         for (const Opt id : command->options) {
-            const OptionSpec& spec = optionSpec(id);
+            const CliOption& known = cliOption(id);
             QString value;
             if (id == Opt::Method)
                 value = QStringLiteral(":method:(%1)").arg(methodWords().join(QLatin1Char(' ')));
-            else if (spec.valueName)
+            else if (known.valueName)
                 value =
-                    QStringLiteral(":%1:_files").arg(QString::fromLatin1(spec.valueName).toLower());
+                    QStringLiteral(":%1:_files").arg(QString::fromLatin1(known.valueName).toLower());
             specs << QStringLiteral("'--%1[%2]%3'")
-                         .arg(QLatin1String(spec.longName),
-                              QString::fromLatin1(spec.help)
+                         .arg(QLatin1String(known.longName),
+                              QString::fromLatin1(known.help)
                                   .section(QLatin1Char('\n'), 0, 0)
                                   .replace(QLatin1Char('\''), QString())
                                   .replace(QLatin1Char('['), QLatin1Char('('))
@@ -305,28 +305,28 @@ QString fishScript()
                         .arg(QLatin1String(command->name),
                              command->operandWords.join(QLatin1Char(' ')));
     }
-    for (const OptionSpec& spec : cliOptions()) {
+    for (const CliOption& known : cliOptions()) {
         QString line = QStringLiteral("complete -c tarnavel-cli");
-        if (!spec.global) {
+        if (!known.global) {
             QStringList takers;
             for (const CliCommand* command : cliCommands())
-                if (command->options.contains(spec.id))
+                if (command->options.contains(known.id))
                     takers << QLatin1String(command->name);
             line += QStringLiteral(" -n '__fish_seen_subcommand_from %1'")
                         .arg(takers.join(QLatin1Char(' ')));
         }
-        line += QStringLiteral(" -l %1").arg(QLatin1String(spec.longName));
-        if (spec.shortName)
-            line += QStringLiteral(" -s %1").arg(QLatin1Char(spec.shortName));
-        if (spec.id == Opt::Method)
+        line += QStringLiteral(" -l %1").arg(QLatin1String(known.longName));
+        if (known.shortName)
+            line += QStringLiteral(" -s %1").arg(QLatin1Char(known.shortName));
+        if (known.id == Opt::Method)
             line += QStringLiteral(" -x -a '%1'").arg(methodWords().join(QLatin1Char(' ')));
-        else if (spec.id == Opt::Port)
+        else if (known.id == Opt::Port)
             line += QStringLiteral(" -x -a 'COM1 COM2 COM3 COM4 (__fish_complete_path /dev/tty)'");
-        else if (spec.id == Opt::Results || spec.id == Opt::Resume)
+        else if (known.id == Opt::Results || known.id == Opt::Resume)
             line += QStringLiteral(" -r -F");
-        else if (spec.valueName)
+        else if (known.valueName)
             line += QStringLiteral(" -x");
-        QString help = QString::fromLatin1(spec.help).section(QLatin1Char('\n'), 0, 0);
+        QString help = QString::fromLatin1(known.help).section(QLatin1Char('\n'), 0, 0);
         help.replace(QLatin1Char('\''), QString());
         text += line + QStringLiteral(" -d '%1'\n").arg(help);
     }
