@@ -15,7 +15,7 @@ constexpr int kCommandColumn = 28;
 QString optionLabel(const CliOption& known)
 {
     QString label = known.shortName ? QStringLiteral("  -%1, ").arg(QLatin1Char(known.shortName))
-                                   : QStringLiteral("      ");
+                                    : QStringLiteral("      ");
     label += QStringLiteral("--") + QLatin1String(known.longName);
     if (known.valueName)
         label += QLatin1Char(' ') + QLatin1String(known.valueName);
@@ -237,8 +237,8 @@ QString zshScript()
             if (id == Opt::Method)
                 value = QStringLiteral(":method:(%1)").arg(methodWords().join(QLatin1Char(' ')));
             else if (known.valueName)
-                value =
-                    QStringLiteral(":%1:_files").arg(QString::fromLatin1(known.valueName).toLower());
+                value = QStringLiteral(":%1:_files")
+                            .arg(QString::fromLatin1(known.valueName).toLower());
             specs << QStringLiteral("'--%1[%2]%3'")
                          .arg(QLatin1String(known.longName),
                               QString::fromLatin1(known.help)
