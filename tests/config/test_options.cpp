@@ -674,6 +674,9 @@ void TestOptions::okReportsLostSave_data()
     QTest::newRow("lock held") << "lock held"
                                << "another program has it locked";
     QTest::newRow("folder is a file") << "folder is a file" << qt_error_string(ENOTDIR);
+    QTest::newRow("another user's folder")
+        << "another user's folder"
+        << "%1 belongs to uid 4321, not to you (root): not using it. Fix: sudo chown -R root '%1'";
     QTest::newRow("size bound") << "size bound"
                                 << "it would grow past 1 MiB, the most this program reads back";
 }
@@ -696,6 +699,13 @@ void TestOptions::okReportsLostSave()
         QVERIFY(QDir().mkpath(folder) && ::chmod(QFile::encodeName(folder).constData(), 0500) == 0);
         original.clear();
         reason = reason.arg(folder);
+    } else if (obstacle == QLatin1String("another user's folder")) {
+        if (::geteuid() != 0)
+            QSKIP("giving a folder to another user needs root");
+        const QString mine = QFileInfo(path).absolutePath();
+        QVERIFY(QDir().mkpath(mine) && ::chown(QFile::encodeName(mine).constData(), 4321, 0) == 0);
+        original.clear();
+        reason = reason.arg(mine);
     } else if (obstacle == QLatin1String("folder is a file")) {
         QFile file(folder);
         QVERIFY(file.open(QIODevice::WriteOnly));
