@@ -57,12 +57,21 @@ QString ReaderLink::lossDescription() const
 void ReaderLink::SendData(const QByteArray& data)
 {
     const bool resend = data.size() == 1 && data.at(0) == cmd::CMD_RESEND;
-    const bool reset = data.size() == 1 && data.at(0) == cmd::CMD_RESET;
-    if (!resend) {
-        if (m_fastRhythm && m_resetPending)
-            settlePendingReset();
+    if (m_fastRhythm)
+        beforeFastSend(data, resend);
+    if (!resend)
         m_garbledFrames = 0;
-    }
+    // Buffer and flag first, so a reply that starts at once lands in an empty buffer.
+    ReplyBuffer.clear();
+    WaitingForReply = true;
+    m_port.output(buildFrame(data));
+}
+
+void ReaderLink::beforeFastSend(const QByteArray& data, bool resend)
+{
+    const bool reset = data.size() == 1 && data.at(0) == cmd::CMD_RESET;
+    if (!resend && m_resetPending)
+        settlePendingReset();
     // Frames still waiting their turn are older than this command: none answers it, but a
     // swipe's status among them says what a reset comes too late for.
     if (reset)
@@ -74,16 +83,12 @@ void ReaderLink::SendData(const QByteArray& data)
             m_lateSwipeStatus = body;
     }
     m_carry.clear();
-    // Buffer and flag first, so a reply that starts at once lands in an empty buffer.
-    ReplyBuffer.clear();
-    WaitingForReply = true;
     if (reset) {
         m_resetPending = true;
         m_resetSentAt = m_clock.ms();
     } else if (!resend) {
         m_resetPending = false;
     }
-    m_port.output(buildFrame(data));
 }
 
 bool ReaderLink::settlePendingReset()
@@ -154,7 +159,7 @@ void ReaderLink::tmrCheckComms_Timer()
     // that holds a start character is never taken for a reply.
     if (hasBody && receivedStx == cmd::STX && !ReplyBuffer.contains(cmd::STX) &&
         CalcLRC(ReplyBuffer + cmd::ETX) == receivedLrc) {
-        if (m_resetPending) {
+        if (m_fastRhythm && m_resetPending) {
             // A swipe the reset came too late for reports first; the reset's reply follows.
             if (isSwipeStatus(ReplyBuffer)) {
                 m_lateSwipeStatus = ReplyBuffer;

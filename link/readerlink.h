@@ -89,6 +89,10 @@ signals:
     void lost();
 
 private:
+    // The command line's steps around a send: a reset owed its reply is settled first, frames
+    // carried over are dropped, a reset is remembered as owed. Never run in the window's rhythm.
+    void beforeFastSend(const QByteArray& data, bool resend);
+
     ISerialPort& m_port;
     IClock& m_clock;
     IMessageBox& m_messages;

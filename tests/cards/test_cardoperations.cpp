@@ -193,6 +193,8 @@ private slots:
     void partialReplyIsNeverData();
     void readDemoMode();
     void readDemoModeWithReplyOutstanding();
+    void windowRhythmAfterReset_data();
+    void windowRhythmAfterReset();
     void write_data();
     void write();
     void writeDemoModeStillArms();
@@ -378,6 +380,66 @@ void TestCardOperations::readDemoModeWithReplyOutstanding()
     QCOMPARE(rig.data.value, UNTOUCHED);
     QVERIFY(rig.status.calls.isEmpty());
     QVERIFY(!rig.link.WaitingForReply);
+}
+
+// The window awaits no reply to a reset: whatever sent it, the next operation runs exactly as
+// it would without it, a resend the poll raises on its own included.
+void TestCardOperations::windowRhythmAfterReset_data()
+{
+    QTest::addColumn<QString>("reset");
+    QTest::addColumn<bool>("garbledAnswer");
+    QTest::addColumn<QList<QByteArray>>("sent");
+
+    const QByteArray h("h");
+    const QByteArray o("o");
+    for (const bool garbled : {false, true}) {
+        const QList<QByteArray> resends = garbled ? QList<QByteArray>{o} : QList<QByteArray>{};
+        const char* suffix = garbled ? ", its answer garbled" : "";
+        QTest::addRow("Reset button%s", suffix)
+            << QStringLiteral("button") << garbled
+            << QList<QByteArray>{h} + resends + QList<QByteArray>{o, "E"};
+        QTest::addRow("a read's give-up%s", suffix)
+            << QStringLiteral("give-up") << garbled
+            << QList<QByteArray>{"n", h} + resends + QList<QByteArray>{o, "E"};
+        QTest::addRow("the LED test's Close%s", suffix)
+            << QStringLiteral("led close") << garbled
+            << QList<QByteArray>{h} + resends + QList<QByteArray>{o, "E"};
+    }
+}
+
+void TestCardOperations::windowRhythmAfterReset()
+{
+    QFETCH(QString, reset);
+    QFETCH(bool, garbledAnswer);
+    QFETCH(QList<QByteArray>, sent);
+
+    Rig rig;
+    if (reset == QLatin1String("button")) {
+        rig.operations.cmdReset_Click();
+    } else if (reset == QLatin1String("give-up")) {
+        rig.operations.cmdRead_Click(1); // the arm goes unanswered
+    } else {
+        rig.link.SendData("h");
+        rig.link.WaitingForReply = false;
+    }
+    if (garbledAnswer) {
+        QByteArray frame = buildFrame("l0");
+        frame[frame.size() - 1] = char(frame.back() ^ 0x01);
+        rig.port.feed(frame);
+        rig.link.tmrCheckComms_Timer();
+        // The reader repeats its answer for the resend.
+        rig.port.feed(buildFrame("l0"));
+        rig.link.tmrCheckComms_Timer();
+    }
+    rig.link.DemoMode = true;
+    rig.reader.add("E", {"E;5?"});
+    rig.during([&] { return rig.status.visible; }, [&] { rig.reader.send("lP"); });
+    rig.operations.cmdRead_Click(1);
+
+    QCOMPARE(hex(rig.port.written), framed(sent));
+    QCOMPARE(rig.data.value, QStringLiteral(";5?"));
+    QVERIFY(!rig.link.WaitingForReply);
+    QVERIFY(rig.messages.shown.isEmpty());
 }
 
 void TestCardOperations::write_data()
