@@ -76,7 +76,10 @@ QString saveFailureText(const store::Failure& failure)
 {
     const QString where =
         failure.file.isEmpty() ? QString() : QStringLiteral(" to ") + failure.file;
-    return QStringLiteral("The settings could not be saved%1: %2. The new settings apply until "
-                          "the program closes.")
+    // Port, line settings and default method take effect only at a start, from the file: the
+    // time-out is the one change this run can still use.
+    return QStringLiteral("The settings could not be saved%1: %2. Only the new time-out is used, "
+                          "and only until the program closes; the port, line settings and "
+                          "default card method stay as they were.")
         .arg(where, failure.reason);
 }

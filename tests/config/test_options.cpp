@@ -755,8 +755,10 @@ void TestOptions::okReportsLostSave()
     }
     QCOMPARE(boxes.shown.size(), 1);
     const ScriptedMessageBox::Box& box = boxes.shown.first();
-    QCOMPARE(box.text, QStringLiteral("The settings could not be saved to %1: %2. The new settings "
-                                      "apply until the program closes.")
+    QCOMPARE(box.text, QStringLiteral("The settings could not be saved to %1: %2. Only the new "
+                                      "time-out is used, and only until the program closes; the "
+                                      "port, line settings and default card method stay as they "
+                                      "were.")
                            .arg(path, reason));
     QCOMPARE(box.title, QStringLiteral("Quorvex Tarnavel - ERROR"));
     QCOMPARE(box.buttons, mb::OK);
