@@ -1,7 +1,7 @@
 // Operations per second of the fast soak (the window's operations against the in-process
 // emulator on a manual clock, every invariant checked).
 //   bench_fast_soak [operations] [seed]   (default 100000, 20261207)
-#include "support/fastsoak.h"
+#include "support/shell/fastsoak.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

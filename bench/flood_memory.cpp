@@ -5,7 +5,7 @@
 #include "benchtools.h"
 #include "config/appsettings.h"
 #include "emulator/pty.h"
-#include "link/frame.h"
+#include "link/protocol/frame.h"
 #include "link/readerlink.h"
 #include "platform/clock.h"
 #include "platform/eventpump.h"

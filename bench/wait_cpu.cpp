@@ -2,7 +2,7 @@
 // wait and for a wait answered after one second, with the 200 ms poll timer running.
 #include "benchtools.h"
 #include "config/appsettings.h"
-#include "link/frame.h"
+#include "link/protocol/frame.h"
 #include "link/readerlink.h"
 #include "platform/clock.h"
 #include "platform/eventpump.h"

@@ -2,8 +2,8 @@
 
 #include "cards/cardoperations.h"
 #include "config/appsettings.h"
-#include "link/commands.h"
 #include "link/linkdriver.h"
+#include "link/protocol/commands.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
 #include "platform/clock.h"

@@ -1,7 +1,7 @@
 #include "cards/cardmethods.h"
 
-#include "config/version.h"
 #include "platform/messagebox.h"
+#include "platform/version.h"
 
 #include <QStringList>
 

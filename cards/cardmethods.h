@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/commands.h"
+#include "link/protocol/commands.h"
 
 #include <QList>
 #include <QString>

@@ -3,11 +3,11 @@
 #include "cards/cardmethods.h"
 #include "cards/databox.h"
 #include "cards/statuswindow.h"
-#include "config/version.h"
-#include "link/commands.h"
+#include "link/protocol/commands.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
 #include "platform/messagebox.h"
+#include "platform/version.h"
 
 namespace {
 

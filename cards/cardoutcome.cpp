@@ -1,7 +1,7 @@
 #include "cards/cardoutcome.h"
 
-#include "link/commands.h"
-#include "link/frametext.h"
+#include "link/protocol/commands.h"
+#include "link/protocol/frametext.h"
 
 QString describeOutcome(const CardOutcome& outcome, int timeoutSeconds)
 {

@@ -7,7 +7,7 @@
 #include "cli/exitcodes.h"
 #include "cli/readersession.h"
 #include "cli/trackoutput.h"
-#include "link/commands.h"
+#include "link/protocol/commands.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include "cli/command.h"
 #include "cli/exitcodes.h"
 #include "cli/readersession.h"
-#include "link/commands.h"
-#include "link/frametext.h"
 #include "link/lampcommand.h"
+#include "link/protocol/commands.h"
+#include "link/protocol/frametext.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
 

@@ -2,8 +2,8 @@
 
 #include "cli/command.h"
 #include "cli/exitcodes.h"
-#include "config/version.h"
-#include "link/commands.h"
+#include "link/protocol/commands.h"
+#include "platform/version.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #include "cli/tracingport.h"
 
-#include "link/commands.h"
+#include "link/protocol/commands.h"
 #include "link/readerlink.h"
 
 TracingPort::TracingPort(ISerialPort& inner, bool reveal, Sink sink, QObject* parent)
@@ -65,3 +65,5 @@ void TracingPort::takeReaderBytes(const QByteArray& bytes)
         m_rx.remove(0, end + 2);
     }
 }
+
+#include "moc_tracingport.cpp"

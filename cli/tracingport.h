@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/frametext.h"
+#include "link/protocol/frametext.h"
 #include "platform/serialport.h"
 
 #include <QByteArray>

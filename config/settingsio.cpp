@@ -3,8 +3,8 @@
 #include "config/appsettings.h"
 #include "config/includedude.h"
 #include "config/valnumber.h"
-#include "config/version.h"
 #include "platform/settingsstore.h"
+#include "platform/version.h"
 
 #include <QVariant>
 

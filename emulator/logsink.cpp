@@ -81,3 +81,5 @@ void LogSink::writeQueued()
         m_dropped = 0;
     }
 }
+
+#include "moc_logsink.cpp"

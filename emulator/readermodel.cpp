@@ -1,8 +1,8 @@
 #include "emulator/readermodel.h"
 
-#include "link/commands.h"
-#include "link/frame.h"
-#include "link/frametext.h"
+#include "link/protocol/commands.h"
+#include "link/protocol/frame.h"
+#include "link/protocol/frametext.h"
 
 #include <algorithm>
 

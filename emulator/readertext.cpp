@@ -1,7 +1,7 @@
 #include "emulator/readertext.h"
 
-#include "link/commands.h"
-#include "link/frametext.h"
+#include "link/protocol/commands.h"
+#include "link/protocol/frametext.h"
 
 #include <QStringList>
 

@@ -1,7 +1,5 @@
 // tarnavel-sim: the card reader/writer emulator on a pseudo-terminal.
 
-#include "config/ports.h"
-#include "config/version.h"
 #include "emulator/deck.h"
 #include "emulator/logsink.h"
 #include "emulator/readermodel.h"
@@ -9,6 +7,8 @@
 #include "emulator/simserver.h"
 #include "platform/fsutil.h"
 #include "platform/interrupts.h"
+#include "platform/portsfolder.h"
+#include "platform/version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

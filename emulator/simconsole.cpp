@@ -3,8 +3,8 @@
 #include "emulator/readermodel.h"
 #include "emulator/readertext.h"
 #include "emulator/simserver.h"
-#include "link/commands.h"
-#include "link/frametext.h"
+#include "link/protocol/commands.h"
+#include "link/protocol/frametext.h"
 
 #include <QStringList>
 

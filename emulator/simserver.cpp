@@ -1,6 +1,5 @@
 #include "emulator/simserver.h"
 
-#include "config/ports.h"
 #include "emulator/readermodel.h"
 #include "emulator/readertext.h"
 #include "platform/fsutil.h"
@@ -126,8 +125,7 @@ bool SimServer::linkAsCom(int number, QString* error)
     const int markFd = linkmark::claim(ports.fd(), number, devicePath(), error);
     if (markFd < 0)
         return false;
-    if (!fsutil::replaceSymlinkAt(ports.fd(), comName(number), devicePath(),
-                                  entry.path, error)) {
+    if (!fsutil::replaceSymlinkAt(ports.fd(), comName(number), devicePath(), entry.path, error)) {
         linkmark::release(ports.fd(), number, markFd);
         return false;
     }
@@ -298,3 +296,5 @@ void SimServer::writePending()
         break;
     }
 }
+
+#include "moc_simserver.cpp"

@@ -4,12 +4,12 @@
 
 #include "config/appsettings.h"
 #include "fuzzcheck.h"
-#include "link/commands.h"
-#include "link/frame.h"
+#include "link/protocol/commands.h"
+#include "link/protocol/frame.h"
 #include "link/readerlink.h"
 #include "support/fakeport.h"
+#include "support/link/manualpump.h"
 #include "support/manualclock.h"
-#include "support/manualpump.h"
 #include "support/scriptedmessagebox.h"
 
 #include <cstdint>

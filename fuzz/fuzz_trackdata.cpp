@@ -4,9 +4,9 @@
 // is refused for every method; other commands pass untouched.
 
 #include "cards/cardmethods.h"
-#include "config/version.h"
 #include "fuzzcheck.h"
 #include "platform/messagebox.h"
+#include "platform/version.h"
 
 #include <QStringList>
 #include <algorithm>

@@ -50,3 +50,5 @@ void LinkDriver::close()
     } catch (const AppError&) {
     }
 }
+
+#include "moc_linkdriver.cpp"

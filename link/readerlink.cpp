@@ -1,14 +1,14 @@
 #include "link/readerlink.h"
 
 #include "config/appsettings.h"
-#include "config/version.h"
-#include "link/frame.h"
-#include "link/frametext.h"
+#include "link/protocol/frame.h"
+#include "link/protocol/frametext.h"
 #include "platform/apperror.h"
 #include "platform/clock.h"
 #include "platform/eventpump.h"
 #include "platform/messagebox.h"
 #include "platform/serialport.h"
+#include "platform/version.h"
 
 namespace {
 
@@ -271,3 +271,5 @@ void ReaderLink::abortWaits()
 {
     m_aborting = true;
 }
+
+#include "moc_readerlink.cpp"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "link/commands.h"
+#include "link/protocol/commands.h"
 // statusMessage, the text ShowReplyError shows, is one of the frame texts.
-#include "link/frametext.h"
+#include "link/protocol/frametext.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -76,3 +76,5 @@ bool Interrupts::check()
     }
     return m_interrupted;
 }
+
+#include "moc_interrupts.cpp"

@@ -2,8 +2,6 @@
 
 #include <QString>
 
-class QWidget;
-
 // Modal message boxes with the classic button sets and return codes.
 namespace mb {
 enum Buttons { OK = 0, OKCancel = 1, YesNo = 4, RetryCancel = 5 };
@@ -19,17 +17,4 @@ public:
     // button (0: the first of the set).
     virtual int show(const QString& text, const QString& title, mb::Buttons buttons, mb::Icon icon,
                      int defaultResult = 0) = 0;
-};
-
-class QMessageBox;
-
-class QtMessageBox : public IMessageBox
-{
-public:
-    // The box as show() would present it, not yet shown (for screenshots too).
-    static QMessageBox* build(const QString& text, const QString& title, mb::Buttons buttons,
-                              mb::Icon icon, int defaultResult, QWidget* parent);
-
-    int show(const QString& text, const QString& title, mb::Buttons buttons, mb::Icon icon,
-             int defaultResult = 0) override;
 };

@@ -329,9 +329,9 @@ void QtSerialPort::checkSetting(bool ok, int systemError, const QString& what, b
     }
     if (ptyMayRefuse && m_pseudoTerminal)
         return;
-    throw AppError(number, QStringLiteral("%1 refused the line setting %2 of \"%3\": %4")
-                               .arg(placeName(namedPort(), m_openDevice), what, m_settings,
-                                    reason));
+    throw AppError(number,
+                   QStringLiteral("%1 refused the line setting %2 of \"%3\": %4")
+                       .arg(placeName(namedPort(), m_openDevice), what, m_settings, reason));
 }
 
 void QtSerialPort::applySettings()
@@ -558,3 +558,5 @@ AppError QtSerialPort::withAdapterHint(const AppError& failure, const ComEntry& 
                             .arg(adapter)
                             .arg(m_commPort));
 }
+
+#include "moc_qtserialport.cpp"

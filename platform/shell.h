@@ -15,12 +15,3 @@ public:
     // Full path of the first of the names found on PATH, or "".
     virtual QString findProgram(const QStringList& names) const = 0;
 };
-
-class SystemShell : public IShell
-{
-public:
-    bool openUrl(const QString& url) override;
-    bool startProgram(const QString& path, const QStringList& args = {}) override;
-    bool fileExists(const QString& path) const override;
-    QString findProgram(const QStringList& names) const override;
-};

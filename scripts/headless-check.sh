@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fails when a command-line program could not run without a display: when it links Qt Gui or
 # Qt Widgets, an X, Wayland or GL library, or holds a window class. tarnavel-cli and tarnavel-sim
-# link only Qt Core and Qt SerialPort.
+# link only Qt Core and Qt SerialPort. tarnavel-sim is the device and nothing else: it holds
+# none of the host's engine (the link, its driver, the serial port, the card operations).
 # Usage: scripts/headless-check.sh [PROGRAM...]   (default: build/tarnavel-cli build/tarnavel-sim)
 # A stripped program (as packaged) is judged by its dynamic symbols, which still show every
 # Qt Widgets function it calls; the build's own programs also show the classes linked in.
@@ -12,6 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 libraries='libQt6(Gui|Widgets|OpenGL|XcbQpa)\.|libX|libxcb|libxkbcommon|libGL|libEGL|libOpenGL|libwayland|libvulkan|libdrm'
 classes='frmMain|frmOptions|frmLEDTest|frmAbout|frmStatus|QWidget|QDialog|QMainWindow|QApplication'
+host='ReaderLink|LinkDriver|QtSerialPort|CardOperations|BatchRunner'
 failed=0
 for program in "$@"; do
   [ -f "$program" ] || { echo "headless-check: no program $program" >&2; exit 1; }
@@ -33,6 +35,13 @@ for program in "$@"; do
   if [ -n "$bad" ]; then
     echo "headless-check: $name holds window classes:" $bad >&2
     this=1
+  fi
+  if [ "$(basename "$program")" = tarnavel-sim ]; then
+    bad=$(grep -oE "\b($host)\b" <<<"$symbols" | sort -u || true)
+    if [ -n "$bad" ]; then
+      echo "headless-check: $name holds host code:" $bad >&2
+      this=1
+    fi
   fi
   if [ "$this" -eq 0 ]; then
     echo "headless-check: $name links only" $needed

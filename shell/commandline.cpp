@@ -1,6 +1,6 @@
 #include "shell/commandline.h"
 
-#include "config/version.h"
+#include "platform/version.h"
 
 #include <QStringList>
 

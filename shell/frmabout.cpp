@@ -1,6 +1,6 @@
 #include "shell/frmabout.h"
 
-#include "platform/fonts.h"
+#include "platform/widgets/fonts.h"
 
 #include "platform/shell.h"
 #include "platform/twips.h"
@@ -205,3 +205,5 @@ bool frmAbout::eventFilter(QObject* watched, QEvent* event)
     }
     return QDialog::eventFilter(watched, event);
 }
+
+#include "moc_frmabout.cpp"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/version.h"
+#include "platform/version.h"
 
 #include <QDialog>
 

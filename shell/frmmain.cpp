@@ -3,16 +3,16 @@
 #include "cards/cardmethods.h"
 #include "cards/cardoperations.h"
 #include "cards/databox.h"
-#include "cards/frmstatus.h"
-#include "config/frmledtest.h"
-#include "config/frmoptions.h"
+#include "cards/widgets/frmstatus.h"
 #include "config/settingsio.h"
-#include "config/version.h"
+#include "config/widgets/frmoptions.h"
+#include "link/widgets/frmledtest.h"
 #include "platform/apperror.h"
-#include "platform/fonts.h"
 #include "platform/messagebox.h"
 #include "platform/serialport.h"
 #include "platform/twips.h"
+#include "platform/version.h"
+#include "platform/widgets/fonts.h"
 #include "shell/commandline.h"
 #include "shell/frmabout.h"
 #include "shell/helptextbox.h"
@@ -568,3 +568,5 @@ void frmMain::Form_Unload()
     delete m_status;
     m_status = nullptr;
 }
+
+#include "moc_frmmain.cpp"

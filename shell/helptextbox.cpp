@@ -21,3 +21,5 @@ void HelpTextBox::setText(const QString& text)
     cursor.setPosition(0);
     setTextCursor(cursor);
 }
+
+#include "moc_helptextbox.cpp"

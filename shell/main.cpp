@@ -1,11 +1,11 @@
 #include "platform/clock.h"
 #include "platform/coredumps.h"
 #include "platform/eventpump.h"
-#include "platform/messagebox.h"
 #include "platform/paths.h"
 #include "platform/qtserialport.h"
 #include "platform/regfilestore.h"
-#include "platform/shell.h"
+#include "platform/widgets/qtmessagebox.h"
+#include "platform/widgets/systemshell.h"
 #include "shell/commandline.h"
 #include "shell/frmmain.h"
 

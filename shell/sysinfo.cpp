@@ -1,8 +1,8 @@
 #include "shell/sysinfo.h"
 
-#include "config/version.h"
 #include "platform/messagebox.h"
 #include "platform/shell.h"
+#include "platform/version.h"
 
 #include <exception>
 

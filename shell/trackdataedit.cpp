@@ -43,3 +43,5 @@ void TrackDataEdit::putText(const QString& text)
 {
     setText(m_limit > 0 ? text.left(m_limit) : text);
 }
+
+#include "moc_trackdataedit.cpp"

@@ -11,14 +11,14 @@
 #include "cards/statuswindow.h"
 #include "config/appsettings.h"
 #include "emulator/readertext.h"
-#include "link/commands.h"
 #include "link/linkdriver.h"
+#include "link/protocol/commands.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
 #include "platform/messagebox.h"
-#include "support/loopbackport.h"
+#include "support/emulated/loopbackport.h"
+#include "support/link/manualpump.h"
 #include "support/manualclock.h"
-#include "support/manualpump.h"
 
 #include <QFileInfo>
 #include <QRandomGenerator>

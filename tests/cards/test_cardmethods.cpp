@@ -1,6 +1,6 @@
 #include "cards/cardmethods.h"
 #include "cards/trackdecode.h"
-#include "link/commands.h"
+#include "link/protocol/commands.h"
 #include "platform/messagebox.h"
 #include "support/scriptedmessagebox.h"
 

@@ -2,12 +2,12 @@
 #include "cards/databox.h"
 #include "cards/statuswindow.h"
 #include "config/appsettings.h"
-#include "link/frame.h"
+#include "link/protocol/frame.h"
 #include "link/readerlink.h"
 #include "platform/messagebox.h"
 #include "support/fakeport.h"
+#include "support/link/manualpump.h"
 #include "support/manualclock.h"
-#include "support/manualpump.h"
 #include "support/scriptedmessagebox.h"
 
 #include <QTest>

@@ -1,5 +1,5 @@
-#include "cards/frmstatus.h"
-#include "platform/fonts.h"
+#include "cards/widgets/frmstatus.h"
+#include "platform/widgets/fonts.h"
 
 #include <QLabel>
 #include <QPainter>

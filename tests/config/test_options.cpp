@@ -1,6 +1,6 @@
 #include "config/appsettings.h"
-#include "config/frmoptions.h"
 #include "config/settingsio.h"
+#include "config/widgets/frmoptions.h"
 #include "platform/regfilestore.h"
 #include "platform/twips.h"
 #include "support/memorystore.h"

@@ -1,11 +1,11 @@
 #include "config/appsettings.h"
-#include "link/commands.h"
-#include "link/frame.h"
+#include "link/protocol/commands.h"
+#include "link/protocol/frame.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
-#include "support/loopbackport.h"
+#include "support/emulated/loopbackport.h"
+#include "support/link/manualpump.h"
 #include "support/manualclock.h"
-#include "support/manualpump.h"
 #include "support/scriptedmessagebox.h"
 
 #include <QSignalSpy>

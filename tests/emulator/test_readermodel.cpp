@@ -1,7 +1,7 @@
 #include "emulator/readermodel.h"
 #include "emulator/readertext.h"
-#include "link/commands.h"
-#include "link/frame.h"
+#include "link/protocol/commands.h"
+#include "link/protocol/frame.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "link/frame.h"
+#include "link/protocol/frame.h"
 #include "platform/apperror.h"
 #include "platform/qtserialport.h"
 

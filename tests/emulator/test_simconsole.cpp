@@ -2,7 +2,7 @@
 #include "emulator/readertext.h"
 #include "emulator/simconsole.h"
 #include "emulator/simserver.h"
-#include "link/frame.h"
+#include "link/protocol/frame.h"
 
 #include <QFile>
 #include <QTemporaryDir>

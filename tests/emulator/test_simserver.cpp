@@ -1,7 +1,7 @@
 #include "config/ports.h"
 #include "emulator/readermodel.h"
 #include "emulator/simserver.h"
-#include "link/frame.h"
+#include "link/protocol/frame.h"
 
 #include <QFileInfo>
 #include <QSignalSpy>

@@ -2,7 +2,7 @@
 // the real clock, the real event loop and a 200 ms poll timer, as the program runs them.
 
 #include "config/appsettings.h"
-#include "link/commands.h"
+#include "link/protocol/commands.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
 #include "platform/clock.h"

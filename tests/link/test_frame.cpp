@@ -1,6 +1,6 @@
-#include "link/commands.h"
-#include "link/frame.h"
-#include "link/frametext.h"
+#include "link/protocol/commands.h"
+#include "link/protocol/frame.h"
+#include "link/protocol/frametext.h"
 
 #include <QTest>
 

@@ -1,10 +1,10 @@
 // The transaction engine against the emulated reader in-process.
 #include "config/appsettings.h"
-#include "link/frame.h"
+#include "link/protocol/frame.h"
 #include "link/readerlink.h"
-#include "support/loopbackport.h"
+#include "support/emulated/loopbackport.h"
+#include "support/link/manualpump.h"
 #include "support/manualclock.h"
-#include "support/manualpump.h"
 #include "support/scriptedmessagebox.h"
 
 #include <QTest>

@@ -1,10 +1,10 @@
 #include "config/appsettings.h"
-#include "link/frame.h"
+#include "link/protocol/frame.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
 #include "support/fakeport.h"
+#include "support/link/manualpump.h"
 #include "support/manualclock.h"
-#include "support/manualpump.h"
 #include "support/scriptedmessagebox.h"
 
 #include <QTest>

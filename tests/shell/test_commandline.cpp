@@ -1,4 +1,4 @@
-#include "config/version.h"
+#include "platform/version.h"
 
 #include <QDir>
 #include <QProcess>

@@ -1,8 +1,8 @@
 // The whole main window against the emulator program over a real pseudo-terminal: write a card
 // with each method, read it back, and the reader's faults on the way.
 
-#include "cards/frmstatus.h"
-#include "link/frame.h"
+#include "cards/widgets/frmstatus.h"
+#include "link/protocol/frame.h"
 #include "platform/clock.h"
 #include "platform/eventpump.h"
 #include "platform/qtserialport.h"

@@ -1,7 +1,7 @@
 // The fast soak: TARNAVEL_FASTSOAK_SEED repeats a run ("random" draws a seed and prints it);
 // TARNAVEL_FASTSOAK_OPS sets its length.
 
-#include "support/fastsoak.h"
+#include "support/shell/fastsoak.h"
 
 #include <QApplication>
 #include <QRandomGenerator>

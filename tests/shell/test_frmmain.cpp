@@ -1,13 +1,13 @@
 #include "cards/cardmethods.h"
-#include "cards/frmstatus.h"
-#include "link/frame.h"
+#include "cards/widgets/frmstatus.h"
+#include "link/protocol/frame.h"
 #include "platform/apperror.h"
 #include "shell/commandline.h"
 #include "shell/frmmain.h"
 #include "shell/helptextbox.h"
 #include "shell/trackdataedit.h"
-#include "support/mainrig.h"
 #include "support/placement.h"
+#include "support/shell/mainrig.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,14 +1,14 @@
 // Renders every window and message box of the program to PNG files (in the test's working
 // folder, under screenshots/) and checks that no caption is cut off by its control: the stand-in
 // fonts of a Linux desktop must still fit the design's geometry.
-#include "cards/frmstatus.h"
-#include "config/frmledtest.h"
-#include "config/frmoptions.h"
-#include "platform/messagebox.h"
+#include "cards/widgets/frmstatus.h"
+#include "config/widgets/frmoptions.h"
+#include "link/widgets/frmledtest.h"
+#include "platform/widgets/qtmessagebox.h"
 #include "shell/frmabout.h"
 #include "shell/frmmain.h"
 #include "shell/sysinfo.h"
-#include "support/mainrig.h"
+#include "support/shell/mainrig.h"
 
 #include <QAbstractButton>
 #include <QDir>

@@ -4,9 +4,9 @@
 //
 // TARNAVEL_SOAK_SEED repeats a run (the seed is printed); TARNAVEL_SOAK_OPS sets its length.
 
-#include "cards/frmstatus.h"
+#include "cards/widgets/frmstatus.h"
 #include "emulator/readermodel.h"
-#include "link/commands.h"
+#include "link/protocol/commands.h"
 #include "platform/clock.h"
 #include "platform/eventpump.h"
 #include "platform/messagebox.h"

@@ -1,7 +1,7 @@
 #include "support/simprocess.h"
 
-#include "link/frame.h"
-#include "link/frametext.h"
+#include "link/protocol/frame.h"
+#include "link/protocol/frametext.h"
 
 #include <QFileInfo>
 #include <QProcessEnvironment>

@@ -1,6 +1,0 @@
-tarnavel_add_test(test_readermodel LABEL unit SOURCES test_readermodel.cpp)
-tarnavel_add_test(test_deck LABEL unit SOURCES test_deck.cpp)
-tarnavel_add_test(test_loopbackport LABEL unit SOURCES test_loopbackport.cpp)
-tarnavel_add_test(test_simconsole LABEL unit SOURCES test_simconsole.cpp)
-tarnavel_add_test(test_simserver LABEL unit SOURCES test_simserver.cpp)
-tarnavel_add_test(test_sim_program LABEL e2e SOURCES test_sim_program.cpp)

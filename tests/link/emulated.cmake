@@ -1,1 +1,0 @@
-tarnavel_add_test(test_link_emulated LABEL unit SOURCES test_link_emulated.cpp)

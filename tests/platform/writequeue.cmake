@@ -1,1 +1,0 @@
-tarnavel_add_test(test_writequeue LABEL unit SOURCES test_writequeue.cpp)

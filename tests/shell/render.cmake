@@ -1,1 +1,0 @@
-tarnavel_add_test(test_render LABEL widget SOURCES test_render.cpp)
