@@ -79,8 +79,8 @@ int main(int argc, char* argv[])
 
     // What the flood left behind drains; then one good frame must be recognised.
     runFor(3000);
-    link.ReplyBuffer.clear();
-    link.WaitingForReply = true;
+    link.emptyReplyBuffer();
+    link.awaitSwipe();
     const QByteArray frame = buildFrame("k8");
     if (::write(pty.masterFd(), frame.constData(), size_t(frame.size())) != frame.size())
         return 1;
@@ -89,6 +89,6 @@ int main(int argc, char* argv[])
                 "RSS then %lld KiB; a good frame afterwards: %s\n",
                 unbounded ? "unlimited" : "64 KiB", idlePeak, seconds, floodPeak,
                 floodPeak - idlePeak, floodNow,
-                outcome == WAIT_REPLIED && link.ReplyBuffer == "k8" ? "recognised" : "missed");
+                outcome == WAIT_REPLIED && link.ReplyBuffer() == "k8" ? "recognised" : "missed");
     return 0;
 }

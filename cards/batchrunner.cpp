@@ -2,6 +2,7 @@
 
 #include "cards/cardoperations.h"
 #include "config/appsettings.h"
+#include "link/commandlinerhythm.h"
 #include "link/linkdriver.h"
 #include "link/protocol/commands.h"
 #include "link/readerlink.h"
@@ -26,8 +27,8 @@ bool cardHoldsNothing(const CardOutcome& outcome)
 BatchRunner::BatchRunner(CardOperations& operations, ReaderLink& link, LinkDriver& driver,
                          IClock& clock, IEventPump& pump, BatchFrontEnd& frontEnd,
                          const BatchOptions& options)
-    : m_operations(operations), m_link(link), m_driver(driver), m_clock(clock), m_pump(pump),
-      m_front(frontEnd), m_options(options)
+    : m_operations(operations), m_link(link), m_rhythm(*link.commandLine()), m_driver(driver),
+      m_clock(clock), m_pump(pump), m_front(frontEnd), m_options(options)
 {
 }
 
@@ -232,8 +233,8 @@ WriteState BatchRunner::afterInterrupt(const CardOutcome& outcome)
     // One more bounded wait: the reset's reply says the reader gave the swipe up, a "card
     // written" before it says it did not. A second signal ends this wait too.
     m_link.resumeWaits();
-    const bool answered = m_link.settlePendingReset();
-    if (m_link.lateSwipeStatus() == kWriteDone)
+    const bool answered = m_rhythm.settlePendingReset();
+    if (m_rhythm.lateSwipeStatus() == kWriteDone)
         return WriteState::Yes;
     // A garbled frame since the arm may have been the reader's "card written".
     return answered && outcome.garbled == 0 && m_link.garbledFrames() == 0 ? WriteState::No
@@ -262,7 +263,7 @@ bool BatchRunner::waitForReader()
         }
         try {
             m_driver.open();
-            if (m_link.startClean()) {
+            if (m_rhythm.startClean()) {
                 m_front.note(QStringLiteral("the reader is back"));
                 return true;
             }

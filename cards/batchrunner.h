@@ -8,6 +8,7 @@
 #include <QString>
 
 class CardOperations;
+class CommandLineRhythm;
 class IClock;
 class IEventPump;
 class LinkDriver;
@@ -63,7 +64,7 @@ public:
 // Writes a batch of cards exactly once: a card counts as written the moment the reader
 // confirms the write, the intent to arm is on disk before the arm goes out, a card whose write
 // is in doubt is read back (one swipe) before anything else is done with it, and a card is
-// skipped only when it is known to be written.
+// skipped only when it is known to be written. It runs on a link in the command line's rhythm.
 class BatchRunner
 {
 public:
@@ -93,6 +94,7 @@ private:
 
     CardOperations& m_operations;
     ReaderLink& m_link;
+    CommandLineRhythm& m_rhythm;
     LinkDriver& m_driver;
     IClock& m_clock;
     IEventPump& m_pump;

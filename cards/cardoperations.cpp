@@ -3,6 +3,7 @@
 #include "cards/cardmethods.h"
 #include "cards/databox.h"
 #include "cards/statuswindow.h"
+#include "link/commandlinerhythm.h"
 #include "link/protocol/commands.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
@@ -64,7 +65,7 @@ bool CardOperations::waitQuietly()
     // A partly received frame must never be taken for a reply.
     if (m_link.WaitForReply(false) != WAIT_TIMED_OUT)
         return false;
-    m_link.ReplyBuffer.clear();
+    m_link.emptyReplyBuffer();
     return true;
 }
 
@@ -85,15 +86,15 @@ CardOperations::Step CardOperations::examine(quint64 ticket, const QByteArray& e
     if (!holdsLink(ticket)) {
         // Still this operation's, ended by a signal or a loss: a "card written" that came
         // before still says the card was written.
-        if (ticket == m_claims && out.armed && !m_link.WaitingForReply &&
-            m_link.ReplyBuffer == WRITE_DONE_REPLY)
+        if (ticket == m_claims && out.armed && !m_link.WaitingForReply() &&
+            m_link.ReplyBuffer() == WRITE_DONE_REPLY)
             out.written = true;
         lostLink(out);
         return Step::Lost;
     }
-    if (m_link.ReplyBuffer == expected)
+    if (m_link.ReplyBuffer() == expected)
         return Step::Passed;
-    const QByteArray reply = m_link.ReplyBuffer;
+    const QByteArray reply = m_link.ReplyBuffer();
     const bool retry = m_link.ShowReplyError() == mb::IDRETRY;
     if (!holdsLink(ticket)) {
         lostLink(out);
@@ -111,8 +112,8 @@ CardOperations::Step CardOperations::awaitStatus(quint64 ticket, const QByteArra
                                                  CardOutcome& out, const QByteArray* swipeExpected)
 {
     const bool timedOut = waitQuietly();
-    if (swipeExpected && m_link.fastRhythm() && !timedOut && holdsLink(ticket) &&
-        isSwipeStatus(m_link.ReplyBuffer)) {
+    if (swipeExpected && m_link.commandLine() && !timedOut && holdsLink(ticket) &&
+        isSwipeStatus(m_link.ReplyBuffer())) {
         out.step = CardOutcome::Swipe;
         const Step step = examine(ticket, *swipeExpected, false, out);
         return step == Step::Passed ? Step::Swiped : step;
@@ -128,7 +129,7 @@ CardOperations::Step CardOperations::awaitSwipe(quint64 ticket, bool writingMode
     m_status.ShowStatusWindow(prompt, writingMode);
     // The reader reports the swipe by itself. The previous reply stays in the buffer, so its
     // frame fails the start test and is fetched again by one resend request.
-    m_link.WaitingForReply = true;
+    m_link.awaitSwipe();
     const bool timedOut = waitQuietly();
     m_status.HideStatusWindow();
     return examine(ticket, expected, timedOut, out);
@@ -145,16 +146,16 @@ void CardOperations::giveUp(CardOutcome& out)
     if (!m_link.portLost()) {
         m_link.SendData(QByteArray(1, cmd::CMD_RESET));
         out.resetSent = true;
-        if (m_link.fastRhythm()) {
+        if (CommandLineRhythm* rhythm = m_link.commandLine()) {
             // A garbled frame since the arm may have been the reader's "card written".
             settled =
-                m_link.settlePendingReset() && out.garbled == 0 && m_link.garbledFrames() == 0;
-            if (inDoubt && m_link.lateSwipeStatus() == WRITE_DONE_REPLY)
+                rhythm->settlePendingReset() && out.garbled == 0 && m_link.garbledFrames() == 0;
+            if (inDoubt && rhythm->lateSwipeStatus() == WRITE_DONE_REPLY)
                 out.written = true;
         }
     }
     out.writeUncertain = inDoubt && !out.written && !settled;
-    m_link.WaitingForReply = false;
+    m_link.endWait();
 }
 
 CardOutcome CardOperations::cmdRead_Click(int cardMethod)
@@ -181,7 +182,7 @@ CardOutcome CardOperations::readWith(int cardMethod, const QString& prompt)
         read(methodReadCommand(cardMethod), prompt, out);
     } catch (const AppError& error) {
         m_status.HideStatusWindow();
-        m_link.WaitingForReply = false;
+        m_link.endWait();
         portFailed(error, out);
     }
     return out;
@@ -192,8 +193,8 @@ void CardOperations::read(char readCommand, const QString& prompt, CardOutcome& 
     const quint64 ticket = claimLink();
     for (;;) {
         out.step = CardOutcome::Arm;
-        if (m_link.DemoMode)
-            m_link.ReplyBuffer = OK_REPLY;
+        if (m_link.DemoMode())
+            m_link.putReply(OK_REPLY);
         else
             m_link.SendData(QByteArray(1, cmd::CMD_ARM));
         Step step = awaitStatus(ticket, OK_REPLY, out, &READ_DONE_REPLY);
@@ -223,7 +224,7 @@ void CardOperations::read(char readCommand, const QString& prompt, CardOutcome& 
     // Only a good frame is a reply. After the operator gives up on a time-out the buffer holds
     // whatever raw bytes had come, which may begin with the read command by chance: a piece of
     // the card's data, never to be shown as the card's data.
-    const QByteArray& reply = m_link.ReplyBuffer;
+    const QByteArray& reply = m_link.ReplyBuffer();
     if (outcome != WAIT_REPLIED) {
         out.result = CardOutcome::TimedOut;
         out.garbled = m_link.garbledFrames();
@@ -274,7 +275,7 @@ CardOutcome CardOperations::writeChecked(int cardMethod, const QByteArray& data)
         write(methodWriteCommand(cardMethod), data, out);
     } catch (const AppError& error) {
         m_status.HideStatusWindow();
-        m_link.WaitingForReply = false;
+        m_link.endWait();
         out.writeUncertain = out.armed && !out.written;
         portFailed(error, out);
     }
@@ -350,12 +351,12 @@ CardOutcome CardOperations::cmdReset_Click()
         out.resetSent = true;
     } catch (const AppError& error) {
         // The operator still gets what Reset promises: no wait goes on, the box is cleared.
-        m_link.WaitingForReply = false;
+        m_link.endWait();
         m_dataBox.setText(QString());
         portFailed(error, out);
         return out;
     }
-    m_link.WaitingForReply = false;
+    m_link.endWait();
     m_dataBox.setText(QString());
     return out;
 }

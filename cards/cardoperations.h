@@ -42,7 +42,10 @@ public:
     static QString swipePrompt();
     static QString verifyPrompt();
     // readCard with a prompt of the caller's.
-    CardOutcome readCard(int cardMethod, const QString& prompt) { return readWith(cardMethod, prompt); }
+    CardOutcome readCard(int cardMethod, const QString& prompt)
+    {
+        return readWith(cardMethod, prompt);
+    }
 
     // Asked just before a write arms the reader; false stops the write there (the data
     // loaded is dropped with a reset). A batch records its intent here.

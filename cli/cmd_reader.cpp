@@ -19,7 +19,7 @@ int version(CliContext& ctx)
     if (const int status = session.start())
         return status;
     ReaderLink& link = session.link();
-    const int type = link.ReaderType;
+    const int type = link.ReaderType();
     const QList<int> lacking = unsupportedMethods(type);
     if (ctx.args.has(Opt::Json)) {
         QByteArray methods;
@@ -88,7 +88,7 @@ int led(CliContext& ctx)
             return ctx.fail(QStringLiteral("interrupted"), QStringLiteral("interrupted"));
         if (link.portLost())
             return ctx.fail(QStringLiteral("reader_lost"), session.lossText());
-        const QByteArray reply = link.ReplyBuffer;
+        const QByteArray reply = link.ReplyBuffer();
         if (outcome != WAIT_REPLIED)
             return ctx.fail(QStringLiteral("no_reply"),
                             QStringLiteral("led %1: no reply to the lamp command within %2 s")

@@ -321,11 +321,11 @@ int batch(CliContext& ctx)
     QList<BatchProblem> lacking;
     for (const BatchCard& card : std::as_const(cards.cards)) {
         if (card.index >= start &&
-            unsupportedMethods(session.link().ReaderType).contains(card.method))
+            unsupportedMethods(session.link().ReaderType()).contains(card.method))
             lacking.append({card.line,
                             QStringLiteral("%1 is not offered by this reader (type %2)")
                                 .arg(methodName(card.method))
-                                .arg(session.link().ReaderType),
+                                .arg(session.link().ReaderType()),
                             false});
     }
     if (!lacking.isEmpty()) {

@@ -6,6 +6,7 @@
 #include "cli/tracingport.h"
 #include "config/ports.h"
 #include "config/settingsio.h"
+#include "link/commandlinerhythm.h"
 #include "link/linkdriver.h"
 #include "link/protocol/commands.h"
 #include "link/protocol/frametext.h"
@@ -29,8 +30,8 @@ ReaderSession::ReaderSession(CliContext& ctx) : m_ctx(ctx), m_messages(ctx.conso
             [](const QString& line) { Console::err(line + QLatin1Char('\n')); });
         m_port = m_tracer.get();
     }
-    m_link = std::make_unique<ReaderLink>(*m_port, m_clock, m_messages, m_pump, m_settings);
-    m_link->setFastRhythm(true);
+    m_link = std::make_unique<ReaderLink>(*m_port, m_clock, m_messages, m_pump, m_settings,
+                                          ReaderLink::Rhythm::CommandLine);
     bool ok = false;
     const int poll = qEnvironmentVariableIntValue("TARNAVEL_CLI_POLL_MS", &ok);
     const int interval = ok && poll > 0 && poll <= 1000 ? poll : kPollMs;
@@ -167,8 +168,8 @@ int ReaderSession::connect()
     bool answered = false;
     try {
         // An earlier run may have left the reader armed, and its replies on the line.
-        answered = m_link->startClean();
-        const QByteArray reply = m_link->ReplyBuffer;
+        answered = m_link->commandLine()->startClean();
+        const QByteArray reply = m_link->ReplyBuffer();
         if (answered && reply.startsWith(cmd::REPLY_STATUS) &&
             reply != QByteArray(1, cmd::REPLY_STATUS) + cmd::ST_OK)
             return m_ctx.fail(QStringLiteral("reader_error"),
@@ -185,7 +186,7 @@ int ReaderSession::connect()
         return m_ctx.fail(QStringLiteral("interrupted"), QStringLiteral("interrupted"));
     if (m_link->portLost())
         return m_ctx.fail(QStringLiteral("reader_lost"), lossText());
-    const QByteArray reply = m_link->ReplyBuffer;
+    const QByteArray reply = m_link->ReplyBuffer();
     if (reply.startsWith('l'))
         return m_ctx.fail(QStringLiteral("reader_error"),
                           QStringLiteral("the reader on %1 answered the version query with: %2")
@@ -211,7 +212,7 @@ int ReaderSession::connect()
 
 int ReaderSession::checkMethod(int method, const QString& where)
 {
-    const QList<int> lacking = unsupportedMethods(m_link->ReaderType);
+    const QList<int> lacking = unsupportedMethods(m_link->ReaderType());
     if (!lacking.contains(method))
         return exitcode::Ok;
     QStringList offered;
@@ -223,7 +224,7 @@ int ReaderSession::checkMethod(int method, const QString& where)
                       where + QStringLiteral("%1 is not offered by this reader (type %2); it "
                                              "offers %3")
                                   .arg(methodName(method))
-                                  .arg(m_link->ReaderType)
+                                  .arg(m_link->ReaderType())
                                   .arg(offered.join(QStringLiteral(", "))));
 }
 

@@ -40,30 +40,11 @@ QByteArray TracingPort::input()
 
 void TracingPort::takeReaderBytes(const QByteArray& bytes)
 {
-    m_rx.append(bytes);
-    for (;;) {
-        if (m_rx.isEmpty())
-            return;
-        if (m_rx.at(0) != cmd::STX) {
-            qsizetype start = m_rx.indexOf(cmd::STX);
-            if (start < 0)
-                start = m_rx.size();
-            show(FrameSender::Reader, m_rx.left(start));
-            m_rx.remove(0, start);
-            continue;
-        }
-        const qsizetype end = m_rx.indexOf(cmd::ETX, 1);
-        if (end < 0 || end + 1 >= m_rx.size()) {
-            // A frame still arriving; a line that never ends one is not kept for ever.
-            if (m_rx.size() > ReaderLink::kMaxReplyBuffer) {
-                show(FrameSender::Reader, m_rx);
-                m_rx.clear();
-            }
-            return;
-        }
-        show(FrameSender::Reader, m_rx.left(end + 2));
-        m_rx.remove(0, end + 2);
-    }
+    for (const FrameSplitter::Piece& piece : m_rx.feed(bytes))
+        show(FrameSender::Reader, piece.wire());
+    // A line that never ends a frame is not kept for ever.
+    if (m_rx.pendingSize() > ReaderLink::kMaxReplyBuffer)
+        show(FrameSender::Reader, m_rx.takePending());
 }
 
 #include "moc_tracingport.cpp"

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "link/protocol/framesplitter.h"
 #include "link/protocol/frametext.h"
+#include "link/readerlink.h"
 #include "platform/serialport.h"
 
 #include <QByteArray>
@@ -35,5 +37,6 @@ private:
     ISerialPort& m_inner;
     TrackData m_trackData;
     Sink m_sink;
-    QByteArray m_rx; // reader bytes not yet shown: the start of a frame
+    // Reader bytes not yet shown: the start of a frame.
+    FrameSplitter m_rx{ReaderLink::kMaxReplyBuffer};
 };

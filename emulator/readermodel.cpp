@@ -32,57 +32,27 @@ ReaderModel::ReaderModel() : m_deck(defaultDeck()) {}
 QByteArray ReaderModel::receive(const QByteArray& bytes)
 {
     QByteArray out;
-    for (const char b : bytes) {
-        switch (m_rx) {
-        case Rx::Idle:
-            if (b == cmd::STX) {
-                flushGarbage();
-                m_frameData.clear();
-                m_overflow = 0;
-                m_rx = Rx::InFrame;
-            } else {
-                m_garbage.append(b);
-            }
-            break;
-        case Rx::InFrame:
-            // The first ETX ends the data: the reader has no escaping, so neither has this.
-            if (b == cmd::ETX)
-                m_rx = Rx::AwaitLrc;
-            else if (m_frameData.size() < kMaxFrameData)
-                m_frameData.append(b);
-            else
-                ++m_overflow;
-            break;
-        case Rx::AwaitLrc:
-            m_rx = Rx::Idle;
-            out.append(handleFrame(m_frameData, b, m_overflow));
-            m_frameData.clear();
-            m_overflow = 0;
-            break;
-        }
+    for (const FrameSplitter::Piece& piece : m_splitter.feed(bytes)) {
+        if (piece.isFrame())
+            out.append(handleFrame(piece.bytes, piece.lrc, int(piece.overflow)));
+        else
+            logStray(piece.bytes);
     }
-    flushGarbage();
     return out;
 }
 
 void ReaderModel::clearInput()
 {
-    m_rx = Rx::Idle;
-    m_frameData.clear();
-    m_overflow = 0;
-    m_garbage.clear();
+    m_splitter.clear();
 }
 
-void ReaderModel::flushGarbage()
+void ReaderModel::logStray(const QByteArray& bytes)
 {
-    if (m_garbage.isEmpty())
-        return;
     log(FrameLogEntry::Note, QByteArray(),
         QStringLiteral("skipped %1 byte(s) outside a frame: %2")
-            .arg(m_garbage.size())
-            .arg(hexBytes(m_garbage.left(32)) +
-                 (m_garbage.size() > 32 ? QStringLiteral(" ...") : QString())));
-    m_garbage.clear();
+            .arg(bytes.size())
+            .arg(hexBytes(bytes.left(32)) +
+                 (bytes.size() > 32 ? QStringLiteral(" ...") : QString())));
 }
 
 QByteArray ReaderModel::handleFrame(const QByteArray& data, char lrc, int overflow)

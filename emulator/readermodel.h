@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/protocol/framesplitter.h"
+
 #include "emulator/deck.h"
 
 #include <QByteArray>
@@ -89,20 +91,16 @@ public:
     std::function<void(const FrameLogEntry&)> onLog;
 
 private:
-    enum class Rx { Idle, InFrame, AwaitLrc };
-
     QByteArray handleFrame(const QByteArray& data, char lrc, int overflow);
     QByteArray dispatch(const QByteArray& data);
     QByteArray sendBody(const QByteArray& body, const QString& note = QString());
     QByteArray sendFrame(const QByteArray& frame, const QString& meaning);
     QByteArray status(char code) { return sendBody(QByteArray(1, 'l') + code); }
     void log(FrameLogEntry::Direction direction, const QByteArray& bytes, const QString& meaning);
-    void flushGarbage();
+    void logStray(const QByteArray& bytes);
 
-    Rx m_rx = Rx::Idle;
-    QByteArray m_frameData;
-    int m_overflow = 0; // bytes beyond kMaxFrameData, not kept
-    QByteArray m_garbage;
+    // Data beyond kMaxFrameData is counted, not kept.
+    FrameSplitter m_splitter{kMaxFrameData};
 
     QByteArray m_lastFrame;
     int m_type = kDefaultType;

@@ -33,28 +33,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         at += 1 + length;
         received += piece;
         port.feed(piece);
-        link.WaitingForReply = true;
+        link.awaitSwipe();
         link.tmrCheckComms_Timer();
-        FUZZ_CHECK(link.ReplyBuffer.size() <= ReaderLink::kMaxReplyBuffer);
-        if (!link.WaitingForReply) {
-            FUZZ_CHECK(received.endsWith(buildFrame(link.ReplyBuffer)));
-            FUZZ_CHECK(!link.ReplyBuffer.contains(cmd::STX));
+        FUZZ_CHECK(link.ReplyBuffer().size() <= ReaderLink::kMaxReplyBuffer);
+        if (!link.WaitingForReply()) {
+            FUZZ_CHECK(received.endsWith(buildFrame(link.ReplyBuffer())));
+            FUZZ_CHECK(!link.ReplyBuffer().contains(cmd::STX));
         }
     }
 
     const QByteArray ok = QByteArray(1, cmd::REPLY_STATUS) + cmd::ST_OK;
     const qsizetype written = port.written.size();
-    link.WaitingForReply = true;
+    link.awaitSwipe();
     port.feed(buildFrame(ok));
     link.tmrCheckComms_Timer();
-    if (link.WaitingForReply) {
+    if (link.WaitingForReply()) {
         FUZZ_CHECK(port.written.size() == written + 1);
         FUZZ_CHECK(port.written.last() == buildFrame(QByteArray(1, cmd::CMD_RESEND)));
         port.feed(buildFrame(ok));
         link.tmrCheckComms_Timer();
     }
-    FUZZ_CHECK(!link.WaitingForReply);
-    FUZZ_CHECK(link.ReplyBuffer == ok);
+    FUZZ_CHECK(!link.WaitingForReply());
+    FUZZ_CHECK(link.ReplyBuffer() == ok);
     FUZZ_CHECK(messages.shown.isEmpty());
     return 0;
 }

@@ -37,7 +37,7 @@ void LinkDriver::open()
     if (!port.portOpen())
         port.setPortOpen(true);
     port.setInputMode(0);
-    m_link.WaitingForReply = false;
+    m_link.endWait();
     m_poll.start();
 }
 

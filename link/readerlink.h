@@ -7,29 +7,55 @@
 #include <QByteArray>
 #include <QObject>
 
+#include <memory>
+
 class ISerialPort;
 class IClock;
 class IMessageBox;
 class IEventPump;
+class CommandLineRhythm;
 struct AppSettings;
 
 // The link to the reader: its state and the transaction building blocks. One instance lives
-// for the whole run; every window shares it.
+// for the whole run; every window shares it. The state is read through the methods named after
+// it and changed only by the steps below, so every change has a name to look for.
 class ReaderLink : public QObject
 {
     Q_OBJECT
 public:
+    // The window polls every 200 ms and awaits no reply to a reset, exactly as designed. The
+    // command line polls many times faster, which meets what that rhythm never does, and adds
+    // the steps of CommandLineRhythm. A link keeps its rhythm for life: a step of one cannot run
+    // in the other.
+    enum class Rhythm { Window, CommandLine };
+
     ReaderLink(ISerialPort& port, IClock& clock, IMessageBox& messages, IEventPump& pump,
-               const AppSettings& settings, QObject* parent = nullptr);
+               const AppSettings& settings, Rhythm rhythm = Rhythm::Window,
+               QObject* parent = nullptr);
+    ~ReaderLink() override;
 
     // A line that never completes a frame keeps only this many of its newest characters.
     static constexpr int kMaxReplyBuffer = 4096;
     static constexpr int kPollIntervalMs = 200;
 
-    QByteArray ReplyBuffer;
-    bool WaitingForReply = false;
-    qint16 ReaderType = 0;
-    bool DemoMode = false;
+    // What has been received, or the body of the last good reply.
+    const QByteArray& ReplyBuffer() const { return m_replyBuffer; }
+    bool WaitingForReply() const { return m_waitingForReply; }
+    // As the version query reported it (0 before any; 8 in demonstration mode).
+    qint16 ReaderType() const { return m_readerType; }
+    bool DemoMode() const { return m_demoMode; }
+    void setDemoMode(bool on) { m_demoMode = on; }
+
+    // An operation's time-out: a partly received frame is never to be taken for a reply.
+    void emptyReplyBuffer() { m_replyBuffer.clear(); }
+    // A reply put in place of the one the reader would send (the arm of a demonstration-mode
+    // Read). WaitingForReply stays as it is.
+    void putReply(const QByteArray& body) { m_replyBuffer = body; }
+    // Raises WaitingForReply without sending: the reader reports the swipe by itself.
+    void awaitSwipe() { m_waitingForReply = true; }
+    // Lowers WaitingForReply: a reset awaits no reply, an opened port awaits nothing yet, and a
+    // failed operation stops waiting.
+    void endWait() { m_waitingForReply = false; }
 
     // Empties ReplyBuffer, raises WaitingForReply, then writes one frame. Port errors
     // (AppError) reach the caller.
@@ -43,12 +69,9 @@ public:
     // Shows the status message of a status reply; 4 for Retry, 2 otherwise.
     int ShowReplyError();
     bool GetReaderType();
-    // Drops what the line holds, resets the reader and waits for the reset's reply, so that
-    // the reader's state is known (an earlier run may have left it armed) and no stale reply
-    // is taken for the next command's. False when the reader did not answer within the
-    // time-out; ReplyBuffer then holds the reset's reply. Port errors (AppError) reach the
-    // caller.
-    bool startClean();
+
+    // The command line's steps; nullptr in the window's rhythm.
+    CommandLineRhythm* commandLine() { return m_commandLine.get(); }
 
     // Ends every wait in progress at once and keeps new ones from starting (the program is
     // closing). Waits then return as timed out, and no prompt or status message is shown.
@@ -58,20 +81,6 @@ public:
     // command line sends when it is interrupted).
     void resumeWaits() { m_aborting = false; }
 
-    // The command line's poll, many times faster than the window's, meets what a 200 ms poll
-    // and an operator's pace never do. With this on, a reset sent without awaiting its reply
-    // (a give-up) is awaited before the next command, so that its reply is never taken for
-    // another's; and card operations take a swipe's status that arrives in the arm reply's
-    // place as the swipe's outcome. The window leaves it off and keeps its rhythm exactly.
-    void setFastRhythm(bool on) { m_fastRhythm = on; }
-    bool fastRhythm() const { return m_fastRhythm; }
-    // Waits until a reset sent earlier has its reply, or its time-out has passed since it was
-    // sent. True when the reply came (or none was owed). A swipe status that arrives first is
-    // the outcome of a swipe the reset came too late for: lateSwipeStatus() keeps it.
-    bool settlePendingReset();
-    bool resetPending() const { return m_resetPending; }
-    // "l@" and the like: the last swipe status received while a reset was owed its reply.
-    QByteArray lateSwipeStatus() const { return m_lateSwipeStatus; }
     // Frames that failed the check (and were asked for again) since the last command.
     int garbledFrames() const { return m_garbledFrames; }
     // The port's device has vanished (until the port is opened again). Waits end at once as
@@ -89,24 +98,25 @@ signals:
     void lost();
 
 private:
-    // The command line's steps around a send: a reset owed its reply is settled first, frames
-    // carried over are dropped, a reset is remembered as owed. Never run in the window's rhythm.
-    void beforeFastSend(const QByteArray& data, bool resend);
+    friend class CommandLineRhythm;
+
+    // start plus the time-out: in 32 bits every stored time-out up to 32767 s fits, and a
+    // negative one counts as 0.
+    qint64 deadlineFrom(qint64 start) const;
 
     ISerialPort& m_port;
     IClock& m_clock;
     IMessageBox& m_messages;
     IEventPump& m_pump;
     const AppSettings& m_settings;
+    QByteArray m_replyBuffer;
+    bool m_waitingForReply = false;
+    qint16 m_readerType = 0;
+    bool m_demoMode = false;
     bool m_aborting = false;
     int m_waitDepth = 0;
-    bool m_fastRhythm = false;
-    bool m_resetPending = false;
-    qint64 m_resetSentAt = 0;
-    QByteArray m_lateSwipeStatus;
-    // Fast rhythm: bytes after a whole frame, taken at the next poll.
-    QByteArray m_carry;
     int m_garbledFrames = 0;
+    std::unique_ptr<CommandLineRhythm> m_commandLine;
 };
 
 // The statuses a reader sends by itself when a card has been swiped ("l@", "lA", "lP", "lQ",

@@ -43,7 +43,7 @@ private:
 QString InitGlobals(AppSettings& settings, ReaderLink& link)
 {
     settings = AppSettings{};
-    link.DemoMode = false;
+    link.setDemoMode(false);
     return settingsKeyPath();
 }
 
@@ -244,7 +244,7 @@ void frmMain::Form_Load()
     m_txtData->clear();
     m_keyPath = InitGlobals(m_settings, m_link);
     if (isDemoSwitch(m_commandLine))
-        m_link.DemoMode = true;
+        m_link.setDemoMode(true);
     LoadSettings(m_settings, m_store, m_keyPath);
     m_status = new frmStatus(this);
     m_status->hide();
@@ -410,7 +410,7 @@ void frmMain::UpdateStatus()
 {
     setWindowTitle(appTitle() +
                    (m_linkUp ? QStringLiteral(": Online") : QStringLiteral(": Offline")));
-    for (int index : unsupportedMethods(m_link.ReaderType))
+    for (int index : unsupportedMethods(m_link.ReaderType()))
         m_optMethod[index]->setEnabled(false);
 }
 

@@ -131,7 +131,7 @@ void frmLEDTest::cmdClose_Click()
         reportPortError(QString::fromLocal8Bit(error.what()));
     }
     // Nothing is awaited after the reset, and any lamp command still waiting stops now.
-    m_link.WaitingForReply = false;
+    m_link.endWait();
     done(QDialog::Accepted);
 }
 
@@ -170,7 +170,7 @@ void frmLEDTest::closeEvent(QCloseEvent* event)
     // The close box sends nothing, but a lamp command of this closed dialog must not go on
     // waiting (and later ask to try again).
     if (m_waits > 0)
-        m_link.WaitingForReply = false;
+        m_link.endWait();
     QDialog::closeEvent(event);
 }
 

@@ -13,6 +13,7 @@
 #include "emulator/readertext.h"
 #include "link/linkdriver.h"
 #include "link/protocol/commands.h"
+#include "link/commandlinerhythm.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
 #include "platform/messagebox.h"
@@ -62,7 +63,6 @@ struct Run : BatchFrontEnd {
     Run(LoopbackPort& port, int cardCount) : port(port), cards(cardCount)
     {
         settings.Timeout = 1;
-        link.setFastRhythm(true);
         pump.stepMs = 10;
         pump.setLink(&link);
     }
@@ -86,7 +86,7 @@ struct Run : BatchFrontEnd {
     SafeAnswers boxes;
     Prompt prompt;
     NoDataBox dataBox;
-    ReaderLink link{port, clock, boxes, pump, settings};
+    ReaderLink link{port, clock, boxes, pump, settings, ReaderLink::Rhythm::CommandLine};
     LinkDriver driver{link, 10};
     CardOperations operations{link, prompt, boxes, dataBox};
     int inHand = 0;
@@ -200,7 +200,7 @@ void TestBatchRunner::exactlyOnceWhateverHappens()
                                 &error));
             try {
                 run.driver.open();
-                if (!run.link.startClean())
+                if (!run.link.commandLine()->startClean())
                     continue;
                 BatchRunner runner(run.operations, run.link, run.driver, run.clock, run.pump, run,
                                    options);

@@ -334,7 +334,7 @@ void TestCardOperations::read()
     QCOMPARE(rig.data.value, data);
     if (data == UNTOUCHED)
         QCOMPARE(rig.data.sets, 0);
-    QCOMPARE(rig.link.WaitingForReply, waiting);
+    QCOMPARE(rig.link.WaitingForReply(), waiting);
     QCOMPARE(rig.status.calls, status);
     QVERIFY(!rig.status.visible);
     QCOMPARE(rig.reader.unused(), 0);
@@ -350,14 +350,14 @@ void TestCardOperations::partialReplyIsNeverData()
     rig.data.value = UNTOUCHED;
     rig.during([&] { return rig.lastSent("E"); }, [&] { rig.port.feed("E1234=5678"); });
     rig.operations.cmdRead_Click(1);
-    QCOMPARE(rig.link.ReplyBuffer, QByteArray("E1234=5678"));
+    QCOMPARE(rig.link.ReplyBuffer(), QByteArray("E1234=5678"));
     QCOMPARE(rig.data.value, QString());
 }
 
 void TestCardOperations::readDemoMode()
 {
     Rig rig;
-    rig.link.DemoMode = true;
+    rig.link.setDemoMode(true);
     rig.reader.add("E", {"E;5?"});
     // The card is swiped while the prompt is up; no arm command went out.
     rig.during([&] { return rig.status.visible; }, [&] { rig.reader.send("lP"); });
@@ -370,8 +370,8 @@ void TestCardOperations::readDemoMode()
 void TestCardOperations::readDemoModeWithReplyOutstanding()
 {
     Rig rig;
-    rig.link.DemoMode = true;
-    rig.link.WaitingForReply = true;
+    rig.link.setDemoMode(true);
+    rig.link.awaitSwipe();
     rig.data.value = UNTOUCHED;
     // With a reply still awaited, the OK put in place of the arm reply does not end the wait;
     // its time-out empties the buffer and the read gives up.
@@ -379,7 +379,7 @@ void TestCardOperations::readDemoModeWithReplyOutstanding()
     QCOMPARE(hex(rig.port.written), framed({"h"}));
     QCOMPARE(rig.data.value, UNTOUCHED);
     QVERIFY(rig.status.calls.isEmpty());
-    QVERIFY(!rig.link.WaitingForReply);
+    QVERIFY(!rig.link.WaitingForReply());
 }
 
 // The window awaits no reply to a reset: whatever sent it, the next operation runs exactly as
@@ -420,7 +420,7 @@ void TestCardOperations::windowRhythmAfterReset()
         rig.operations.cmdRead_Click(1); // the arm goes unanswered
     } else {
         rig.link.SendData("h");
-        rig.link.WaitingForReply = false;
+        rig.link.endWait();
     }
     if (garbledAnswer) {
         QByteArray frame = buildFrame("l0");
@@ -431,14 +431,14 @@ void TestCardOperations::windowRhythmAfterReset()
         rig.port.feed(buildFrame("l0"));
         rig.link.tmrCheckComms_Timer();
     }
-    rig.link.DemoMode = true;
+    rig.link.setDemoMode(true);
     rig.reader.add("E", {"E;5?"});
     rig.during([&] { return rig.status.visible; }, [&] { rig.reader.send("lP"); });
     rig.operations.cmdRead_Click(1);
 
     QCOMPARE(hex(rig.port.written), framed(sent));
     QCOMPARE(rig.data.value, QStringLiteral(";5?"));
-    QVERIFY(!rig.link.WaitingForReply);
+    QVERIFY(!rig.link.WaitingForReply());
     QVERIFY(rig.messages.shown.isEmpty());
 }
 
@@ -547,7 +547,7 @@ void TestCardOperations::write()
     for (int answer : answers)
         rig.messages.answer(answer);
     rig.data.value = text;
-    const bool waitingBefore = rig.link.WaitingForReply;
+    const bool waitingBefore = rig.link.WaitingForReply();
 
     rig.operations.cmdWrite_Click(method);
 
@@ -559,13 +559,13 @@ void TestCardOperations::write()
     QCOMPARE(rig.status.calls, status);
     QVERIFY(!rig.status.visible);
     QCOMPARE(rig.reader.unused(), 0);
-    QCOMPARE(rig.link.WaitingForReply, sent.isEmpty() ? waitingBefore : false);
+    QCOMPARE(rig.link.WaitingForReply(), sent.isEmpty() ? waitingBefore : false);
 }
 
 void TestCardOperations::writeDemoModeStillArms()
 {
     Rig rig;
-    rig.link.DemoMode = true;
+    rig.link.setDemoMode(true);
     rig.data.value = QStringLiteral("1");
     const QByteArray load = "A" + padded("1", 37);
     rig.reader.add(load, {"l0"});
@@ -579,11 +579,11 @@ void TestCardOperations::resetAlone()
 {
     Rig rig;
     rig.data.value = QStringLiteral("something");
-    rig.link.ReplyBuffer = "l0";
+    rig.link.putReply("l0");
     rig.operations.cmdReset_Click();
     QCOMPARE(hex(rig.port.written), framed({"h"}));
-    QVERIFY(!rig.link.WaitingForReply);
-    QVERIFY(rig.link.ReplyBuffer.isEmpty());
+    QVERIFY(!rig.link.WaitingForReply());
+    QVERIFY(rig.link.ReplyBuffer().isEmpty());
     QCOMPARE(rig.data.value, QString());
     QVERIFY(rig.status.calls.isEmpty());
     QVERIFY(rig.messages.shown.isEmpty());
@@ -646,7 +646,7 @@ void TestCardOperations::resetDuringWait()
     QCOMPARE(rig.data.value, QString());
     QCOMPARE(rig.status.calls, status);
     QVERIFY(!rig.status.visible);
-    QVERIFY(!rig.link.WaitingForReply);
+    QVERIFY(!rig.link.WaitingForReply());
 }
 
 void TestCardOperations::reentry_data()
@@ -742,7 +742,7 @@ void TestCardOperations::reentry()
     QCOMPARE(rig.data.value, data);
     QCOMPARE(rig.status.calls, status);
     QVERIFY(!rig.status.visible);
-    QVERIFY(!rig.link.WaitingForReply);
+    QVERIFY(!rig.link.WaitingForReply());
     QCOMPARE(rig.reader.unused(), 0);
 }
 
@@ -778,7 +778,7 @@ void TestCardOperations::resetWhileStatusMessageUp()
     rig.operations.cmdRead_Click(1);
     QCOMPARE(hex(rig.port.written), framed({"n", "h", "h"}));
     QCOMPARE(rig.boxes(), QStringList{errorBox("Receive Buffer Is Full")});
-    QVERIFY(!rig.link.WaitingForReply);
+    QVERIFY(!rig.link.WaitingForReply());
     QVERIFY(rig.status.calls.isEmpty());
 }
 
@@ -798,7 +798,7 @@ void TestCardOperations::innerReadLeavingWaitRaised()
     QCOMPARE(rig.data.value, QString());
     QCOMPARE(rig.status.calls, (QStringList{READING, READING, HIDE, HIDE}));
     QVERIFY(!rig.status.visible);
-    QVERIFY(!rig.link.WaitingForReply);
+    QVERIFY(!rig.link.WaitingForReply());
 }
 
 void TestCardOperations::portClosed_data()
@@ -827,7 +827,7 @@ void TestCardOperations::portClosed()
     QCOMPARE(box.buttons, mb::OK);
     QCOMPARE(box.icon, mb::Critical);
     QCOMPARE(rig.data.value, QStringLiteral(";1?"));
-    QVERIFY(!rig.link.WaitingForReply);
+    QVERIFY(!rig.link.WaitingForReply());
     QVERIFY(!rig.status.visible);
 }
 
@@ -843,7 +843,7 @@ void TestCardOperations::portPulledDuringSwipe()
     QCOMPARE(rig.boxes(), QStringList{errorBox("9: Port is not open")});
     QCOMPARE(rig.status.calls, (QStringList{READING, HIDE, HIDE}));
     QVERIFY(!rig.status.visible);
-    QVERIFY(!rig.link.WaitingForReply);
+    QVERIFY(!rig.link.WaitingForReply());
     QCOMPARE(rig.data.value, QStringLiteral("kept"));
 }
 
@@ -851,12 +851,12 @@ void TestCardOperations::resetOnClosedPort()
 {
     Rig rig;
     rig.port.setPortOpen(false);
-    rig.link.WaitingForReply = true;
+    rig.link.awaitSwipe();
     rig.data.value = QStringLiteral("x");
     rig.messages.answer(mb::IDOK);
     rig.operations.cmdReset_Click();
     QCOMPARE(rig.boxes(), QStringList{errorBox("9: Port is not open")});
-    QVERIFY(!rig.link.WaitingForReply);
+    QVERIFY(!rig.link.WaitingForReply());
     QCOMPARE(rig.data.value, QString());
 }
 

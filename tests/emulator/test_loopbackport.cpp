@@ -131,14 +131,14 @@ void TestLoopbackPort::autoSwipeThroughTheLink()
 
     link.SendData(QByteArray(1, cmd::CMD_ARM));
     QCOMPARE(link.WaitForReply(false), int(WAIT_REPLIED));
-    QCOMPARE(link.ReplyBuffer, QByteArray("l0"));
-    link.WaitingForReply = true;
+    QCOMPARE(link.ReplyBuffer(), QByteArray("l0"));
+    link.awaitSwipe();
     QCOMPARE(link.WaitForReply(false), int(WAIT_REPLIED));
-    QCOMPARE(link.ReplyBuffer, QByteArray("lP"));
+    QCOMPARE(link.ReplyBuffer(), QByteArray("lP"));
     QCOMPARE(port.written, (QList<QByteArray>{buildFrame("n"), buildFrame("o")}));
     link.SendData(QByteArray(1, cmd::CMD_READ_ISO_T2));
     QCOMPARE(link.WaitForReply(true), int(WAIT_REPLIED));
-    QCOMPARE(link.ReplyBuffer, "E" + defaultDeck().at(0).tracks[1]);
+    QCOMPARE(link.ReplyBuffer(), "E" + defaultDeck().at(0).tracks[1]);
 }
 
 void TestLoopbackPort::swipeQueuesStatus()

@@ -96,9 +96,9 @@ void TestE2eLink::versionQuery()
     QVERIFY(rig.start(arguments));
     const qsizetype mark = rig.sim.mark();
     QVERIFY(rig.link->GetReaderType());
-    QCOMPARE(int(rig.link->ReaderType), type);
-    QCOMPARE(rig.link->ReplyBuffer, QByteArray("k") + char('0' + type));
-    QVERIFY(!rig.link->WaitingForReply);
+    QCOMPARE(int(rig.link->ReaderType()), type);
+    QCOMPARE(rig.link->ReplyBuffer(), QByteArray("k") + char('0' + type));
+    QVERIFY(!rig.link->WaitingForReply());
     QVERIFY(rig.boxes.shown.isEmpty());
     QCOMPARE(rig.sim.countSince(mark, kVersionQuery), 1);
     QCOMPARE(rig.sim.countSince(mark, kResendRequest), 0);
@@ -124,7 +124,7 @@ void TestE2eLink::corruptedReplyIsResent()
     QVERIFY(rig.start(QStringList{QStringLiteral("--corrupt"), QString::number(corrupt)} + more));
     const qsizetype mark = rig.sim.mark();
     QVERIFY(rig.link->GetReaderType());
-    QCOMPARE(int(rig.link->ReaderType), 4);
+    QCOMPARE(int(rig.link->ReaderType()), 4);
     QVERIFY(rig.boxes.shown.isEmpty());
     // One query; each bad frame got exactly one resend request, and the last repeat was good.
     QCOMPARE(rig.sim.countSince(mark, kVersionQuery), 1);
@@ -149,8 +149,8 @@ void TestE2eLink::silentReaderTimesOut()
     rig.boxes.answer({mb::IDYES, mb::IDNO});
     const qsizetype mark = rig.sim.mark();
     QVERIFY(!rig.link->GetReaderType());
-    QCOMPARE(int(rig.link->ReaderType), 0);
-    QVERIFY(rig.link->ReplyBuffer.isEmpty());
+    QCOMPARE(int(rig.link->ReaderType()), 0);
+    QVERIFY(rig.link->ReplyBuffer().isEmpty());
     QCOMPARE(rig.boxes.shown.size(), 2);
     for (const auto& box : std::as_const(rig.boxes.shown)) {
         QCOMPARE(box.text,
@@ -208,7 +208,7 @@ void TestE2eLink::readerVanishesAndComesBack()
     rig.port->setPortOpen(true);
     QVERIFY(!rig.link->portLost());
     QVERIFY(rig.link->GetReaderType());
-    QCOMPARE(int(rig.link->ReaderType), 8);
+    QCOMPARE(int(rig.link->ReaderType()), 8);
     QCOMPARE(lost.count(), 1);
 }
 

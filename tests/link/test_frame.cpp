@@ -1,5 +1,6 @@
 #include "link/protocol/commands.h"
 #include "link/protocol/frame.h"
+#include "link/protocol/framesplitter.h"
 #include "link/protocol/frametext.h"
 
 #include <QTest>
@@ -15,6 +16,8 @@ private slots:
     void methodTable();
     void describeFrame_data();
     void describeFrame();
+    void splitter_data();
+    void splitter();
 };
 
 void TestFrame::frames_data()
@@ -157,6 +160,73 @@ void TestFrame::describeFrame()
                              hidden ? TrackData::Hidden : TrackData::Shown)
                  .line(),
              line);
+}
+
+// What the splitter makes of bytes fed in the pieces given: each piece as "s:" and its stray
+// bytes or "f:" and its data, a "!" for a bad check character, "+N" for data bytes dropped,
+// and where it lay.
+void TestFrame::splitter_data()
+{
+    QTest::addColumn<QList<QByteArray>>("feeds");
+    QTest::addColumn<bool>("restart");
+    QTest::addColumn<QStringList>("pieces");
+    QTest::addColumn<int>("pending");
+
+    const QByteArray l0 = buildFrame("l0");
+    QByteArray bad = l0;
+    bad[4] = 0x5E;
+    QTest::newRow("one frame") << QList<QByteArray>{l0} << false << QStringList{"f:l0@0-5"} << 0;
+    QTest::newRow("in pieces") << QList<QByteArray>{l0.left(2), l0.mid(2, 2), l0.mid(4)} << false
+                               << QStringList{"f:l0@0-5"} << 0;
+    QTest::newRow("noise, two frames, a start")
+        << QList<QByteArray>{"xy" + l0 + bad +
+                             "\x02"
+                             "E"}
+        << false << QStringList{"s:xy@0-2", "f:l0@2-7", "f:l0!@7-12"} << 2;
+    QTest::newRow("check character equal to ETX")
+        << QList<QByteArray>{buildFrame(QByteArray())} << false << QStringList{"f:@0-3"} << 0;
+    QTest::newRow("a start inside is data to the reader")
+        << QList<QByteArray>{"\x02"
+                             "a" +
+                             l0}
+        << false << QStringList{"f:a\x02l0!@0-7"} << 0;
+    QTest::newRow("a host starts over at it") << QList<QByteArray>{"\x02"
+                                                                   "a" +
+                                                                   l0}
+                                              << true
+                                              << QStringList{"s:\x02"
+                                                             "a@0-2",
+                                                             "f:l0@2-7"}
+                                              << 0;
+    QTest::newRow("data beyond the bound is dropped")
+        << QList<QByteArray>{buildFrame("123456")} << false << QStringList{"f:1234+2!@0-9"} << 0;
+}
+
+void TestFrame::splitter()
+{
+    QFETCH(QList<QByteArray>, feeds);
+    QFETCH(bool, restart);
+    QFETCH(QStringList, pieces);
+    QFETCH(int, pending);
+
+    FrameSplitter splitter(4, restart ? FrameSplitter::StxInFrame::Restart
+                                      : FrameSplitter::StxInFrame::Data);
+    QStringList seen;
+    for (const QByteArray& bytes : feeds) {
+        for (const FrameSplitter::Piece& piece : splitter.feed(bytes)) {
+            QString text = (piece.isFrame() ? QStringLiteral("f:") : QStringLiteral("s:")) +
+                           QString::fromLatin1(piece.bytes);
+            if (piece.overflow > 0)
+                text += QStringLiteral("+%1").arg(piece.overflow);
+            if (piece.isFrame() && !piece.good())
+                text += QLatin1Char('!');
+            seen << text + QStringLiteral("@%1-%2").arg(piece.begin).arg(piece.end);
+            if (!piece.isFrame() || piece.overflow == 0)
+                QCOMPARE(piece.wire(), feeds.join().mid(piece.begin, piece.end - piece.begin));
+        }
+    }
+    QCOMPARE(seen, pieces);
+    QCOMPARE(int(splitter.pendingSize()), pending);
 }
 
 QTEST_GUILESS_MAIN(TestFrame)

@@ -196,7 +196,7 @@ void TestLEDTest::lampFrames()
     QTest::mouseClick(dialog.chkButtons(index), Qt::LeftButton);
     QCOMPARE(rig.port.written, QList<QByteArray>{frame});
     // The reader's answer ended the wait.
-    QVERIFY(!rig.link.WaitingForReply);
+    QVERIFY(!rig.link.WaitingForReply());
     QVERIFY(rig.messages.shown.isEmpty());
     QVERIFY(dialog.isVisible());
 }
@@ -308,10 +308,10 @@ void TestLEDTest::closeButton()
     Rig rig;
     frmLEDTest dialog(rig.link, rig.messages, nullptr);
     dialog.show();
-    rig.link.WaitingForReply = true;
+    rig.link.awaitSwipe();
     QTest::mouseClick(closeButtonOf(dialog), Qt::LeftButton);
     QCOMPARE(rig.port.written, QList<QByteArray>{kReset});
-    QVERIFY(!rig.link.WaitingForReply);
+    QVERIFY(!rig.link.WaitingForReply());
     QCOMPARE(rig.pump.passes, 0);
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -367,7 +367,7 @@ void TestLEDTest::closeDuringWait()
     // The wait ended with the flag, before any time-out: no question was asked.
     QCOMPARE(rig.pump.passes, 1);
     QVERIFY(rig.messages.shown.isEmpty());
-    QVERIFY(!rig.link.WaitingForReply);
+    QVERIFY(!rig.link.WaitingForReply());
     QVERIFY(!dialog.isVisible());
 }
 
@@ -444,7 +444,7 @@ void TestLEDTest::portFailure()
     // Close still closes, after saying the reset could not go out.
     QTest::mouseClick(closeButtonOf(dialog), Qt::LeftButton);
     QCOMPARE(rig.messages.shown.size(), 2);
-    QVERIFY(!rig.link.WaitingForReply);
+    QVERIFY(!rig.link.WaitingForReply());
     QVERIFY(!dialog.isVisible());
 }
 

@@ -47,7 +47,7 @@ void TestLinkEmulated::versionOfEachType()
     Rig rig;
     rig.port.model().setType(type);
     QVERIFY(rig.link.GetReaderType());
-    QCOMPARE(int(rig.link.ReaderType), type);
+    QCOMPARE(int(rig.link.ReaderType()), type);
     QCOMPARE(rig.port.written, QList<QByteArray>{buildFrame("k")});
 }
 
@@ -65,7 +65,7 @@ void TestLinkEmulated::corruptedReplyIsFetchedAgain()
     rig.port.model().setType(4);
     rig.port.model().setCorruptCount(corrupted);
     QVERIFY(rig.link.GetReaderType());
-    QCOMPARE(int(rig.link.ReaderType), 4);
+    QCOMPARE(int(rig.link.ReaderType()), 4);
     QList<QByteArray> expected{buildFrame("k")};
     for (int i = 0; i < corrupted; ++i)
         expected << buildFrame("o");
@@ -78,7 +78,7 @@ void TestLinkEmulated::splitReplyIsAssembled()
     Rig rig;
     rig.port.model().setSplitSize(1);
     QVERIFY(rig.link.GetReaderType());
-    QCOMPARE(rig.link.ReplyBuffer, QByteArray("k8"));
+    QCOMPARE(rig.link.ReplyBuffer(), QByteArray("k8"));
     // Five bytes, one a poll: recognised on the poll that brought the check character.
     QCOMPARE(rig.pump.passes, 5);
 }
@@ -92,8 +92,8 @@ void TestLinkEmulated::silentReaderTimesOut()
     QVERIFY(!rig.link.GetReaderType());
     QCOMPARE(rig.clock.ms() - start, 10200);
     QCOMPARE(rig.boxes.shown.size(), 1);
-    QVERIFY(rig.link.ReplyBuffer.isEmpty());
-    QVERIFY(rig.link.WaitingForReply);
+    QVERIFY(rig.link.ReplyBuffer().isEmpty());
+    QVERIFY(rig.link.WaitingForReply());
 }
 
 void TestLinkEmulated::swipeStatusBehindLeftoverComesThroughOneResend()
@@ -101,14 +101,14 @@ void TestLinkEmulated::swipeStatusBehindLeftoverComesThroughOneResend()
     Rig rig;
     rig.link.SendData("n");
     QCOMPARE(rig.link.WaitForReply(false), int(WAIT_REPLIED));
-    QCOMPARE(rig.link.ReplyBuffer, QByteArray("l0"));
-    rig.link.WaitingForReply = true; // the swipe wait sends nothing
+    QCOMPARE(rig.link.ReplyBuffer(), QByteArray("l0"));
+    rig.link.awaitSwipe(); // the swipe wait sends nothing
     rig.pump.onPass = [&] {
         if (rig.pump.passes == 2)
             rig.port.swipe();
     };
     QCOMPARE(rig.link.WaitForReply(false), int(WAIT_REPLIED));
-    QCOMPARE(rig.link.ReplyBuffer, QByteArray("lP"));
+    QCOMPARE(rig.link.ReplyBuffer(), QByteArray("lP"));
     QCOMPARE(rig.port.written, (QList<QByteArray>{buildFrame("n"), buildFrame("o")}));
 }
 

@@ -84,21 +84,21 @@ void TestReaderLink::cleanup()
 
 void TestReaderLink::sendDataFramesAndResetsState()
 {
-    m_link->ReplyBuffer = "leftover";
-    m_link->WaitingForReply = true;
+    m_link->putReply("leftover");
+    m_link->awaitSwipe();
     m_link->SendData("k");
     QCOMPARE(m_port->written, QList<QByteArray>{QByteArray::fromHex("026b0368")});
-    QVERIFY(m_link->ReplyBuffer.isEmpty());
-    QVERIFY(m_link->WaitingForReply);
+    QVERIFY(m_link->ReplyBuffer().isEmpty());
+    QVERIFY(m_link->WaitingForReply());
 }
 
 void TestReaderLink::sendDataOnClosedPortThrowsWithFlagRaised()
 {
     m_port->setPortOpen(false);
-    m_link->ReplyBuffer = "x";
+    m_link->putReply("x");
     QVERIFY_THROWS_EXCEPTION(AppError, m_link->SendData("n"));
-    QVERIFY(m_link->WaitingForReply);
-    QVERIFY(m_link->ReplyBuffer.isEmpty());
+    QVERIFY(m_link->WaitingForReply());
+    QVERIFY(m_link->ReplyBuffer().isEmpty());
 }
 
 void TestReaderLink::replySplitOverTicks()
@@ -109,13 +109,13 @@ void TestReaderLink::replySplitOverTicks()
     m_port->feed(reply.mid(2, 2)); // up to and including the ETX
     m_port->feed(reply.mid(4));
     m_link->tmrCheckComms_Timer();
-    QVERIFY(m_link->WaitingForReply);
+    QVERIFY(m_link->WaitingForReply());
     m_link->tmrCheckComms_Timer();
-    QVERIFY(m_link->WaitingForReply);
-    QCOMPARE(m_link->ReplyBuffer, reply.left(4));
+    QVERIFY(m_link->WaitingForReply());
+    QCOMPARE(m_link->ReplyBuffer(), reply.left(4));
     m_link->tmrCheckComms_Timer();
-    QVERIFY(!m_link->WaitingForReply);
-    QCOMPARE(m_link->ReplyBuffer, QByteArray("l0"));
+    QVERIFY(!m_link->WaitingForReply());
+    QCOMPARE(m_link->ReplyBuffer(), QByteArray("l0"));
     QCOMPARE(m_port->written.size(), 1);
 }
 
@@ -124,71 +124,71 @@ void TestReaderLink::checkCharacterEqualToEtx()
     // "kk" XOR ETX is ETX: the frame ends in two ETX bytes.
     const QByteArray reply = frame("kk");
     QCOMPARE(reply.toHex(), QByteArray("026b6b0303"));
-    m_link->WaitingForReply = true;
+    m_link->awaitSwipe();
     m_port->feed(reply);
     m_link->tmrCheckComms_Timer();
-    QVERIFY(!m_link->WaitingForReply);
-    QCOMPARE(m_link->ReplyBuffer, QByteArray("kk"));
+    QVERIFY(!m_link->WaitingForReply());
+    QCOMPARE(m_link->ReplyBuffer(), QByteArray("kk"));
 }
 
 void TestReaderLink::leftoverAtHeadGetsOneResend()
 {
-    m_link->ReplyBuffer = "l0";
-    m_link->WaitingForReply = true;
+    m_link->putReply("l0");
+    m_link->awaitSwipe();
     m_port->feed(frame("lP"));
     m_link->tmrCheckComms_Timer();
     QCOMPARE(m_port->written, QList<QByteArray>{frame("o")});
-    QVERIFY(m_link->WaitingForReply);
-    QVERIFY(m_link->ReplyBuffer.isEmpty());
+    QVERIFY(m_link->WaitingForReply());
+    QVERIFY(m_link->ReplyBuffer().isEmpty());
     m_port->feed(frame("lP"));
     m_link->tmrCheckComms_Timer();
-    QVERIFY(!m_link->WaitingForReply);
-    QCOMPARE(m_link->ReplyBuffer, QByteArray("lP"));
+    QVERIFY(!m_link->WaitingForReply());
+    QCOMPARE(m_link->ReplyBuffer(), QByteArray("lP"));
     QCOMPARE(m_port->written.size(), 1);
 }
 
 void TestReaderLink::twoFramesInOneTickGetOneResend()
 {
-    m_link->WaitingForReply = true;
+    m_link->awaitSwipe();
     m_port->feed(frame("l0") + frame("lP"));
     m_link->tmrCheckComms_Timer();
     QCOMPARE(m_port->written, QList<QByteArray>{frame("o")});
-    QVERIFY(m_link->WaitingForReply);
+    QVERIFY(m_link->WaitingForReply());
 }
 
 void TestReaderLink::threeIdenticalFramesAreNoReply()
 {
     // Their XOR cancels out in pairs, so the check character alone would pass them.
-    m_link->WaitingForReply = true;
+    m_link->awaitSwipe();
     m_port->feed(frame("l0") + frame("l0") + frame("l0"));
     m_link->tmrCheckComms_Timer();
     QCOMPARE(m_port->written, QList<QByteArray>{frame("o")});
-    QVERIFY(m_link->WaitingForReply);
-    QVERIFY(m_link->ReplyBuffer.isEmpty());
+    QVERIFY(m_link->WaitingForReply());
+    QVERIFY(m_link->ReplyBuffer().isEmpty());
 }
 
 void TestReaderLink::twoCharacterBufferIsBadFrame()
 {
-    m_link->WaitingForReply = true;
+    m_link->awaitSwipe();
     m_port->feed(QByteArray("\x03\x03", 2));
     m_link->tmrCheckComms_Timer();
     QCOMPARE(m_port->written, QList<QByteArray>{frame("o")});
-    QVERIFY(m_link->WaitingForReply);
-    QVERIFY(m_link->ReplyBuffer.isEmpty());
+    QVERIFY(m_link->WaitingForReply());
+    QVERIFY(m_link->ReplyBuffer().isEmpty());
 }
 
 void TestReaderLink::unsolicitedGoodFrameLowersFlag()
 {
     m_port->feed(frame("lP"));
     m_link->tmrCheckComms_Timer();
-    QVERIFY(!m_link->WaitingForReply);
-    QCOMPARE(m_link->ReplyBuffer, QByteArray("lP"));
+    QVERIFY(!m_link->WaitingForReply());
+    QCOMPARE(m_link->ReplyBuffer(), QByteArray("lP"));
     QVERIFY(m_port->written.isEmpty());
 }
 
 void TestReaderLink::bufferKeepsOnlyNewest()
 {
-    m_link->WaitingForReply = true;
+    m_link->awaitSwipe();
     QByteArray noise;
     for (int i = 0; i < 3 * ReaderLink::kMaxReplyBuffer; ++i)
         noise.append(char('A' + i % 26));
@@ -196,36 +196,36 @@ void TestReaderLink::bufferKeepsOnlyNewest()
         m_port->feed(noise.mid(piece * ReaderLink::kMaxReplyBuffer, ReaderLink::kMaxReplyBuffer));
     for (int tick = 0; tick < 3; ++tick) {
         m_link->tmrCheckComms_Timer();
-        QVERIFY(m_link->ReplyBuffer.size() <= ReaderLink::kMaxReplyBuffer);
+        QVERIFY(m_link->ReplyBuffer().size() <= ReaderLink::kMaxReplyBuffer);
     }
-    QCOMPARE(m_link->ReplyBuffer, noise.right(ReaderLink::kMaxReplyBuffer));
+    QCOMPARE(m_link->ReplyBuffer(), noise.right(ReaderLink::kMaxReplyBuffer));
     // A good frame after the noise still gets through after one resend.
     m_port->feed(frame("l0"));
     m_link->tmrCheckComms_Timer();
     QCOMPARE(m_port->written, QList<QByteArray>{frame("o")});
     m_port->feed(frame("l0"));
     m_link->tmrCheckComms_Timer();
-    QVERIFY(!m_link->WaitingForReply);
+    QVERIFY(!m_link->WaitingForReply());
 }
 
 void TestReaderLink::resendOnDeadPortIsSilent()
 {
-    m_link->WaitingForReply = true;
+    m_link->awaitSwipe();
     m_port->feed(QByteArray::fromHex("026c300300")); // bad check character
     m_port->failWrites = true;
     m_link->tmrCheckComms_Timer(); // must neither throw nor show anything
-    QVERIFY(m_link->WaitingForReply);
+    QVERIFY(m_link->WaitingForReply());
     QVERIFY(m_port->written.isEmpty());
     QVERIFY(m_boxes->shown.isEmpty());
 }
 
 void TestReaderLink::portEventDropsPendingInputOnly()
 {
-    m_link->WaitingForReply = true;
-    m_link->ReplyBuffer = QByteArray("\x02l", 2);
+    m_link->awaitSwipe();
+    m_link->putReply(QByteArray("\x02l", 2));
     m_port->feed("0\x03");
     emit m_port->onComm();
-    QCOMPARE(m_link->ReplyBuffer, QByteArray("\x02l", 2));
+    QCOMPARE(m_link->ReplyBuffer(), QByteArray("\x02l", 2));
     QCOMPARE(m_port->inBufferCount(), 0);
 }
 
@@ -261,7 +261,7 @@ void TestReaderLink::waitOutcomes()
     }
     // The deadline is start + 10 s; the wait ends on the first look past it.
     QCOMPARE(m_clock->ms() - start, 10200);
-    QVERIFY(m_link->WaitingForReply); // a time-out does not lower the flag
+    QVERIFY(m_link->WaitingForReply()); // a time-out does not lower the flag
     if (ask) {
         QCOMPARE(m_boxes->shown.size(), 1);
         const auto& box = m_boxes->shown.first();
@@ -281,7 +281,7 @@ void TestReaderLink::timeoutZeroCountsCompleteFrame()
     m_link->SendData("k");
     m_port->feed(frame("k1"));
     QCOMPARE(m_link->WaitForReply(false), int(WAIT_REPLIED));
-    QCOMPARE(m_link->ReplyBuffer, QByteArray("k1"));
+    QCOMPARE(m_link->ReplyBuffer(), QByteArray("k1"));
 
     m_link->SendData("k");
     QCOMPARE(m_link->WaitForReply(false), int(WAIT_TIMED_OUT));
@@ -304,7 +304,7 @@ void TestReaderLink::budgetInThirtyTwoBits()
     QFETCH(int, timeout);
     QFETCH(qint64, budget);
     m_settings.Timeout = qint16(timeout);
-    m_link->WaitingForReply = true;
+    m_link->awaitSwipe();
     // One pass lands exactly on the deadline, which is not yet past it.
     m_pump->stepMs = qMax<qint64>(budget, 1);
     const qint64 start = m_clock->ms();
@@ -336,7 +336,7 @@ void TestReaderLink::abortEndsWaitWithoutPrompt()
     QCOMPARE(m_link->WaitForReply(true), int(WAIT_GIVE_UP));
     QCOMPARE(m_pump->passes, 1);
     QVERIFY(m_boxes->shown.isEmpty());
-    m_link->ReplyBuffer = "lQ";
+    m_link->putReply("lQ");
     QCOMPARE(m_link->ShowReplyError(), int(mb::IDCANCEL));
     QVERIFY(m_boxes->shown.isEmpty());
 }
@@ -366,7 +366,7 @@ void TestReaderLink::showReplyError()
 {
     QFETCH(QByteArray, buffer);
     QFETCH(QString, message);
-    m_link->ReplyBuffer = buffer;
+    m_link->putReply(buffer);
     if (message.isEmpty()) {
         QCOMPARE(m_link->ShowReplyError(), int(mb::IDCANCEL));
         QVERIFY(m_boxes->shown.isEmpty());
@@ -401,16 +401,20 @@ void TestReaderLink::readerType()
     QFETCH(QByteArray, reply);
     QFETCH(bool, ok);
     QFETCH(int, type);
-    m_link->ReaderType = 5;
+    // A failed query keeps the type a good one gave before.
+    m_port->onOutput = [&](const QByteArray&) { m_port->feed(buildFrame("k5")); };
+    QVERIFY(m_link->GetReaderType());
+    m_port->written.clear();
+    m_port->onOutput = nullptr;
     if (reply.isEmpty())
         m_boxes->answer(mb::IDNO);
     else
         m_port->onOutput = [&](const QByteArray&) { m_port->feed(buildFrame(reply)); };
     QCOMPARE(m_link->GetReaderType(), ok);
-    QCOMPARE(int(m_link->ReaderType), type);
+    QCOMPARE(int(m_link->ReaderType()), type);
     QCOMPARE(m_port->written.first(), frame("k"));
     if (reply.isEmpty())
-        QVERIFY(m_link->ReplyBuffer.isEmpty());
+        QVERIFY(m_link->ReplyBuffer().isEmpty());
 }
 
 void TestReaderLink::readerTypeYesRepeatsQuery()
@@ -421,14 +425,14 @@ void TestReaderLink::readerTypeYesRepeatsQuery()
     };
     QVERIFY(m_link->GetReaderType());
     QCOMPARE(m_port->written, (QList<QByteArray>{frame("k"), frame("k")}));
-    QCOMPARE(int(m_link->ReaderType), 4);
+    QCOMPARE(int(m_link->ReaderType()), 4);
 }
 
 void TestReaderLink::demoModeSendsNothing()
 {
-    m_link->DemoMode = true;
+    m_link->setDemoMode(true);
     QVERIFY(m_link->GetReaderType());
-    QCOMPARE(int(m_link->ReaderType), 8);
+    QCOMPARE(int(m_link->ReaderType()), 8);
     QVERIFY(m_port->written.isEmpty());
 }
 

@@ -138,7 +138,7 @@ struct Rig {
     void click(const char* button) { find<QPushButton>(QLatin1String(button))->click(); }
     bool idle() const
     {
-        return !window->link().WaitingForReply && !window->statusWindow()->isVisible();
+        return !window->link().WaitingForReply() && !window->statusWindow()->isVisible();
     }
     bool console(const QString& line)
     {

@@ -125,7 +125,7 @@ void TestFrmMain::startupOnlineByReaderType()
     frmMain& w = rig.start();
     QVERIFY(rig.online());
     QCOMPARE(rig.disabledOptions(), disabled);
-    QCOMPARE(int(w.link().ReaderType), type);
+    QCOMPARE(int(w.link().ReaderType()), type);
     QCOMPARE(rig.port.written, QList<QByteArray>{buildFrame("k")});
     QCOMPARE(rig.port.commPort(), 1);
     QCOMPARE(rig.port.settings(), QStringLiteral("9600,e,7,1"));
@@ -172,9 +172,9 @@ void TestFrmMain::startupInDemoMode()
     Rig rig;
     rig.port.model().setType(1); // would disable options if it were asked
     frmMain& w = rig.start(QStringLiteral(" -D "));
-    QVERIFY(w.link().DemoMode);
+    QVERIFY(w.link().DemoMode());
     QVERIFY(rig.online());
-    QCOMPARE(int(w.link().ReaderType), 8);
+    QCOMPARE(int(w.link().ReaderType()), 8);
     QVERIFY(rig.port.written.isEmpty());
     QCOMPARE(rig.disabledOptions(), QList<int>{});
 }
@@ -510,7 +510,7 @@ void TestFrmMain::readThroughWindow()
     rig.find<QPushButton>(QStringLiteral("cmdReset"))->click();
     QVERIFY(data->text().isEmpty());
     QCOMPARE(rig.port.written.last(), buildFrame("h"));
-    QVERIFY(!w.link().WaitingForReply);
+    QVERIFY(!w.link().WaitingForReply());
 }
 
 void TestFrmMain::methodChangedDuringReadHasNoEffect()

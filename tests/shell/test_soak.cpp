@@ -255,7 +255,7 @@ void TestSoak::randomOperationsNeverShowWrongData()
         int quiet = 0;
         for (int look = 0; look < SimProcess::kLooks; ++look) {
             QTest::qWait(SimProcess::kLookMs);
-            if (!link.WaitingForReply && link.ReplyBuffer.endsWith("l0") &&
+            if (!link.WaitingForReply() && link.ReplyBuffer().endsWith("l0") &&
                 port.inBufferCount() == 0) {
                 if (++quiet >= quietLooks)
                     return true;
@@ -264,8 +264,8 @@ void TestSoak::randomOperationsNeverShowWrongData()
             }
         }
         qInfo("soak: still waiting: %s, reply buffer %s; the emulator's last lines:",
-              link.WaitingForReply ? "a reply is awaited" : "no reply awaited",
-              link.ReplyBuffer.toHex(' ').constData());
+              link.WaitingForReply() ? "a reply is awaited" : "no reply awaited",
+              link.ReplyBuffer().toHex(' ').constData());
         const QStringList lines = sim.lines();
         for (const QString& line : lines.mid(qMax<qsizetype>(0, lines.size() - 20)))
             qInfo("%s", qPrintable(line));
@@ -374,7 +374,7 @@ void TestSoak::randomOperationsNeverShowWrongData()
 
         if (kind == QLatin1String("reset")) {
             SOAK_CHECK(after.isEmpty(), QStringLiteral("Reset left data"));
-            QVERIFY(!link.WaitingForReply);
+            QVERIFY(!link.WaitingForReply());
             isGood = true;
         } else if (kind == QLatin1String("write")) {
             // Only the Reset pressed meanwhile empties it.

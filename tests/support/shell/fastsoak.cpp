@@ -316,7 +316,7 @@ FastSoakResult runFastSoak(quint32 seed, int operations)
         // Each wait ends by its deadline: a handful of waits, five polls each at most.
         if (pump.passes > 80)
             return fail(QStringLiteral("the operation waited %1 polls").arg(pump.passes));
-        if (link.ReplyBuffer.size() > ReaderLink::kMaxReplyBuffer ||
+        if (link.ReplyBuffer().size() > ReaderLink::kMaxReplyBuffer ||
             port.pending().size() > 64 * 1024)
             return fail(QStringLiteral("the reply buffer grew"));
         if (window.statusWindow()->isVisible())
