@@ -87,20 +87,22 @@ bool parseObject(const QByteArray& line, BatchCard& card, QString* why)
     }
     const QJsonObject object = document.object();
     const QJsonValue method = object.value(QLatin1String("method"));
+    std::optional<CardMethodId> given = card.method;
     if (method.isDouble()) {
         const double number = method.toDouble();
-        card.method = number == double(int(number)) && isCardMethod(int(number)) ? int(number) : -1;
+        given = number == double(int(number)) ? CardMethodId::fromIndex(int(number)) : std::nullopt;
     } else if (method.isString()) {
-        card.method = methodFromText(method.toString());
+        given = CardMethodId::fromText(method.toString());
     } else if (!method.isUndefined()) {
-        card.method = -1;
+        given = std::nullopt;
     }
-    if (card.method < 0) {
+    if (!given) {
         *why = QStringLiteral("\"method\" is 0 to %1 or %2")
                    .arg(CARD_METHOD_COUNT - 1)
-                   .arg(methodShortNames());
+                   .arg(CardMethodId::shortNames());
         return false;
     }
+    card.method = *given;
     const QJsonValue data = object.value(QLatin1String("data"));
     if (!data.isString()) {
         *why = QStringLiteral("\"data\" must be a string");
@@ -123,8 +125,8 @@ QString dataProblem(BatchCard& card, bool allowEmpty)
     case TrackDataCheck::TooLong:
         return QStringLiteral("%1 characters: %2 holds at most %3")
             .arg(card.data.size())
-            .arg(methodName(card.method))
-            .arg(methodCapacity(card.method));
+            .arg(card.method.name())
+            .arg(card.method.capacity());
     case TrackDataCheck::Empty:
         return QStringLiteral("no data: writing it would erase the track (--allow-empty "
                               "writes it)");
@@ -142,7 +144,7 @@ QString dataProblem(BatchCard& card, bool allowEmpty)
 class BatchParser
 {
 public:
-    BatchParser(int defaultMethod, bool allowEmpty)
+    BatchParser(CardMethodId defaultMethod, bool allowEmpty)
         : m_defaultMethod(defaultMethod), m_allowEmpty(allowEmpty)
     {
     }
@@ -166,10 +168,9 @@ public:
         const QString trimmed = text.trimmed();
         if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char('#')))
             return;
-        BatchCard card;
+        BatchCard card(m_defaultMethod);
         card.index = int(m_batch.cards.size()) + 1;
         card.line = number;
-        card.method = m_defaultMethod;
         if (trimmed.startsWith(QLatin1Char('{'))) {
             QString why;
             if (!parseObject(trimmed.toUtf8(), card, &why)) {
@@ -200,7 +201,7 @@ private:
         m_batch.problems.append(BatchProblem{line, text, data});
     }
 
-    int m_defaultMethod;
+    CardMethodId m_defaultMethod;
     bool m_allowEmpty;
     CardBatch m_batch;
     QCryptographicHash m_hash{QCryptographicHash::Sha256};
@@ -208,7 +209,8 @@ private:
 
 } // namespace
 
-bool readCardBatch(int fd, int defaultMethod, bool allowEmpty, CardBatch* batch, QString* error)
+bool readCardBatch(int fd, CardMethodId defaultMethod, bool allowEmpty, CardBatch* batch,
+                   QString* error)
 {
     BatchParser parser(defaultMethod, allowEmpty);
     BoundedLineReader reader(fd, kBatchMaxLine, kBatchMaxBytes);
@@ -252,7 +254,7 @@ bool readCardBatch(int fd, int defaultMethod, bool allowEmpty, CardBatch* batch,
     }
 }
 
-CardBatch parseCardBatch(const QByteArray& text, int defaultMethod, bool allowEmpty)
+CardBatch parseCardBatch(const QByteArray& text, CardMethodId defaultMethod, bool allowEmpty)
 {
     BatchParser parser(defaultMethod, allowEmpty);
     const QList<QByteArray> lines = text.split('\n');

@@ -1,14 +1,17 @@
 #pragma once
 
+#include "link/protocol/cardmethod.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
 // One card of a batch file.
 struct BatchCard {
+    explicit BatchCard(CardMethodId method) : method(method) {}
     int index = 0; // 1-based among the cards of the file
     int line = 0;  // 1-based line of the file
-    int method = 0;
+    CardMethodId method;
     QString data;           // as written in the file
     QByteArray bytes;       // checked and padded: what goes to the reader
     bool unchecked = false; // a format that cannot be checked (ibm, iso1t3)
@@ -40,7 +43,8 @@ inline constexpr int kBatchMaxProblems = 100;
 // goes in a JSON line). Every card is checked as a write checks it (allowEmpty: empty data
 // passes). Problems are collected for every line; false with *error only when the input could
 // not be read whole (a limit passed, a read error), naming where.
-bool readCardBatch(int fd, int defaultMethod, bool allowEmpty, CardBatch* batch, QString* error);
+bool readCardBatch(int fd, CardMethodId defaultMethod, bool allowEmpty, CardBatch* batch,
+                   QString* error);
 
 // The same from text in memory (no limits beyond the line's).
-CardBatch parseCardBatch(const QByteArray& text, int defaultMethod, bool allowEmpty);
+CardBatch parseCardBatch(const QByteArray& text, CardMethodId defaultMethod, bool allowEmpty);

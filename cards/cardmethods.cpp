@@ -5,35 +5,22 @@
 
 #include <QStringList>
 
-QString methodCaption(int index)
+QString acceptedCharactersText(CardMethodId method)
 {
-    return isCardMethod(index) ? QString::fromLatin1(CARD_METHODS[index].caption) : QString();
-}
-
-int methodLengthLimit(int index)
-{
-    return isCardMethod(index) ? CARD_METHODS[index].lengthLimit : 0;
-}
-
-QString acceptedCharactersText(int index)
-{
-    if (!isCardMethod(index))
-        return QString();
-    return QStringLiteral("%1 takes %2")
-        .arg(methodName(index), QLatin1String(CARD_METHODS[index].accepted));
+    return QStringLiteral("%1 takes %2").arg(method.name(), QLatin1String(method.row().accepted));
 }
 
 namespace {
 
-QStringList titled(int index)
+QStringList titled(CardMethodId method)
 {
-    const QString name = methodName(index);
+    const QString name = method.name();
     return {name, QString(name.size(), QLatin1Char('-')), QString()};
 }
 
-QString charactersLong(int index)
+QString charactersLong(CardMethodId method)
 {
-    return QStringLiteral("%1 characters long consisting of:").arg(CARD_METHODS[index].padTo);
+    return QStringLiteral("%1 characters long consisting of:").arg(method.row().padTo);
 }
 
 const QStringList& isoTrack2Rules()
@@ -61,13 +48,12 @@ QString characterAt(const QString& data, qsizetype at)
 
 } // namespace
 
-QString helpText(int index)
+QString helpText(CardMethodId method)
 {
-    QStringList lines;
-    switch (index) {
+    QStringList lines = titled(method);
+    switch (method.index()) {
     case 0:
-        lines = titled(0);
-        lines << charactersLong(0) << QStringLiteral("  SPACE, !, \", #, $, %, ")
+        lines << charactersLong(method) << QStringLiteral("  SPACE, !, \", #, $, %, ")
               << QStringLiteral("  &, ', (, ), *, +, COMMA, ")
               << QStringLiteral("  -, ., /, 0 - 9, :, ;, <, ")
               << QStringLiteral("  =, >, ?, @, A - Z, ") << QStringLiteral("  [, \\, ], ^, _")
@@ -76,20 +62,12 @@ QString helpText(int index)
               << QStringLiteral("Start Sentinel: %") << QStringLiteral("End Sentinel: ?");
         break;
     case 1:
-        lines = titled(1);
-        lines << charactersLong(1) << isoTrack2Rules();
-        break;
     case 2:
-        lines = titled(2);
-        lines << charactersLong(2) << isoTrack2Rules();
-        break;
-    case 3:
-    case 4:
-        lines = titled(index);
-        lines << QStringLiteral("No information is available on this mode.");
+        lines << charactersLong(method) << isoTrack2Rules();
         break;
     default:
-        return QString();
+        lines << QStringLiteral("No information is available on this mode.");
+        break;
     }
     return lines.join(QStringLiteral("\r\n"));
 }
@@ -100,20 +78,18 @@ QString invalidCharacterText(const QString& character)
            QStringLiteral("\") was found.  Please correct this.");
 }
 
-QString formatWarningText(int method)
+QString formatWarningText(CardMethodId method)
 {
-    return QStringLiteral("Unable to check format \"") + methodName(method) +
+    return QStringLiteral("Unable to check format \"") + method.name() +
            QStringLiteral("\" for correctness.  Ensure that the data is of the correct "
                           "characters and length.\r\n\r\nAre you sure you want to continue?");
 }
 
-TrackDataCheck inspectTrackData(int method, const QString& data)
+TrackDataCheck inspectTrackData(CardMethodId method, const QString& data)
 {
     TrackDataCheck check;
     check.data = data;
-    if (!isCardMethod(method))
-        return check;
-    const CardMethodInfo& info = CARD_METHODS[method];
+    const CardMethodRow& info = method.row();
     // Unchecked formats still go out one byte a character.
     const int lowest = info.padTo == 0 ? 0 : info.lowestCode;
     const int highest = info.padTo == 0 ? 0xFF : info.highestCode;
@@ -139,10 +115,11 @@ bool CheckTrackData(const QString& command, QString& data, IMessageBox& messages
     if (command.isEmpty() || command.at(0).unicode() > 0xFF)
         return true;
     // A read command selects the same branch as its method's write command.
-    const int index = methodOfCommand(char(command.at(0).unicode())).method;
-    if (index < 0)
+    const std::optional<CardMethodId> method =
+        CardMethodId::fromCommand(char(command.at(0).unicode()));
+    if (!method)
         return true;
-    const TrackDataCheck found = inspectTrackData(index, data);
+    const TrackDataCheck found = inspectTrackData(*method, data);
     if (check)
         *check = found;
     // The padding stays with the caller whatever the verdict.
@@ -153,7 +130,7 @@ bool CheckTrackData(const QString& command, QString& data, IMessageBox& messages
                       appTitle() + QStringLiteral(" - Invalid Character"), mb::OK, mb::Exclamation);
         return false;
     case TrackDataCheck::Unchecked:
-        return messages.show(formatWarningText(index),
+        return messages.show(formatWarningText(*method),
                              appTitle() + QStringLiteral(" - Format WARNING"), mb::YesNo,
                              mb::Exclamation, mb::IDYES) == mb::IDYES;
     case TrackDataCheck::Passed:
@@ -164,39 +141,42 @@ bool CheckTrackData(const QString& command, QString& data, IMessageBox& messages
     return true;
 }
 
-QList<int> unsupportedMethods(int readerType)
+QList<CardMethodId> unsupportedMethods(int readerType)
 {
+    QList<int> indexes;
     switch (readerType) {
     case 1:
     case 3:
     case 7:
-        return {2, 3, 4};
+        indexes = {2, 3, 4};
+        break;
     case 2:
     case 6:
-        return {0, 4};
+        indexes = {0, 4};
+        break;
     case 4:
     case 5:
-        return {3, 4};
+        indexes = {3, 4};
+        break;
     default:
-        return {};
+        break;
     }
+    QList<CardMethodId> methods;
+    for (const int index : indexes)
+        methods.append(*CardMethodId::fromIndex(index));
+    return methods;
 }
 
-int methodCapacity(int index)
-{
-    return isCardMethod(index) ? CARD_METHODS[index].capacity : 0;
-}
-
-TrackDataCheck inspectCardData(int method, const QString& data, bool allowEmpty)
+TrackDataCheck inspectCardData(CardMethodId method, const QString& data, bool allowEmpty)
 {
     TrackDataCheck check = inspectTrackData(method, data);
-    if (check.verdict == TrackDataCheck::Invalid || !isCardMethod(method))
+    if (check.verdict == TrackDataCheck::Invalid)
         return check;
     if (data.isEmpty() && !allowEmpty) {
         check.verdict = TrackDataCheck::Empty;
-    } else if (check.data.size() > methodCapacity(method)) {
+    } else if (check.data.size() > method.capacity()) {
         check.verdict = TrackDataCheck::TooLong;
-        check.position = methodCapacity(method) + 1;
+        check.position = method.capacity() + 1;
     }
     return check;
 }

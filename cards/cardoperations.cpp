@@ -158,28 +158,40 @@ void CardOperations::giveUp(CardOutcome& out)
     m_link.endWait();
 }
 
+namespace {
+
+CardOutcome notStarted()
+{
+    CardOutcome out;
+    out.result = CardOutcome::NotStarted;
+    return out;
+}
+
+} // namespace
+
 CardOutcome CardOperations::cmdRead_Click(int cardMethod)
 {
-    const CardOutcome out = readCard(cardMethod);
+    const std::optional<CardMethodId> method = CardMethodId::fromIndex(cardMethod);
+    if (!method)
+        return notStarted();
+    const CardOutcome out = readCard(*method);
     if (out.fetched)
         m_dataBox.setText(QString::fromLatin1(out.data));
     return out;
 }
 
-CardOutcome CardOperations::readCard(int cardMethod)
+CardOutcome CardOperations::readCard(CardMethodId method)
 {
-    return readWith(cardMethod, swipePrompt());
+    return readWith(method, swipePrompt());
 }
 
-CardOutcome CardOperations::readWith(int cardMethod, const QString& prompt)
+CardOutcome CardOperations::readWith(CardMethodId method, const QString& prompt)
 {
+    if (m_link.aborting())
+        return notStarted();
     CardOutcome out;
-    if (!isCardMethod(cardMethod) || m_link.aborting()) {
-        out.result = CardOutcome::NotStarted;
-        return out;
-    }
     try {
-        read(methodReadCommand(cardMethod), prompt, out);
+        read(method.readCommand(), prompt, out);
     } catch (const AppError& error) {
         m_status.HideStatusWindow();
         m_link.endWait();
@@ -238,15 +250,13 @@ void CardOperations::read(char readCommand, const QString& prompt, CardOutcome& 
 
 CardOutcome CardOperations::cmdWrite_Click(int cardMethod)
 {
+    const std::optional<CardMethodId> method = CardMethodId::fromIndex(cardMethod);
+    if (!method || m_link.aborting())
+        return notStarted();
     CardOutcome out;
-    if (!isCardMethod(cardMethod) || m_link.aborting()) {
-        out.result = CardOutcome::NotStarted;
-        return out;
-    }
     QString data = m_dataBox.text();
     TrackDataCheck check;
-    if (!CheckTrackData(QString(QLatin1Char(methodWriteCommand(cardMethod))), data, m_messages,
-                        &check)) {
+    if (!CheckTrackData(QString(QLatin1Char(method->writeCommand())), data, m_messages, &check)) {
         out.step = CardOutcome::Check;
         out.result = check.verdict == TrackDataCheck::Invalid ? CardOutcome::Rejected
                                                               : CardOutcome::Declined;
@@ -255,24 +265,21 @@ CardOutcome CardOperations::cmdWrite_Click(int cardMethod)
         return out;
     }
     // The check has refused every character that does not fit in one byte.
-    return writeChecked(cardMethod, data.toLatin1());
+    return writeChecked(*method, data.toLatin1());
 }
 
-CardOutcome CardOperations::writeCard(int cardMethod, const QByteArray& data)
+CardOutcome CardOperations::writeCard(CardMethodId method, const QByteArray& data)
 {
-    if (!isCardMethod(cardMethod) || m_link.aborting()) {
-        CardOutcome out;
-        out.result = CardOutcome::NotStarted;
-        return out;
-    }
-    return writeChecked(cardMethod, data);
+    if (m_link.aborting())
+        return notStarted();
+    return writeChecked(method, data);
 }
 
-CardOutcome CardOperations::writeChecked(int cardMethod, const QByteArray& data)
+CardOutcome CardOperations::writeChecked(CardMethodId method, const QByteArray& data)
 {
     CardOutcome out;
     try {
-        write(methodWriteCommand(cardMethod), data, out);
+        write(method.writeCommand(), data, out);
     } catch (const AppError& error) {
         m_status.HideStatusWindow();
         m_link.endWait();
@@ -319,12 +326,12 @@ void CardOperations::write(char writeCommand, const QByteArray& data, CardOutcom
     }
 }
 
-CardOutcome CardOperations::verifyCard(int cardMethod, const QByteArray& data)
+CardOutcome CardOperations::verifyCard(CardMethodId method, const QByteArray& data)
 {
-    const CardOutcome written = writeCard(cardMethod, data);
+    const CardOutcome written = writeCard(method, data);
     if (!written.ok())
         return written;
-    CardOutcome back = readWith(cardMethod, verifyPrompt());
+    CardOutcome back = readWith(method, verifyPrompt());
     back.armed = true;
     back.written = true;
     if (back.step == CardOutcome::Fetch)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cards/cardoutcome.h"
+#include "link/protocol/cardmethod.h"
 
 #include <QByteArray>
 #include <QString>
@@ -25,7 +26,8 @@ public:
     CardOperations(ReaderLink& link, IStatusWindow& status, IMessageBox& messages,
                    IDataBox& dataBox);
 
-    // cardMethod: the main window's CardMethod at the moment of the click.
+    // cardMethod: the main window's CardMethod at the moment of the click; an index that names
+    // no method starts nothing.
     CardOutcome cmdRead_Click(int cardMethod);
     CardOutcome cmdWrite_Click(int cardMethod);
     CardOutcome cmdReset_Click();
@@ -33,18 +35,18 @@ public:
     // The same exchanges without the data box, for front ends that hold the data themselves:
     // the track data read comes back in the outcome; the data to write has been checked and
     // padded already (inspectTrackData), so no check box is shown.
-    CardOutcome readCard(int cardMethod);
-    CardOutcome writeCard(int cardMethod, const QByteArray& data);
+    CardOutcome readCard(CardMethodId method);
+    CardOutcome writeCard(CardMethodId method, const QByteArray& data);
     // writeCard, then the same card swiped again, read with the method's read command and
     // compared with data.
-    CardOutcome verifyCard(int cardMethod, const QByteArray& data);
+    CardOutcome verifyCard(CardMethodId method, const QByteArray& data);
 
     static QString swipePrompt();
     static QString verifyPrompt();
     // readCard with a prompt of the caller's.
-    CardOutcome readCard(int cardMethod, const QString& prompt)
+    CardOutcome readCard(CardMethodId method, const QString& prompt)
     {
-        return readWith(cardMethod, prompt);
+        return readWith(method, prompt);
     }
 
     // Asked just before a write arms the reader; false stops the write there (the data
@@ -73,9 +75,9 @@ private:
                     const QByteArray& expected, CardOutcome& out);
     void lostLink(CardOutcome& out) const;
     void giveUp(CardOutcome& out);
-    CardOutcome readWith(int cardMethod, const QString& prompt);
+    CardOutcome readWith(CardMethodId method, const QString& prompt);
     void read(char readCommand, const QString& prompt, CardOutcome& out);
-    CardOutcome writeChecked(int cardMethod, const QByteArray& data);
+    CardOutcome writeChecked(CardMethodId method, const QByteArray& data);
     void write(char writeCommand, const QByteArray& data, CardOutcome& out);
     void portFailed(const AppError& error, CardOutcome& out);
     void reportPortError(const AppError& error);

@@ -189,17 +189,11 @@ DecodedTrack decodeTrack(const QByteArray& data, int expectFormat)
     return format == 1 ? decodeTrack1(body) : decodeTrack2(body);
 }
 
-int trackFormatOfMethod(int method)
+DecodedTrack decodeMethodTrack(CardMethodId method, const QByteArray& data)
 {
-    return isCardMethod(method) ? CARD_METHODS[method].trackFormat : 0;
-}
-
-DecodedTrack decodeMethodTrack(int method, const QByteArray& data)
-{
-    const int format = trackFormatOfMethod(method);
+    const int format = method.row().trackFormat;
     if (format == 0)
-        return notDecodable(
-            QStringLiteral("%1 has no ISO/IEC 7813 format").arg(methodName(method)));
+        return notDecodable(QStringLiteral("%1 has no ISO/IEC 7813 format").arg(method.name()));
     return decodeTrack(data, format);
 }
 

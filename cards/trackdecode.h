@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/protocol/cardmethod.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -27,11 +29,7 @@ DecodedTrack decodeTrack(const QByteArray& data, int expectFormat = 0);
 
 // decodeTrack with the format the method's track may hold; not decodable for a method whose
 // track has no ISO/IEC 7813 format.
-DecodedTrack decodeMethodTrack(int method, const QByteArray& data);
-
-// The ISO/IEC 7813 format a card method's track may hold (CARD_METHODS' trackFormat); 0 for an
-// index outside 0..4.
-int trackFormatOfMethod(int method);
+DecodedTrack decodeMethodTrack(CardMethodId method, const QByteArray& data);
 
 // The account number with all but its first 6 and last 4 digits replaced by "*".
 QString maskPan(const QString& pan);

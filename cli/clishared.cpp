@@ -51,8 +51,8 @@ int takeTrackData(CliContext& ctx, const QString& operand, QString* data)
     return exitcode::Ok;
 }
 
-int refuseData(CliContext& ctx, const TrackDataCheck& check, int method, const QString& data,
-               const QString& where)
+int refuseData(CliContext& ctx, const TrackDataCheck& check, CardMethodId method,
+               const QString& data, const QString& where)
 {
     switch (check.verdict) {
     case TrackDataCheck::Invalid:
@@ -66,8 +66,8 @@ int refuseData(CliContext& ctx, const TrackDataCheck& check, int method, const Q
         return ctx.fail(QStringLiteral("too_long"),
                         where + QStringLiteral("%1 characters: %2 holds at most %3")
                                     .arg(data.size())
-                                    .arg(methodName(method))
-                                    .arg(methodCapacity(method)));
+                                    .arg(method.name())
+                                    .arg(method.capacity()));
     case TrackDataCheck::Empty:
         return ctx.fail(QStringLiteral("empty_data"),
                         where + QStringLiteral("no data: writing it would erase the track "
@@ -77,10 +77,10 @@ int refuseData(CliContext& ctx, const TrackDataCheck& check, int method, const Q
     }
 }
 
-QString uncheckedRefusal(int method)
+QString uncheckedRefusal(CardMethodId method)
 {
     return QStringLiteral("%1 data cannot be checked; --yes writes it unchecked")
-        .arg(methodName(method));
+        .arg(method.name());
 }
 
 QString oneLine(QString text)

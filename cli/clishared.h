@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/protocol/cardmethod.h"
+
 #include <QString>
 
 struct CliContext;
@@ -12,10 +14,10 @@ struct TrackDataCheck;
 int takeTrackData(CliContext& ctx, const QString& operand, QString* data);
 
 // The failure of a write check: its code and one line saying what is wrong.
-int refuseData(CliContext& ctx, const TrackDataCheck& check, int method, const QString& data,
-               const QString& where = QString());
+int refuseData(CliContext& ctx, const TrackDataCheck& check, CardMethodId method,
+               const QString& data, const QString& where = QString());
 
-QString uncheckedRefusal(int method);
+QString uncheckedRefusal(CardMethodId method);
 
 // Message texts of the window break lines with CR LF.
 QString oneLine(QString text);

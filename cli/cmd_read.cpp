@@ -14,9 +14,10 @@ namespace {
 int read(CliContext& ctx)
 {
     ReaderSession session(ctx);
-    int method = 0;
-    if (const int status = session.configure(&method))
+    std::optional<CardMethodId> chosen;
+    if (const int status = session.configure(&chosen))
         return status;
+    const CardMethodId method = *chosen;
     if (const int status = session.bringUp())
         return status;
     if (const int status = session.checkMethod(method))
@@ -28,8 +29,8 @@ int read(CliContext& ctx)
     const bool reveal = ctx.args.has(Opt::Reveal);
     if (ctx.args.has(Opt::Json)) {
         JsonLine json;
-        json.add("method", method)
-            .add("method_name", methodName(method))
+        json.add("method", method.index())
+            .add("method_name", method.name())
             .add("data", QString::fromLatin1(outcome.data));
         if (ctx.args.has(Opt::Decode))
             json.addRaw("decoded", decodedJson(decodeMethodTrack(method, outcome.data), reveal));

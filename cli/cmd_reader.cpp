@@ -20,16 +20,16 @@ int version(CliContext& ctx)
         return status;
     ReaderLink& link = session.link();
     const int type = link.ReaderType();
-    const QList<int> lacking = unsupportedMethods(type);
+    const QList<CardMethodId> lacking = unsupportedMethods(type);
     if (ctx.args.has(Opt::Json)) {
         QByteArray methods;
-        for (int method = 0; method < CARD_METHOD_COUNT; ++method) {
+        for (const CardMethodId method : CardMethodId::all()) {
             if (lacking.contains(method))
                 continue;
             JsonLine line;
-            line.add("method", method)
-                .add("short_name", methodShortName(method))
-                .add("method_name", methodName(method));
+            line.add("method", method.index())
+                .add("short_name", method.shortName())
+                .add("method_name", method.name());
             methods += (methods.isEmpty() ? "" : ", ") + line.text();
         }
         JsonLine json;
@@ -42,12 +42,12 @@ int version(CliContext& ctx)
     }
     QString text =
         QStringLiteral("Reader type %1 on %2\nCard methods:\n").arg(type).arg(session.portLabel());
-    for (int method = 0; method < CARD_METHOD_COUNT; ++method) {
+    for (const CardMethodId method : CardMethodId::all()) {
         if (!lacking.contains(method))
             text += QStringLiteral("  %1  %2  %3\n")
-                        .arg(method)
-                        .arg(methodShortName(method), -6)
-                        .arg(methodName(method));
+                        .arg(method.index())
+                        .arg(method.shortName(), -6)
+                        .arg(method.name());
     }
     Console::out(text.toLocal8Bit());
     return exitcode::Ok;

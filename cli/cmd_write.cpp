@@ -21,9 +21,10 @@ int writeCard(CliContext& ctx, bool verify)
 {
     const CliArgs& args = ctx.args;
     ReaderSession session(ctx);
-    int method = 0;
-    if (const int status = session.configure(&method))
+    std::optional<CardMethodId> chosen;
+    if (const int status = session.configure(&chosen))
         return status;
+    const CardMethodId method = *chosen;
     QString data;
     if (const int status = takeTrackData(ctx, args.operands.constFirst(), &data))
         return status;
@@ -46,7 +47,7 @@ int writeCard(CliContext& ctx, bool verify)
     const int status = session.finish(outcome, args.command, boxes);
     if (args.has(Opt::Json)) {
         JsonLine json;
-        json.add("method", method).add("method_name", methodName(method));
+        json.add("method", method.index()).add("method_name", method.name());
         if (outcome.ok()) {
             json.add("result", verify ? QStringLiteral("verified") : QStringLiteral("written"));
         } else {
@@ -225,7 +226,7 @@ int batch(CliContext& ctx)
 {
     const CliArgs& args = ctx.args;
     ReaderSession session(ctx);
-    int method = 0;
+    std::optional<CardMethodId> method;
     if (const int status = session.configure(&method))
         return status;
     BatchOptions options;
@@ -247,7 +248,7 @@ int batch(CliContext& ctx)
         return ctx.fail(QStringLiteral("input_unreadable"),
                         QStringLiteral("cannot read %1: %2").arg(file, error));
     CardBatch cards;
-    const bool read = readCardBatch(fd, method, args.has(Opt::AllowEmpty), &cards, &error);
+    const bool read = readCardBatch(fd, *method, args.has(Opt::AllowEmpty), &cards, &error);
     closeInput(fd);
     if (file == QLatin1String("-"))
         ctx.console.setInteractive(false);
@@ -264,10 +265,11 @@ int batch(CliContext& ctx)
     // The unchecked formats are confirmed once for the whole batch, before any card.
     bool confirmed[CARD_METHOD_COUNT] = {};
     for (const BatchCard& card : std::as_const(cards.cards)) {
-        if (!card.unchecked || card.index < start || args.has(Opt::Yes) || confirmed[card.method])
+        bool& done = confirmed[card.method.index()];
+        if (!card.unchecked || card.index < start || args.has(Opt::Yes) || done)
             continue;
-        confirmed[card.method] = ctx.console.askYesNo(oneLine(formatWarningText(card.method)));
-        if (!confirmed[card.method])
+        done = ctx.console.askYesNo(oneLine(formatWarningText(card.method)));
+        if (!done)
             return ctx.fail(ctx.interrupts.interrupted() ? QStringLiteral("interrupted")
                                                          : QStringLiteral("declined"),
                             QStringLiteral("%1:%2: ").arg(source).arg(card.line) +
@@ -324,7 +326,7 @@ int batch(CliContext& ctx)
             unsupportedMethods(session.link().ReaderType()).contains(card.method))
             lacking.append({card.line,
                             QStringLiteral("%1 is not offered by this reader (type %2)")
-                                .arg(methodName(card.method))
+                                .arg(card.method.name())
                                 .arg(session.link().ReaderType()),
                             false});
     }

@@ -2,6 +2,7 @@
 
 #include "cli/command.h"
 #include "cli/exitcodes.h"
+#include "link/protocol/cardmethod.h"
 #include "link/protocol/commands.h"
 #include "platform/version.h"
 
@@ -145,8 +146,8 @@ QStringList optionWords(const QList<Opt>& options)
 QStringList methodWords()
 {
     QStringList words;
-    for (int method = 0; method < CARD_METHOD_COUNT; ++method)
-        words << methodShortName(method);
+    for (const CardMethodId method : CardMethodId::all())
+        words << method.shortName();
     return words;
 }
 

@@ -60,7 +60,7 @@ int ReaderSession::start()
     return bringUp();
 }
 
-int ReaderSession::configure(int* method)
+int ReaderSession::configure(std::optional<CardMethodId>* method)
 {
     // Read only: the command line never saves settings.
     RegFileStore store(userStorePath());
@@ -108,13 +108,15 @@ int ReaderSession::configure(int* method)
     if (!method)
         return exitcode::Ok;
     if (!args.has(Opt::Method)) {
-        *method = isCardMethod(m_settings.DefType) ? m_settings.DefType : 1;
+        *method = CardMethodId::fromIndex(m_settings.DefType);
+        if (!*method)
+            *method = CardMethodId::fromIndex(1);
         return exitcode::Ok;
     }
-    *method = methodFromText(args.value(Opt::Method));
-    if (*method < 0)
+    *method = CardMethodId::fromText(args.value(Opt::Method));
+    if (!*method)
         return m_ctx.usage(QStringLiteral("unknown card method \"%1\": use 0 to 4 or %2")
-                               .arg(args.value(Opt::Method), methodShortNames()));
+                               .arg(args.value(Opt::Method), CardMethodId::shortNames()));
     return exitcode::Ok;
 }
 
@@ -210,20 +212,20 @@ int ReaderSession::connect()
                  m_lineSettings, garbled ? QStringLiteral(" and the cable") : QString()));
 }
 
-int ReaderSession::checkMethod(int method, const QString& where)
+int ReaderSession::checkMethod(CardMethodId method, const QString& where)
 {
-    const QList<int> lacking = unsupportedMethods(m_link->ReaderType());
+    const QList<CardMethodId> lacking = unsupportedMethods(m_link->ReaderType());
     if (!lacking.contains(method))
         return exitcode::Ok;
     QStringList offered;
-    for (int index = 0; index < CARD_METHOD_COUNT; ++index) {
-        if (!lacking.contains(index))
-            offered << methodShortName(index);
+    for (const CardMethodId other : CardMethodId::all()) {
+        if (!lacking.contains(other))
+            offered << other.shortName();
     }
     return m_ctx.fail(QStringLiteral("unsupported_method"),
                       where + QStringLiteral("%1 is not offered by this reader (type %2); it "
                                              "offers %3")
-                                  .arg(methodName(method))
+                                  .arg(method.name())
                                   .arg(m_link->ReaderType())
                                   .arg(offered.join(QStringLiteral(", "))));
 }

@@ -30,14 +30,14 @@ public:
 
     // Stored settings, then -p, -s, -t; with method, -m or the stored default method (else ISO
     // on Track 2, as a fresh installation has it). Usage errors exit 1.
-    int configure(int* method = nullptr);
+    int configure(std::optional<CardMethodId>* method = nullptr);
     // configure() and bringUp(): what the commands without a card method start with.
     int start();
     // Opens the port, resets the reader (dropping whatever an earlier run left) and asks for
     // its type, as the window does before any operation.
     int bringUp();
     // Exits 1 when the connected reader does not offer the method.
-    int checkMethod(int method, const QString& where = QString());
+    int checkMethod(CardMethodId method, const QString& where = QString());
 
     // The exit status of an operation's outcome, reported unless one of the console's boxes
     // has told it already (since `boxes`). An interrupted operation that has not reset the

@@ -1,5 +1,6 @@
 #include "emulator/readermodel.h"
 
+#include "link/protocol/cardmethod.h"
 #include "link/protocol/commands.h"
 #include "link/protocol/frame.h"
 #include "link/protocol/frametext.h"
@@ -96,10 +97,11 @@ QByteArray ReaderModel::dispatch(const QByteArray& data)
     const char c = data.at(0);
     const QByteArray params = data.mid(1);
 
-    const CommandMethod command = methodOfCommand(c);
-    if (command.direction == CommandMethod::Write) {
-        m_loaded.removeIf([&command](const auto& entry) { return entry.first == command.method; });
-        m_loaded.append({command.method, params});
+    CardMethodId::Direction direction = CardMethodId::Direction::Read;
+    const std::optional<CardMethodId> method = CardMethodId::fromCommand(c, &direction);
+    if (method && direction == CardMethodId::Direction::Write) {
+        m_loaded.removeIf([&method](const auto& entry) { return entry.first == *method; });
+        m_loaded.append({*method, params});
         return status(cmd::ST_OK);
     }
     if (c == cmd::CMD_LED) {
@@ -125,8 +127,8 @@ QByteArray ReaderModel::dispatch(const QByteArray& data)
     // Every other command takes no parameters.
     if (!params.isEmpty())
         return status(cmd::ST_BAD_COMMAND);
-    if (command.direction == CommandMethod::Read)
-        return sendBody(QByteArray(1, c) + readData(command.method));
+    if (method)
+        return sendBody(QByteArray(1, c) + readData(*method));
     switch (c) {
     case cmd::CMD_VERSION:
         return sendBody(QByteArray(1, c) + char('0' + m_type));
@@ -181,7 +183,7 @@ QByteArray ReaderModel::swipe()
         return QByteArray();
     }
     m_armed = false;
-    const QList<QPair<int, QByteArray>> loaded = m_loaded;
+    const QList<QPair<CardMethodId, QByteArray>> loaded = m_loaded;
     m_loaded.clear();
     const SwipeError error = m_swipeError;
     m_swipeError = SwipeError::None;
@@ -199,7 +201,7 @@ QByteArray ReaderModel::swipe()
     ReaderCard& target = m_deck[m_current];
     if (!loaded.isEmpty()) {
         for (const auto& [method, data] : loaded)
-            target.tracks[methodTrack(method)] = data;
+            target.tracks[method.track()] = data;
         // The writer reads the card back as it leaves the slot.
         m_lastRead = target.tracks;
         return sendBody(QByteArray(1, 'l') + cmd::ST_WRITE_DONE, QStringLiteral("unsolicited"));
@@ -230,7 +232,7 @@ bool ReaderModel::setType(int type)
     return true;
 }
 
-std::optional<QByteArray> ReaderModel::loadedData(int method) const
+std::optional<QByteArray> ReaderModel::loadedData(CardMethodId method) const
 {
     for (const auto& entry : m_loaded) {
         if (entry.first == method)
@@ -239,11 +241,11 @@ std::optional<QByteArray> ReaderModel::loadedData(int method) const
     return std::nullopt;
 }
 
-QByteArray ReaderModel::readData(int method) const
+QByteArray ReaderModel::readData(CardMethodId method) const
 {
-    if (!m_lastRead || !isCardMethod(method))
+    if (!m_lastRead)
         return QByteArray();
-    return (*m_lastRead)[methodTrack(method)];
+    return (*m_lastRead)[method.track()];
 }
 
 bool ReaderModel::setDeck(const QList<ReaderCard>& deck)

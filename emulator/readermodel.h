@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/protocol/cardmethod.h"
 #include "link/protocol/framesplitter.h"
 
 #include "emulator/deck.h"
@@ -58,9 +59,9 @@ public:
     quint64 armCount() const { return m_armCount; }
     bool hasWriteData() const { return !m_loaded.isEmpty(); }
     // Write data loaded for the next swipe, per card method; nullopt when none.
-    std::optional<QByteArray> loadedData(int method) const;
+    std::optional<QByteArray> loadedData(CardMethodId method) const;
     // What the read command of a method returns: the data of the last card read.
-    QByteArray readData(int method) const;
+    QByteArray readData(CardMethodId method) const;
     bool hasReadCard() const { return m_lastRead.has_value(); }
     ReaderLamps lamps() const { return m_lamps; }
 
@@ -106,7 +107,7 @@ private:
     int m_type = kDefaultType;
     bool m_armed = false;
     quint64 m_armCount = 0;
-    QList<QPair<int, QByteArray>> m_loaded; // in load order; one entry per method
+    QList<QPair<CardMethodId, QByteArray>> m_loaded; // in load order; one entry per method
     std::optional<std::array<QByteArray, 3>> m_lastRead;
     ReaderLamps m_lamps;
 

@@ -3,6 +3,7 @@
 #include "emulator/readermodel.h"
 #include "emulator/readertext.h"
 #include "emulator/simserver.h"
+#include "link/protocol/cardmethod.h"
 #include "link/protocol/commands.h"
 #include "link/protocol/frametext.h"
 
@@ -207,10 +208,10 @@ QString SimConsole::statusText() const
     lines << QStringLiteral("reader type %1, %2")
                  .arg(model.type())
                  .arg(model.isArmed() ? QStringLiteral("armed") : QStringLiteral("not armed"));
-    for (int m = 0; m < CARD_METHOD_COUNT; ++m) {
-        if (const auto data = model.loadedData(m))
+    for (const CardMethodId method : CardMethodId::all()) {
+        if (const auto data = model.loadedData(method))
             lines << QStringLiteral("write data loaded, %1: %2")
-                         .arg(methodName(m), printableBytes(*data));
+                         .arg(method.name(), printableBytes(*data));
     }
     const int current = model.currentCard();
     lines << QStringLiteral("card in the slot: %1 \"%2\"")

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 1)
         return 0;
     // A byte for the default method and --allow-empty, then the file.
-    const int method = (data[0] & 0x7F) % CARD_METHOD_COUNT;
+    const CardMethodId method = *CardMethodId::fromIndex((data[0] & 0x7F) % CARD_METHOD_COUNT);
     const bool allowEmpty = data[0] & 0x80;
     const QByteArray text(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
     const CardBatch batch = parseCardBatch(text, method, allowEmpty);
@@ -31,7 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (qsizetype i = 0; i < batch.cards.size(); ++i) {
         const BatchCard& card = batch.cards.at(i);
         FUZZ_CHECK(card.index == i + 1 && card.line > previous && card.line <= lines);
-        FUZZ_CHECK(isCardMethod(card.method));
         previous = card.line;
         if (faulty.contains(card.line))
             continue;
@@ -39,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(check.verdict == TrackDataCheck::Passed ||
                    check.verdict == TrackDataCheck::Unchecked);
         FUZZ_CHECK(card.bytes == check.data.toLatin1());
-        FUZZ_CHECK(card.bytes.size() <= methodCapacity(card.method));
+        FUZZ_CHECK(card.bytes.size() <= card.method.capacity());
         FUZZ_CHECK(allowEmpty || !card.data.isEmpty());
     }
     FUZZ_CHECK(batch.sha256.size() == 64);

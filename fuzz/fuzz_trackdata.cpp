@@ -40,13 +40,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QString checked = typed;
     const bool passed = CheckTrackData(command, checked, box);
 
-    const int index =
-        command.isEmpty() ? -1 : methodOfCommand(char(command.at(0).unicode())).method;
-    if (index < 0) {
+    const std::optional<CardMethodId> found =
+        command.isEmpty() || command.at(0).unicode() > 0xFF
+            ? std::nullopt
+            : CardMethodId::fromCommand(char(command.at(0).unicode()));
+    if (!found) {
         FUZZ_CHECK(passed && checked == typed && box.shown.isEmpty());
         return 0;
     }
-    const CardMethodInfo& method = CARD_METHODS[index];
+    const CardMethodRow& method = found->row();
     const QString invalid = appTitle() + QStringLiteral(" - Invalid Character");
     if (method.padTo == 0) {
         const bool wide =

@@ -116,8 +116,9 @@ void frmMain::buildControls()
     m_fraMethod = makeFrame(QStringLiteral(" &Card Method "), QStringLiteral("fraMethod"),
                             m_picMain, twipsRect(120, 120, 2295, 2175));
     m_methodGroup = new QButtonGroup(this);
-    for (int i = 0; i < 5; ++i) {
-        auto* option = new QRadioButton(methodCaption(i), m_fraMethod);
+    for (const CardMethodId method : CardMethodId::all()) {
+        const int i = method.index();
+        auto* option = new QRadioButton(QString::fromLatin1(method.row().caption), m_fraMethod);
         option->setObjectName(QStringLiteral("optMethod%1").arg(i));
         option->setGeometry(twipsRect(120, 360 + 360 * i, 2055, 255));
         m_methodGroup->addButton(option, i);
@@ -410,8 +411,8 @@ void frmMain::UpdateStatus()
 {
     setWindowTitle(appTitle() +
                    (m_linkUp ? QStringLiteral(": Online") : QStringLiteral(": Offline")));
-    for (int index : unsupportedMethods(m_link.ReaderType()))
-        m_optMethod[index]->setEnabled(false);
+    for (const CardMethodId method : unsupportedMethods(m_link.ReaderType()))
+        m_optMethod[method.index()]->setEnabled(false);
 }
 
 void frmMain::cmdConnect_Click()
@@ -470,10 +471,11 @@ void frmMain::showLossWhenIdle()
 void frmMain::optMethod_Click(int index)
 {
     m_cardMethod = qint16(index);
-    if (index < 0 || index > 4)
+    const std::optional<CardMethodId> method = CardMethodId::fromIndex(index);
+    if (!method)
         return;
-    m_txtData->setLengthLimit(methodLengthLimit(index));
-    SetHelpText(helpText(index));
+    m_txtData->setLengthLimit(method->row().lengthLimit);
+    SetHelpText(helpText(*method));
 }
 
 void frmMain::SetHelpText(const QString& text)

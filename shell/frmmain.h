@@ -2,6 +2,7 @@
 
 #include "config/appsettings.h"
 #include "link/linkdriver.h"
+#include "link/protocol/cardmethod.h"
 #include "link/readerlink.h"
 
 #include <QMainWindow>
@@ -128,7 +129,7 @@ private:
     QWidget* m_picMain = nullptr;
     QWidget* m_picError = nullptr;
     QGroupBox* m_fraMethod = nullptr;
-    QRadioButton* m_optMethod[5] = {};
+    QRadioButton* m_optMethod[CARD_METHOD_COUNT] = {};
     QButtonGroup* m_methodGroup = nullptr;
     QPushButton* m_cmdRead = nullptr;
     QPushButton* m_cmdWrite = nullptr;

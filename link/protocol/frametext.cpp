@@ -1,5 +1,6 @@
 #include "link/protocol/frametext.h"
 
+#include "link/protocol/cardmethod.h"
 #include "link/protocol/commands.h"
 #include "link/protocol/frame.h"
 #include "link/protocol/lamps.h"
@@ -42,16 +43,19 @@ QString meaningOf(FrameSender sender, const QByteArray& body, qsizetype* dataFro
         return QStringLiteral("empty frame");
     const char first = body.at(0);
     const qsizetype parameters = body.size() - 1;
-    const CommandMethod method = methodOfCommand(first);
+    CardMethodId::Direction direction = CardMethodId::Direction::Read;
+    const std::optional<CardMethodId> method = CardMethodId::fromCommand(first, &direction);
+    const bool write = method && direction == CardMethodId::Direction::Write;
+    const bool read = method && direction == CardMethodId::Direction::Read;
     if (sender == FrameSender::Host) {
-        if (method.direction == CommandMethod::Write) {
+        if (write) {
             *dataFrom = 1;
             return QStringLiteral("write %1: %2 bytes of track data")
-                .arg(methodName(method.method))
+                .arg(method->name())
                 .arg(parameters);
         }
-        if (method.direction == CommandMethod::Read && parameters == 0)
-            return QStringLiteral("read %1").arg(methodName(method.method));
+        if (read && parameters == 0)
+            return QStringLiteral("read %1").arg(method->name());
         if (first == cmd::CMD_LED && parameters == 1) {
             const QString lamp = lampName(body.at(1) - '0');
             if (!lamp.isEmpty())
@@ -81,11 +85,9 @@ QString meaningOf(FrameSender sender, const QByteArray& body, qsizetype* dataFro
     }
     if (first == cmd::CMD_VERSION && parameters == 1 && body.at(1) >= '0' && body.at(1) <= '9')
         return QStringLiteral("version: reader type %1").arg(QLatin1Char(body.at(1)));
-    if (method.direction == CommandMethod::Read) {
+    if (read) {
         *dataFrom = 1;
-        return QStringLiteral("track data, %1: %2 bytes")
-            .arg(methodName(method.method))
-            .arg(parameters);
+        return QStringLiteral("track data, %1: %2 bytes").arg(method->name()).arg(parameters);
     }
     return QStringLiteral("reply ") + printableBytes(body);
 }

@@ -11,9 +11,9 @@
 #include "cards/statuswindow.h"
 #include "config/appsettings.h"
 #include "emulator/readertext.h"
+#include "link/commandlinerhythm.h"
 #include "link/linkdriver.h"
 #include "link/protocol/commands.h"
-#include "link/commandlinerhythm.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
 #include "platform/messagebox.h"
@@ -120,7 +120,7 @@ void TestBatchRunner::exactlyOnceWhateverHappens()
         QByteArray text;
         for (int k = 1; k <= kCards; ++k)
             text += QStringLiteral(";%1%1=%1?\n").arg(k).toLatin1();
-        const CardBatch batch = parseCardBatch(text, 1, false);
+        const CardBatch batch = parseCardBatch(text, *CardMethodId::fromIndex(1), false);
         QCOMPARE(batch.cards.size(), kCards);
 
         ReaderModel model;

@@ -48,25 +48,19 @@ void TestCardMethods::table()
     QFETCH(int, limit);
     QFETCH(int, format);
     QFETCH(QString, accepted);
-    QCOMPARE(methodCaption(index), caption);
+    const CardMethodId method = *CardMethodId::fromIndex(index);
+    QCOMPARE(QString::fromLatin1(method.row().caption), caption);
     // The window's caption and link's name are the same method.
-    QCOMPARE(caption.remove(QLatin1Char('&')), methodName(index));
-    QCOMPARE(methodLengthLimit(index), limit);
-    QCOMPARE(trackFormatOfMethod(index), format);
-    QCOMPARE(acceptedCharactersText(index), accepted);
+    QCOMPARE(caption.remove(QLatin1Char('&')), method.name());
+    QCOMPARE(method.row().lengthLimit, limit);
+    QCOMPARE(method.row().trackFormat, format);
+    QCOMPARE(acceptedCharactersText(method), accepted);
 }
 
 void TestCardMethods::unknownIndex()
 {
-    for (int index : {-1, 5, 32767}) {
-        QVERIFY(!isCardMethod(index));
-        QVERIFY(methodCaption(index).isEmpty());
-        QVERIFY(methodName(index).isEmpty());
-        QCOMPARE(methodLengthLimit(index), 0);
-        QCOMPARE(trackFormatOfMethod(index), 0);
-        QVERIFY(acceptedCharactersText(index).isEmpty());
-        QVERIFY(helpText(index).isEmpty());
-    }
+    for (int index : {-1, 5, 32767})
+        QVERIFY(!CardMethodId::fromIndex(index));
 }
 
 void TestCardMethods::helpTexts_data()
@@ -132,7 +126,8 @@ void TestCardMethods::helpTexts()
 {
     QFETCH(int, index);
     QFETCH(QString, expected);
-    const QString text = helpText(index);
+    const CardMethodId method = *CardMethodId::fromIndex(index);
+    const QString text = helpText(method);
     for (qsizetype at = 0; at < qMin(text.size(), expected.size()); ++at) {
         if (text.at(at) != expected.at(at))
             QFAIL(qPrintable(QStringLiteral("differs at %1: U+%2 instead of U+%3")
@@ -143,8 +138,8 @@ void TestCardMethods::helpTexts()
     QCOMPARE(text.size(), expected.size());
     // The underline is exactly as long as the name above it.
     const QStringList lines = text.split(QStringLiteral("\r\n"));
-    QCOMPARE(lines.at(1).size(), methodName(index).size());
-    QCOMPARE(lines.at(0), methodName(index));
+    QCOMPARE(lines.at(1).size(), method.name().size());
+    QCOMPARE(lines.at(0), method.name());
 }
 
 // Outcome kinds of a check.

@@ -86,13 +86,14 @@ void TestTrackFiles::batchFile()
                             "{\"method\": \"iso1\", \"data\": \"#HASH\"}\n"
                             "{\"method\": 4, \"data\": \"x\"}\n"
                             "{\"data\": \"77\"}";
-    const CardBatch batch = parseCardBatch(text, 2, false);
+    const CardBatch batch = parseCardBatch(text, *CardMethodId::fromIndex(2), false);
     QVERIFY(batch.problems.isEmpty());
     const QList<BatchCard>& cards = batch.cards;
     QCOMPARE(cards.size(), 4);
     const QList<int> lines = {cards[0].line, cards[1].line, cards[2].line, cards[3].line};
     QCOMPARE(lines, (QList<int>{2, 5, 6, 7}));
-    const QList<int> methods = {cards[0].method, cards[1].method, cards[2].method, cards[3].method};
+    const QList<int> methods = {cards[0].method.index(), cards[1].method.index(),
+                                cards[2].method.index(), cards[3].method.index()};
     QCOMPARE(methods, (QList<int>{2, 0, 4, 2}));
     QCOMPARE(cards[0].data, QStringLiteral(";123=4?"));
     QCOMPARE(cards[0].bytes, QByteArray(";123=4?") + QByteArray(97, '0'));
@@ -138,8 +139,8 @@ void TestTrackFiles::batchFaults()
     QFETCH(QString, fault);
     QFETCH(bool, data);
     // Every faulty line is found, the good ones around it stay cards.
-    const CardBatch batch =
-        parseCardBatch(";1=1?\n" + line2 + "\n;3=3?\n" + line2 + "\n", 1, false);
+    const CardBatch batch = parseCardBatch(";1=1?\n" + line2 + "\n;3=3?\n" + line2 + "\n",
+                                           *CardMethodId::fromIndex(1), false);
     QCOMPARE(batch.problems.size(), 2);
     for (const BatchProblem& problem : batch.problems) {
         QVERIFY2(problem.text.startsWith(fault), qPrintable(problem.text));
@@ -150,7 +151,7 @@ void TestTrackFiles::batchFaults()
     QCOMPARE(batch.cards.constFirst().bytes.left(5), QByteArray(";1=1?"));
     // What --allow-empty lets through is empty data alone.
     if (fault == QLatin1String("no data"))
-        QVERIFY(parseCardBatch(line2, 1, true).problems.isEmpty());
+        QVERIFY(parseCardBatch(line2, *CardMethodId::fromIndex(1), true).problems.isEmpty());
 }
 
 void TestTrackFiles::batchInputBounds_data()
@@ -161,7 +162,8 @@ void TestTrackFiles::batchInputBounds_data()
     QTest::newRow("a giant line after a good one")
         << QByteArray(";1=1?\n") + QByteArray(5000, '1') << "line 2 is longer than 4 KiB";
     QTest::newRow("too much in all")
-        << (QByteArray("{\"method\": 0, \"data\": \"") + QByteArray(70, 'A') + "\"}\n").repeated(45000)
+        << (QByteArray("{\"method\": 0, \"data\": \"") + QByteArray(70, 'A') + "\"}\n")
+               .repeated(45000)
         << "more than 4 MiB of input";
 }
 
@@ -175,7 +177,7 @@ void TestTrackFiles::batchInputBounds()
     QVERIFY(file.seek(0));
     CardBatch batch;
     QString why;
-    QVERIFY(!readCardBatch(int(file.handle()), 1, false, &batch, &why));
+    QVERIFY(!readCardBatch(int(file.handle()), *CardMethodId::fromIndex(1), false, &batch, &why));
     QVERIFY2(why.startsWith(error), qPrintable(why));
 }
 

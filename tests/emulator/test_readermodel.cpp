@@ -1,5 +1,6 @@
 #include "emulator/readermodel.h"
 #include "emulator/readertext.h"
+#include "link/protocol/cardmethod.h"
 #include "link/protocol/commands.h"
 #include "link/protocol/frame.h"
 
@@ -305,13 +306,13 @@ void TestReaderModel::readAfterSwipe()
     QVERIFY(model.setDeck({card}));
     ask(model, "n");
     QCOMPARE(model.swipe(), status(cmd::ST_READ_DONE));
-    const char read = methodReadCommand(method);
+    const char read = CardMethodId::fromIndex(method)->readCommand();
     QCOMPARE(ask(model, QByteArray(1, read)), buildFrame(read + card.tracks[track]));
 }
 
 void TestReaderModel::writeThenRead_data()
 {
-    QTest::addColumn<int>("method");
+    QTest::addColumn<int>("index");
     QTest::addColumn<QByteArray>("data");
     QTest::newRow("ISO on Track 1") << 0 << QByteArray("HELLO WORLD^_ ").append(62, '0');
     QTest::newRow("ISO on Track 2") << 1 << QByteArray(";123=45?").append(29, '0');
@@ -322,11 +323,12 @@ void TestReaderModel::writeThenRead_data()
 
 void TestReaderModel::writeThenRead()
 {
-    QFETCH(int, method);
+    QFETCH(int, index);
     QFETCH(QByteArray, data);
     ReaderModel model;
-    const char write = methodWriteCommand(method);
-    const char read = methodReadCommand(method);
+    const CardMethodId method = *CardMethodId::fromIndex(index);
+    const char write = method.writeCommand();
+    const char read = method.readCommand();
     QVERIFY(model.setCurrentCard(2));
     QCOMPARE(ask(model, write + data), status(cmd::ST_OK));
     QCOMPARE(model.loadedData(method), std::optional<QByteArray>(data));
@@ -338,7 +340,7 @@ void TestReaderModel::writeThenRead()
     QCOMPARE(ask(model, "n"), status(cmd::ST_OK));
     QCOMPARE(model.swipe(), status(cmd::ST_READ_DONE));
     QCOMPARE(ask(model, QByteArray(1, read)), buildFrame(read + data));
-    QCOMPARE(model.deck().at(2).tracks[methodTrack(method)], data);
+    QCOMPARE(model.deck().at(2).tracks[method.track()], data);
 }
 
 void TestReaderModel::writeKeepsOtherTracks()
@@ -359,7 +361,7 @@ void TestReaderModel::laterLoadReplacesEarlier()
     ask(model, "Afirst");
     ask(model, "Asecond");
     ask(model, "1track one");
-    QCOMPARE(model.loadedData(1), std::optional<QByteArray>("second"));
+    QCOMPARE(model.loadedData(*CardMethodId::fromIndex(1)), std::optional<QByteArray>("second"));
     ask(model, "n");
     QCOMPARE(model.swipe(2), status(cmd::ST_WRITE_DONE));
     QCOMPARE(ask(model, "E"), buildFrame("Esecond"));

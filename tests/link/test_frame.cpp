@@ -1,3 +1,4 @@
+#include "link/protocol/cardmethod.h"
 #include "link/protocol/commands.h"
 #include "link/protocol/frame.h"
 #include "link/protocol/framesplitter.h"
@@ -92,27 +93,30 @@ void TestFrame::methodTable()
     QFETCH(char, write);
     QFETCH(char, read);
     QFETCH(int, track);
-    QCOMPARE(methodName(index), name);
-    QCOMPARE(methodShortName(index), shortName);
-    QCOMPARE(methodWriteCommand(index), write);
-    QCOMPARE(methodReadCommand(index), read);
-    QCOMPARE(methodTrack(index), track);
-    if (!isCardMethod(index)) {
-        QCOMPARE(methodFromText(QString::number(index)), -1);
+    const std::optional<CardMethodId> method = CardMethodId::fromIndex(index);
+    if (name.isEmpty()) {
+        QVERIFY(!method);
+        QVERIFY(!CardMethodId::fromText(QString::number(index)));
         return;
     }
-    QCOMPARE(int(read), int(write) + 4);
-    QCOMPARE(methodFromText(QString::number(index)), index);
-    QCOMPARE(methodFromText(QLatin1Char(' ') + shortName.toUpper()), index);
+    QVERIFY(method);
+    QCOMPARE(method->name(), name);
+    QCOMPARE(method->shortName(), shortName);
+    QCOMPARE(method->writeCommand(), write);
+    QCOMPARE(method->readCommand(), read);
+    QCOMPARE(method->track(), track);
+    QCOMPARE(CardMethodId::fromText(QString::number(index)), method);
+    QCOMPARE(CardMethodId::fromText(QLatin1Char(' ') + shortName.toUpper()), method);
     // Back from the character: ten characters name a method, every other byte none.
     int named = 0;
     for (int byte = 0; byte < 256; ++byte) {
-        const CommandMethod found = methodOfCommand(char(byte));
-        named += found.found();
-        QCOMPARE(found.method == index, byte == uchar(write) || byte == uchar(read));
-        if (found.method == index)
-            QCOMPARE(found.direction,
-                     byte == uchar(write) ? CommandMethod::Write : CommandMethod::Read);
+        CardMethodId::Direction direction = CardMethodId::Direction::Read;
+        const std::optional<CardMethodId> found = CardMethodId::fromCommand(char(byte), &direction);
+        named += found.has_value();
+        QCOMPARE(found == method, byte == uchar(write) || byte == uchar(read));
+        if (found == method)
+            QCOMPARE(direction, byte == uchar(write) ? CardMethodId::Direction::Write
+                                                     : CardMethodId::Direction::Read);
     }
     QCOMPARE(named, 2 * CARD_METHOD_COUNT);
 }

@@ -339,7 +339,7 @@ void TestFrmMain::methodSetsLimitAndHelp()
     auto* data = rig.find<TrackDataEdit>(QStringLiteral("txtData"));
     QCOMPARE(data->lengthLimit(), limit);
     auto* help = rig.find<HelpTextBox>(QStringLiteral("txtHelp"));
-    QCOMPARE(help->text(), helpText(method));
+    QCOMPARE(help->text(), helpText(*CardMethodId::fromIndex(method)));
     QCOMPARE(help->textCursor().position(), 0);
     // Typing stops at the limit.
     data->clear();
@@ -639,8 +639,8 @@ void TestFrmMain::pulledCable()
     QVERIFY(rig.port.portOpen());
     rig.find<QPushButton>(QStringLiteral("cmdRead"))->click();
     QCOMPARE(rig.find<TrackDataEdit>(QStringLiteral("txtData"))->text(),
-             QString::fromLatin1(rig.port.model().readData(1)));
-    QVERIFY(!rig.port.model().readData(1).isEmpty());
+             QString::fromLatin1(rig.port.model().readData(*CardMethodId::fromIndex(1))));
+    QVERIFY(!rig.port.model().readData(*CardMethodId::fromIndex(1)).isEmpty());
     QCOMPARE(rig.boxes.shown.size(), 1);
 
     // Pulled again and still missing at Connect: this loss's box, the open error, offline.

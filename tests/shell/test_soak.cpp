@@ -6,6 +6,7 @@
 
 #include "cards/widgets/frmstatus.h"
 #include "emulator/readermodel.h"
+#include "link/protocol/cardmethod.h"
 #include "link/protocol/commands.h"
 #include "platform/clock.h"
 #include "platform/eventpump.h"
@@ -294,7 +295,7 @@ void TestSoak::randomOperationsNeverShowWrongData()
                              : roll < 80 ? QStringLiteral("write")
                                          : QStringLiteral("reset");
         const int method = rng.bounded(5);
-        const int track = methodTrack(method);
+        const int track = CARD_METHOD_TABLE[method].track;
 
         QStringList faults;
         if (kind != QLatin1String("reset") && rng.bounded(100) < 45) {

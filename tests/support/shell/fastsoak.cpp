@@ -2,6 +2,7 @@
 
 #include "cards/cardmethods.h"
 #include "cards/widgets/frmstatus.h"
+#include "link/protocol/cardmethod.h"
 #include "link/protocol/frame.h"
 #include "link/readerlink.h"
 #include "platform/eventpump.h"
@@ -122,7 +123,7 @@ private:
 
 QString randomData(QRandomGenerator& rng, int method, bool invalid)
 {
-    const CardMethodInfo& info = CARD_METHODS[method];
+    const CardMethodRow& info = CARD_METHOD_TABLE[method];
     const int length = rng.bounded(info.padTo > 0 ? info.padTo + 1 : 40);
     const int low = info.padTo > 0 ? info.lowestCode : 32;
     const int high = info.padTo > 0 ? info.highestCode : 126;
@@ -297,8 +298,9 @@ FastSoakResult runFastSoak(quint32 seed, int operations)
             result.journal.removeFirst();
 
         // The data box holds the swiped card's data, nothing, or what the operator typed.
-        const QByteArray track = model.deck().at(model.currentCard()).tracks[methodTrack(method)];
-        const int limit = methodLengthLimit(method);
+        const QByteArray track =
+            model.deck().at(model.currentCard()).tracks[CARD_METHOD_TABLE[method].track];
+        const int limit = CARD_METHOD_TABLE[method].lengthLimit;
         const QString card =
             limit > 0 ? QString::fromLatin1(track).left(limit) : QString::fromLatin1(track);
         const bool allowed = after == before || after.isEmpty() ||
@@ -335,8 +337,9 @@ FastSoakResult runFastSoak(quint32 seed, int operations)
         if (kind == QLatin1String("write") && faults.isEmpty() && !pulled && !resetPressed &&
             boxes.shown.isEmpty()) {
             QByteArray padded = typed.toLatin1();
-            if (CARD_METHODS[method].padTo > padded.size())
-                padded.append(QByteArray(CARD_METHODS[method].padTo - padded.size(), '0'));
+            const int padTo = CARD_METHOD_TABLE[method].padTo;
+            if (padTo > padded.size())
+                padded.append(QByteArray(padTo - padded.size(), '0'));
             if (track != padded)
                 return fail(QStringLiteral("a clean write did not reach the card"));
         }
