@@ -234,8 +234,10 @@ WriteState BatchRunner::afterInterrupt(const CardOutcome& outcome)
     // written" before it says it did not. A second signal ends this wait too.
     m_link.resumeWaits();
     const bool answered = m_rhythm.settlePendingReset();
+    // Only after the arm's acknowledgement can a status be this card's; before it, one says
+    // nothing either way.
     if (m_rhythm.lateSwipeStatus() == kWriteDone)
-        return WriteState::Yes;
+        return outcome.acknowledged ? WriteState::Yes : WriteState::InDoubt;
     // A garbled frame since the arm may have been the reader's "card written".
     return answered && outcome.garbled == 0 && m_link.garbledFrames() == 0 ? WriteState::No
                                                                            : WriteState::InDoubt;

@@ -62,11 +62,15 @@ bool CardOperations::holdsLink(quint64 ticket) const
 
 bool CardOperations::waitQuietly()
 {
+    return quietly(m_link.WaitForReply(false) == WAIT_TIMED_OUT);
+}
+
+bool CardOperations::quietly(bool timedOut)
+{
     // A partly received frame must never be taken for a reply.
-    if (m_link.WaitForReply(false) != WAIT_TIMED_OUT)
-        return false;
-    m_link.emptyReplyBuffer();
-    return true;
+    if (timedOut)
+        m_link.emptyReplyBuffer();
+    return timedOut;
 }
 
 void CardOperations::lostLink(CardOutcome& out) const
@@ -86,7 +90,7 @@ CardOperations::Step CardOperations::examine(quint64 ticket, const QByteArray& e
     if (!holdsLink(ticket)) {
         // Still this operation's, ended by a signal or a loss: a "card written" that came
         // before still says the card was written.
-        if (ticket == m_claims && out.armed && !m_link.WaitingForReply() &&
+        if (ticket == m_claims && out.acknowledged && !m_link.WaitingForReply() &&
             m_link.ReplyBuffer() == WRITE_DONE_REPLY)
             out.written = true;
         lostLink(out);
@@ -109,15 +113,10 @@ CardOperations::Step CardOperations::examine(quint64 ticket, const QByteArray& e
 }
 
 CardOperations::Step CardOperations::awaitStatus(quint64 ticket, const QByteArray& expected,
-                                                 CardOutcome& out, const QByteArray* swipeExpected)
+                                                 CardOutcome& out)
 {
-    const bool timedOut = waitQuietly();
-    if (swipeExpected && m_link.commandLine() && !timedOut && holdsLink(ticket) &&
-        isSwipeStatus(m_link.ReplyBuffer())) {
-        out.step = CardOutcome::Swipe;
-        const Step step = examine(ticket, *swipeExpected, false, out);
-        return step == Step::Passed ? Step::Swiped : step;
-    }
+    CommandLineRhythm* rhythm = m_link.commandLine();
+    const bool timedOut = rhythm ? quietly(rhythm->waitForAcknowledgement()) : waitQuietly();
     return examine(ticket, expected, timedOut, out);
 }
 
@@ -130,7 +129,8 @@ CardOperations::Step CardOperations::awaitSwipe(quint64 ticket, bool writingMode
     // The reader reports the swipe by itself. The previous reply stays in the buffer, so its
     // frame fails the start test and is fetched again by one resend request.
     m_link.awaitSwipe();
-    const bool timedOut = waitQuietly();
+    CommandLineRhythm* rhythm = m_link.commandLine();
+    const bool timedOut = rhythm ? quietly(rhythm->waitForSwipeStatus()) : waitQuietly();
     m_status.HideStatusWindow();
     return examine(ticket, expected, timedOut, out);
 }
@@ -150,8 +150,12 @@ void CardOperations::giveUp(CardOutcome& out)
             // A garbled frame since the arm may have been the reader's "card written".
             settled =
                 rhythm->settlePendingReset() && out.garbled == 0 && m_link.garbledFrames() == 0;
-            if (inDoubt && rhythm->lateSwipeStatus() == WRITE_DONE_REPLY)
-                out.written = true;
+            // Only after the arm's acknowledgement can a status be this card's; before it, one
+            // says nothing either way.
+            if (inDoubt && rhythm->lateSwipeStatus() == WRITE_DONE_REPLY) {
+                out.written = out.acknowledged;
+                settled = settled && out.acknowledged;
+            }
         }
     }
     out.writeUncertain = inDoubt && !out.written && !settled;
@@ -209,12 +213,12 @@ void CardOperations::read(char readCommand, const QString& prompt, CardOutcome& 
             m_link.putReply(OK_REPLY);
         else
             m_link.SendData(QByteArray(1, cmd::CMD_ARM));
-        Step step = awaitStatus(ticket, OK_REPLY, out, &READ_DONE_REPLY);
+        Step step = awaitStatus(ticket, OK_REPLY, out);
         if (step == Step::Passed)
             step = awaitSwipe(ticket, false, prompt, READ_DONE_REPLY, out);
         if (step == Step::Retry)
             continue;
-        if (step == Step::Passed || step == Step::Swiped)
+        if (step == Step::Passed)
             break;
         giveUp(out);
         return;
@@ -296,6 +300,7 @@ void CardOperations::write(char writeCommand, const QByteArray& data, CardOutcom
     for (;;) {
         out.step = CardOutcome::Load;
         out.armed = false;
+        out.acknowledged = false;
         m_link.SendData(load);
         Step step = awaitStatus(ticket, OK_REPLY, out);
         if (step == Step::Passed && beforeArm && !beforeArm()) {
@@ -307,13 +312,14 @@ void CardOperations::write(char writeCommand, const QByteArray& data, CardOutcom
             out.step = CardOutcome::Arm;
             m_link.SendData(QByteArray(1, cmd::CMD_ARM));
             out.armed = true;
-            step = awaitStatus(ticket, OK_REPLY, out, &WRITE_DONE_REPLY);
+            step = awaitStatus(ticket, OK_REPLY, out);
+            out.acknowledged = step == Step::Passed;
         }
         if (step == Step::Passed)
             step = awaitSwipe(ticket, true, swipePrompt(), WRITE_DONE_REPLY, out);
         if (step == Step::Retry)
             continue;
-        if (step == Step::Passed || step == Step::Swiped) {
+        if (step == Step::Passed) {
             out.result = CardOutcome::Done;
             out.written = true;
         } else {

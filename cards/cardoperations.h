@@ -54,8 +54,7 @@ public:
     std::function<bool()> beforeArm;
 
 private:
-    // Swiped: the arm's reply was the swipe's own status, and it passed.
-    enum class Step { Passed, Swiped, Failed, Retry, Lost };
+    enum class Step { Passed, Failed, Retry, Lost };
 
     // Marks the link as taken by a new operation; any operation waiting underneath has lost
     // its exchange. Returns the new owner's ticket.
@@ -64,12 +63,12 @@ private:
     // Waits without the time-out question; a time-out leaves the buffer empty. True when the
     // time-out passed.
     bool waitQuietly();
+    // After a wait: a time-out leaves the buffer empty. Returns timedOut.
+    bool quietly(bool timedOut);
     // Compares the reply whole; anything else gets the status message and its Retry/Cancel.
     Step examine(quint64 ticket, const QByteArray& expected, bool timedOut, CardOutcome& out);
-    // swipeExpected, after an arm: the swipe's status may come in the arm's reply's place when
-    // the card passes within one poll of the arm.
-    Step awaitStatus(quint64 ticket, const QByteArray& expected, CardOutcome& out,
-                     const QByteArray* swipeExpected = nullptr);
+    // The acknowledgement of a load or an arm.
+    Step awaitStatus(quint64 ticket, const QByteArray& expected, CardOutcome& out);
     // The swipe wait: the prompt is up exactly while the reader's own status is awaited.
     Step awaitSwipe(quint64 ticket, bool writingMode, const QString& prompt,
                     const QByteArray& expected, CardOutcome& out);

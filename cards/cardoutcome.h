@@ -40,6 +40,8 @@ struct CardOutcome {
     bool resetSent = false;
     // Write and verify: the arm command went out, so a swipe may have written the card.
     bool armed = false;
+    // The reader acknowledged the arm: from then on a swipe's status is this card's.
+    bool acknowledged = false;
     // The reader confirmed the write ("card written"), whatever happened after.
     bool written = false;
     // Armed, and neither the write's status nor the reset's reply said whether it happened.

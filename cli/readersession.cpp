@@ -39,6 +39,10 @@ ReaderSession::ReaderSession(CliContext& ctx) : m_ctx(ctx), m_messages(ctx.conso
     // Set to the window's rhythm, the bench compares with a program that only polls.
     m_driver->setEager(interval < ReaderLink::kPollIntervalMs);
     m_operations = std::make_unique<CardOperations>(*m_link, m_status, m_messages, m_dataBox);
+    if (m_tracer)
+        m_link->commandLine()->onDropped = [](const QString& note) {
+            Console::err(QStringLiteral("       * ") + note + QLatin1Char('\n'));
+        };
     m_ctx.interrupts.onInterrupt = [this] { m_link->abortWaits(); };
 }
 

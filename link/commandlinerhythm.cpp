@@ -1,7 +1,9 @@
 #include "link/commandlinerhythm.h"
 
 #include "link/protocol/commands.h"
+#include "link/protocol/frame.h"
 #include "link/protocol/framesplitter.h"
+#include "link/protocol/frametext.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
 #include "platform/clock.h"
@@ -28,24 +30,73 @@ QList<FrameSplitter::Piece> goodFrames(const QByteArray& bytes)
 void CommandLineRhythm::beforeSend(const QByteArray& data, bool resend)
 {
     const bool reset = data.size() == 1 && data.at(0) == cmd::CMD_RESET;
-    if (!resend && m_resetPending)
+    if (resend)
+        return;
+    if (m_resetPending)
         settlePendingReset();
-    // Frames still waiting their turn are older than this command: none answers it, but a
-    // swipe's status among them says what a reset comes too late for.
-    if (reset) {
-        m_lateSwipeStatus.clear();
-        for (const FrameSplitter::Piece& frame : goodFrames(m_carry)) {
-            if (isSwipeStatus(frame.bytes))
-                m_lateSwipeStatus = frame.bytes;
-        }
-    }
+    // Whatever the line holds now is older than this command: none of it answers it, but a
+    // swipe's status among it says what a reset comes too late for.
+    QByteArray waiting = m_carry;
     m_carry.clear();
+    try {
+        waiting += m_link.m_port.input();
+    } catch (const AppError&) {
+    }
+    if (reset)
+        m_lateSwipeStatus.clear();
+    for (const FrameSplitter::Piece& frame : goodFrames(waiting)) {
+        if (reset && isSwipeStatus(frame.bytes))
+            m_lateSwipeStatus = frame.bytes;
+        else
+            dropped(frame.bytes, QStringLiteral("it came before the command it would answer"));
+    }
     if (reset) {
         m_resetPending = true;
         m_resetSentAt = m_link.m_clock.ms();
-    } else if (!resend) {
+    } else {
         m_resetPending = false;
     }
+}
+
+void CommandLineRhythm::dropped(const QByteArray& body, const QString& why)
+{
+    if (onDropped)
+        onDropped(
+            QStringLiteral("dropped %1: %2")
+                .arg(
+                    describeFrame(FrameSender::Reader, buildFrame(body), TrackData::Hidden).meaning,
+                    why));
+}
+
+bool CommandLineRhythm::waitSkipping(bool (*skip)(const QByteArray& body), const char* why)
+{
+    const qint64 deadline = m_link.deadlineFrom(m_link.m_clock.ms());
+    for (;;) {
+        m_link.waitUntil(deadline);
+        // Still waiting: the deadline passed, the waits were ended or the device went.
+        if (m_link.m_waitingForReply)
+            return true;
+        if (!skip(m_link.m_replyBuffer))
+            return false;
+        dropped(m_link.m_replyBuffer, QString::fromLatin1(why));
+        m_link.m_replyBuffer.clear();
+        m_link.m_waitingForReply = true;
+    }
+}
+
+bool CommandLineRhythm::waitForAcknowledgement()
+{
+    return waitSkipping(isSwipeStatus, "a swipe's status before the arm was acknowledged belongs "
+                                       "to no card in hand");
+}
+
+bool CommandLineRhythm::waitForSwipeStatus()
+{
+    return waitSkipping(
+        [](const QByteArray& body) {
+            return body == QByteArray(1, cmd::REPLY_STATUS) + cmd::ST_OK;
+        },
+        "an acknowledgement repeated on a resend request, not the swipe's status");
 }
 
 QByteArray CommandLineRhythm::oneFrame(const QByteArray& received)

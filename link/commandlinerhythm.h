@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
+
+#include <functional>
 
 class ReaderLink;
 
@@ -11,6 +14,9 @@ class ReaderLink;
 // status arriving in the arm reply's place. So a reset is owed its reply, and the reply is
 // awaited before the next command; frames are taken one a poll; and a swipe status that came
 // while a reset was owed is kept apart as the outcome of a swipe the reset came too late for.
+// The protocol ties no reply to its command, and a reader that misbehaves (or a line that
+// repeats) can send a status that belongs to no card in hand: before each command whatever the
+// line holds is drained, and a swipe status counts only once the arm has been acknowledged.
 // Only a link made with ReaderLink::Rhythm::CommandLine has one.
 class CommandLineRhythm
 {
@@ -31,6 +37,17 @@ public:
     // "l@" and the like: the last swipe status received while a reset was owed its reply.
     QByteArray lateSwipeStatus() const { return m_lateSwipeStatus; }
 
+    // The wait for a command's acknowledgement (a load, an arm): a swipe status that comes
+    // first belongs to no card of this command and is dropped, and the wait goes on to the same
+    // deadline. True when the deadline passed.
+    bool waitForAcknowledgement();
+    // The swipe wait: an acknowledgement repeated on a resend request is not the swipe's status,
+    // and the wait goes on to the same deadline. True when the deadline passed.
+    bool waitForSwipeStatus();
+
+    // Told of every frame dropped as belonging to no command in hand (the trace shows it).
+    std::function<void(const QString& note)> onDropped;
+
 private:
     friend class ReaderLink;
 
@@ -43,6 +60,10 @@ private:
     QByteArray oneFrame(const QByteArray& received);
     // A good frame that must not end the wait: a swipe's status while a reset is owed.
     bool holdsBack(const QByteArray& body);
+    // Waits as WaitForReply(false) does; a reply that skip() refuses is dropped and the wait
+    // goes on to the same deadline. True when the deadline passed.
+    bool waitSkipping(bool (*skip)(const QByteArray& body), const char* why);
+    void dropped(const QByteArray& body, const QString& why);
 
     ReaderLink& m_link;
     bool m_resetPending = false;

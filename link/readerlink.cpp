@@ -107,9 +107,8 @@ void ReaderLink::MSComm1_OnComm()
     }
 }
 
-int ReaderLink::WaitForReply(bool askOnTimeout)
+void ReaderLink::waitUntil(qint64 deadline)
 {
-    const qint64 deadline = deadlineFrom(m_clock.ms());
     ++m_waitDepth;
     while (m_waitingForReply && !m_aborting && !portLost()) {
         m_pump.waitForEvents(deadline);
@@ -117,6 +116,11 @@ int ReaderLink::WaitForReply(bool askOnTimeout)
             break;
     }
     --m_waitDepth;
+}
+
+int ReaderLink::WaitForReply(bool askOnTimeout)
+{
+    waitUntil(deadlineFrom(m_clock.ms()));
     if (!m_waitingForReply)
         return WAIT_REPLIED;
     if (!askOnTimeout || m_aborting || portLost())

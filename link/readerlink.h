@@ -103,6 +103,9 @@ private:
     // start plus the time-out: in 32 bits every stored time-out up to 32767 s fits, and a
     // negative one counts as 0.
     qint64 deadlineFrom(qint64 start) const;
+    // Runs the event loop until WaitingForReply drops, the waits are ended, the device goes,
+    // or the deadline passes.
+    void waitUntil(qint64 deadline);
 
     ISerialPort& m_port;
     IClock& m_clock;

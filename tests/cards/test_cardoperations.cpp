@@ -141,7 +141,8 @@ QByteArray padded(const QByteArray& data, int length)
 
 // Everything one operation needs, wired as the main window wires it.
 struct Rig {
-    Rig()
+    explicit Rig(ReaderLink::Rhythm rhythm = ReaderLink::Rhythm::Window)
+        : link{port, clock, messages, pump, settings, rhythm}
     {
         settings.Timeout = 1;
         pump.setLink(&link);
@@ -174,7 +175,7 @@ struct Rig {
     ManualClock clock;
     ScriptedMessageBox messages;
     ManualPump pump{clock};
-    ReaderLink link{port, clock, messages, pump, settings};
+    ReaderLink link;
     FakeStatusWindow status;
     FakeDataBox data;
     CardOperations operations{link, status, messages, data};
@@ -195,6 +196,8 @@ private slots:
     void readDemoModeWithReplyOutstanding();
     void windowRhythmAfterReset_data();
     void windowRhythmAfterReset();
+    void commandLineStatusBelongsToTheCard_data();
+    void commandLineStatusBelongsToTheCard();
     void write_data();
     void write();
     void writeDemoModeStillArms();
@@ -440,6 +443,77 @@ void TestCardOperations::windowRhythmAfterReset()
     QCOMPARE(rig.data.value, QStringLiteral(";5?"));
     QVERIFY(!rig.link.WaitingForReply());
     QVERIFY(rig.messages.shown.isEmpty());
+}
+
+// In the command line's rhythm a swipe's status counts for a card only once its arm has been
+// acknowledged; one that comes before, or twice, belongs to no card in hand. What a misbehaving
+// reader sends cannot make a card count as written that the reader did not confirm.
+void TestCardOperations::commandLineStatusBelongsToTheCard_data()
+{
+    QTest::addColumn<Script>("script");
+    QTest::addColumn<QString>("swipe"); // what the line does while the prompt is up
+    QTest::addColumn<QList<QByteArray>>("sent");
+    QTest::addColumn<QString>("written"); // yes, no, in doubt
+
+    const QByteArray load = "A" + padded(";1=2?", 37);
+    const QByteArray n("n");
+    const QByteArray h("h");
+    QTest::newRow("a status right after the load's acknowledgement")
+        << Script{{load, {"l0", "l@"}}, {n, {"l0"}}, {h, {"l0"}}} << "none"
+        << QList<QByteArray>{load, n, h} << "no";
+    QTest::newRow("the arm unacknowledged, the reset answered l@ then l0")
+        << Script{{load, {"l0"}}, {n, {}}, {h, {"l@", "l0"}}} << "none"
+        << QList<QByteArray>{load, n, h} << "in doubt";
+    QTest::newRow("the arm acknowledged, the card written as the reset went out")
+        << Script{{load, {"l0"}}, {n, {"l0"}}, {h, {"l@", "l0"}}} << "none"
+        << QList<QByteArray>{load, n, h} << "yes";
+    QTest::newRow("noise in the swipe wait repeats the acknowledgement")
+        << Script{{load, {"l0"}}, {n, {"l0"}}} << "noise, l@" << QList<QByteArray>{load, n, "o"}
+        << "yes";
+    QTest::newRow("the status sent twice counts once")
+        << Script{{load, {"l0"}}, {n, {"l0"}}, {load, {"l0"}}, {n, {"l0"}}, {h, {"l0"}}}
+        << "l@ twice" << QList<QByteArray>{load, n, load, n, h} << "yes, then no";
+}
+
+void TestCardOperations::commandLineStatusBelongsToTheCard()
+{
+    QFETCH(Script, script);
+    QFETCH(QString, swipe);
+    QFETCH(QList<QByteArray>, sent);
+    QFETCH(QString, written);
+
+    Rig rig(ReaderLink::Rhythm::CommandLine);
+    rig.reader.add(script);
+    int passes = 0;
+    rig.pump.onPass = [&] {
+        if (!rig.status.visible)
+            return;
+        ++passes;
+        if (swipe == QLatin1String("l@ twice") && passes == 1) {
+            rig.reader.send("l@");
+            rig.reader.send("l@");
+        } else if (swipe == QLatin1String("noise, l@") && passes == 1) {
+            QByteArray noise = buildFrame("l@");
+            noise[noise.size() - 1] = char(noise.back() ^ 0x10);
+            rig.port.feed(noise);
+        } else if (swipe == QLatin1String("noise, l@") && passes == 3) {
+            rig.reader.send("l@");
+        }
+    };
+    const auto state = [](const CardOutcome& out) {
+        return out.written          ? QStringLiteral("yes")
+               : out.writeUncertain ? QStringLiteral("in doubt")
+                                    : QStringLiteral("no");
+    };
+    const CardMethodId iso2 = *CardMethodId::fromIndex(1);
+    QString outcome = state(rig.operations.writeCard(iso2, padded(";1=2?", 37)));
+    if (swipe == QLatin1String("l@ twice")) {
+        swipe = QStringLiteral("none");
+        outcome +=
+            QStringLiteral(", then ") + state(rig.operations.writeCard(iso2, padded(";1=2?", 37)));
+    }
+    QCOMPARE(outcome, written);
+    QCOMPARE(hex(rig.port.written), framed(sent));
 }
 
 void TestCardOperations::write_data()
