@@ -1,5 +1,7 @@
 #include "platform/portsfolder.h"
 
+#include "platform/pathwalk.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -95,27 +97,29 @@ PortsFolder::PortsFolder(const QString& folder) : m_path(folder)
     const QString config = info.path();
     const QByteArray name = QFile::encodeName(info.fileName());
     // The configuration folder may be a link (to a folder of dotfiles, say): what it leads to
-    // is what is checked and used.
-    const fsutil::Fd parent(
-        ::open(QFile::encodeName(config).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    struct stat st {
-    };
-    if (!parent.isValid()) {
-        const int failure = errno;
-        if (failure != ENOENT)
-            refuse(failure,
-                   unreadable(config, failure,
-                              ::stat(QFile::encodeName(config).constData(), &st) == 0 ? &st
-                                                                                      : nullptr));
+    // is what is checked and used, and so is every folder on the way to it.
+    const pathwalk::Folder parent = pathwalk::open(config, {});
+    if (parent.missing)
+        return;
+    if (!parent.isOpen()) {
+        refuse(parent.errorNumber, parent.error);
         return;
     }
-    if (!trust(parent.get(), config))
+    // Another user's configuration folder decides whether a ports folder is there at all.
+    if (parent.st.st_uid != ::geteuid() && parent.st.st_uid != 0) {
+        refuse(EPERM, fsutil::untrustedReason(parent.st, config));
         return;
-    m_fd = fsutil::Fd(
-        ::openat(parent.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    struct stat st {
+    };
+    m_fd = fsutil::Fd(::openat(parent.fd.get(), name.constData(),
+                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!m_fd.isValid()) {
         const int failure = errno;
-        const bool there = ::fstatat(parent.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        const bool there =
+            ::fstatat(parent.fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        // No ports folder: COMn is /dev/ttyS(n-1), which no link decides, so the configuration
+        // folder's mode does not matter (a umask 002 desk makes it 0775).
         if (!there && failure == ENOENT)
             return;
         if (there && S_ISLNK(st.st_mode))
@@ -130,7 +134,9 @@ PortsFolder::PortsFolder(const QString& folder) : m_path(folder)
             refuse(failure, unreadable(folder, failure, there ? &st : nullptr));
         return;
     }
-    if (trust(m_fd.get(), folder))
+    // A link's target is named as it is, so that the cure names what it changes.
+    if (trust(parent.fd.get(), parent.throughLink ? parent.path : config) &&
+        trust(m_fd.get(), folder))
         m_state = State::Open;
 }
 
@@ -159,16 +165,28 @@ PortsFolder PortsFolder::forChange(const QString& folder)
         return opened;
     }
     const QFileInfo info(folder);
+    const QString config = info.path();
     QString error;
-    const fsutil::Fd parent = fsutil::openPrivateFolder(info.path(), &error);
-    if (parent.isValid())
-        opened.m_fd = fsutil::openPrivateFolderAt(parent.get(), info.fileName(), folder,
-                                                  fsutil::FollowLink::No, &error);
+    pathwalk::Folder parent = pathwalk::open(config, {true, true});
+    if (!parent.isOpen()) {
+        opened.refuse(EPERM, parent.error);
+        return opened;
+    }
+    const bool throughLink = parent.throughLink;
+    fsutil::Fd parentFd = fsutil::openPrivateFolderAt(parent.fd.get(), QStringLiteral("."), config,
+                                                      fsutil::FollowLink::No, &error, throughLink);
+    if (parentFd.isValid())
+        opened.m_fd = fsutil::openPrivateFolderAt(parentFd.get(), info.fileName(), folder,
+                                                  fsutil::FollowLink::No, &error, throughLink);
     if (!opened.m_fd.isValid()) {
         opened.refuse(EPERM, error);
         return opened;
     }
-    opened.m_state = State::Open;
+    // Tightened where it was ours to change; where it was not (a link's target, a file system
+    // with fixed modes), it must be private as it is.
+    if (opened.trust(parentFd.get(), throughLink ? parent.path : config) &&
+        opened.trust(opened.m_fd.get(), folder))
+        opened.m_state = State::Open;
     return opened;
 }
 

@@ -52,10 +52,13 @@ struct ComEntry {
     bool mayOpen() const { return refusalNumber == 0; }
 };
 
-// The ports folder, opened so that what is checked is what is used: the configuration folder
-// (its parent) and the folder are opened one below the other, each checked as OpenSSH's
-// StrictModes checks ~/.ssh (owned by the user or root, writable by its owner alone), and every
-// entry is then looked at through the folder's descriptor without following it.
+// The ports folder, opened so that what is checked is what is used: every folder from the
+// user's home (or from the root, for a folder outside it) down to the configuration folder (its
+// parent) is opened below the one before and judged as OpenSSH judges the path to
+// authorized_keys, the configuration folder and the ports folder as OpenSSH's StrictModes
+// judges ~/.ssh (owned by the user or root, writable by nobody else, group write by the user's
+// private group aside), and every entry is then looked at through the folder's descriptor
+// without following it.
 class PortsFolder
 {
 public:
@@ -69,8 +72,9 @@ public:
     // look at it.
     explicit PortsFolder(const QString& folder = portsDirectory());
     // Opens it for a change: the configuration folder and the folder are made when missing and
-    // tightened to 0700; a folder of another user, or a ports folder that is a symbolic link, is
-    // refused. State Open, or Refused with error().
+    // tightened to 0700 (unless reached through a symbolic link, whose target keeps its mode);
+    // a folder of another user, one on the way that another user may change, or a ports folder
+    // that is a symbolic link, is refused. State Open, or Refused with error().
     static PortsFolder forChange(const QString& folder = portsDirectory());
 
     State state() const { return m_state; }

@@ -4,6 +4,7 @@
 #include "platform/linkmark.h"
 #include "platform/paths.h"
 #include "platform/qtserialport.h"
+#include "support/fakeaccounts.h"
 
 #include <QDir>
 #include <QFile>
@@ -711,7 +712,8 @@ private slots:
         QTest::addColumn<QString>("said");
         QTest::newRow("ports writable by all")
             << "chmod 777 ports" << EPERM << "(mode 0777), so another user decides";
-        QTest::newRow("config group-writable") << "chmod 775 config" << EPERM << "(mode 0775)";
+        QTest::newRow("config group-writable, group shared")
+            << "chmod 775 config" << EPERM << "(mode 0775), which bob belong(s) to as well";
         QTest::newRow("link of another user") << "chown link" << EPERM << "belongs to uid 4321";
         QTest::newRow("ports is a link") << "link ports" << EPERM << "symbolic link";
         QTest::newRow("unreadable to its user") << "nobody" << EACCES << "cannot read";
@@ -730,6 +732,11 @@ private slots:
         if (::geteuid() != 0 &&
             (damage.startsWith(QLatin1String("chown")) || damage == QLatin1String("nobody")))
             QSKIP("another user's files need root");
+        // The folders' group has another member besides the user.
+        FakeAccounts accounts;
+        accounts.user(::geteuid(), QStringLiteral("me"))
+            .user(4321, QStringLiteral("bob"))
+            .group(::getegid(), {::geteuid(), 4321});
         QString named = damage.endsWith(QLatin1String("config")) ? config : ports;
         const QByteArray local = QFile::encodeName(named);
         if (damage.startsWith(QLatin1String("chmod")))
