@@ -104,7 +104,7 @@ bool linkPort(int number, const QString& device, QString* error, const QString& 
     }
     const bool pseudoTerminal = isPseudoTerminal(target);
     PortsFolder ports = PortsFolder::forChange(folder);
-    if (!ports.lock(error))
+    if (ports.lock(error) != FolderLock::Result::Held)
         return false;
     const ComEntry entry = ports.entry(number);
     if (entry.kind == ComEntry::Kind::Other) {
@@ -142,7 +142,7 @@ bool unlinkPort(int number, QString* error, const QString& folder)
         *error = QStringLiteral("there is no link COM%1 (%2)").arg(number).arg(printable(path));
         return false;
     }
-    if (!ports.lock(error))
+    if (ports.lock(error) != FolderLock::Result::Held)
         return false;
     const QByteArray local = QFile::encodeName(name);
     struct stat st {

@@ -72,7 +72,7 @@ bool SimServer::open(QString* error)
     return true;
 }
 
-bool SimServer::linkAsCom(int number, QString* error)
+bool SimServer::linkAsCom(int number, QString* error, int cancelFd)
 {
     if (!isOpen()) {
         *error = QStringLiteral("the device is not open");
@@ -87,11 +87,11 @@ bool SimServer::linkAsCom(int number, QString* error)
                      .arg(number);
         return false;
     }
-    removeLink();
+    removeLink(cancelFd);
     // Under the folder's lock, the look at the number and the claim of it are one step: no
     // other emulator, and no ports link, comes between them.
     PortsFolder ports = PortsFolder::forChange(portsDirectory());
-    if (!ports.lock(error))
+    if (ports.lock(error, FolderLock::kWaitMs, cancelFd) != FolderLock::Result::Held)
         return false;
     const linkmark::Mark mark = linkmark::inspect(ports.fd(), number);
     if (mark.kind == linkmark::Mark::Kind::Emulator && mark.alive) {
@@ -126,9 +126,24 @@ bool SimServer::linkAsCom(int number, QString* error)
     const int markFd = linkmark::claim(ports.fd(), number, devicePath(), error);
     if (markFd < 0)
         return false;
-    if (!fsutil::replaceSymlinkAt(ports.fd(), comName(number), devicePath(),
-                                  entry.path, error)) {
-        linkmark::release(ports.fd(), number, markFd);
+    const QString name = comName(number);
+    if (!fsutil::replaceSymlinkAt(ports.fd(), name, devicePath(), entry.path, error)) {
+        // The old link (a dead emulator's, or one leading nowhere) is still there and must not
+        // be left without a mark, which would make it pass for one made by hand: it goes, and
+        // only then does the new mark; where even that fails, the new mark stays, unlocked,
+        // naming a device the old link does not lead to, so the link stays stale.
+        const QByteArray local = QFile::encodeName(name);
+        const QString now = fsutil::readLinkAt(ports.fd(), name);
+        struct stat there {
+        };
+        const bool nothing =
+            ::fstatat(ports.fd(), local.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0 &&
+            errno == ENOENT;
+        if (nothing ||
+            (!now.isEmpty() && fsutil::sys::unlinkat(ports.fd(), local.constData(), 0) == 0))
+            linkmark::release(ports.fd(), number, markFd);
+        else
+            ::close(markFd);
         return false;
     }
     m_linkPath = entry.path;
@@ -137,23 +152,51 @@ bool SimServer::linkAsCom(int number, QString* error)
     return true;
 }
 
-void SimServer::removeLink()
+QString SimServer::removeLink(int cancelFd)
 {
     if (m_linkPath.isEmpty())
-        return;
+        return QString();
+    const QString path = m_linkPath;
     PortsFolder ports(QFileInfo(m_linkPath).path());
     QString error;
-    if (ports.lock(&error)) {
+    // A holder that does not let go, or a signal to stop waiting, does not keep the link
+    // alive: what is still this server's goes without the lock, since every other change of
+    // the number replaces the link or the mark first, and both are looked at here.
+    const bool locked =
+        ports.lock(&error, FolderLock::kWaitMs, cancelFd) == FolderLock::Result::Held;
+    // A folder gone since takes the link with it; one refused since is not touched.
+    bool linkGone = ports.state() != PortsFolder::State::Refused;
+    QString why = ports.error();
+    if (ports.state() == PortsFolder::State::Open) {
         // Taken over since (ports link --force): the new link stays.
         const QString name = comName(m_linkNumber);
-        if (fsutil::readLinkAt(ports.fd(), name) == devicePath())
-            ::unlinkat(ports.fd(), QFile::encodeName(name).constData(), 0);
+        const QByteArray local = QFile::encodeName(name);
+        if (fsutil::readLinkAt(ports.fd(), name) == devicePath() &&
+            fsutil::sys::unlinkat(ports.fd(), local.constData(), 0) != 0 && errno != ENOENT) {
+            why = fsutil::errorText(errno);
+            linkGone = false;
+        }
     }
-    // The link goes before the mark: stopped in between, a mark is left without a link.
-    linkmark::release(ports.fd(), m_linkNumber, m_markFd);
+    QString left;
+    if (linkGone) {
+        // The link goes before the mark: stopped in between, a mark is left without a link.
+        linkmark::release(ports.fd(), m_linkNumber, m_markFd);
+        if (!locked)
+            left = QStringLiteral("removed %1 without the folder's lock: %2")
+                       .arg(fsutil::printable(path), error);
+    } else {
+        // The link stays with its mark, which nobody holds now: every program refuses it.
+        if (m_markFd >= 0)
+            ::close(m_markFd);
+        left = QStringLiteral("could not remove %1 (%2); it is left stale, and no program opens "
+                              "it. Remove it with: tarnavel-cli ports unlink %3")
+                   .arg(fsutil::printable(path), why)
+                   .arg(m_linkNumber);
+    }
     m_markFd = -1;
     m_linkNumber = 0;
     m_linkPath.clear();
+    return left;
 }
 
 QByteArray SimServer::swipe(int card)

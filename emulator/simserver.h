@@ -36,10 +36,15 @@ public:
     // Links <ports folder>/comN to the device and marks the link as an emulator's (the mark
     // stays locked while this server lives). A number another running emulator holds is
     // refused, naming its process. No link, a dangling one or a stale one to a pseudo-terminal
-    // is replaced; anything else is left alone and refused.
-    bool linkAsCom(int number, QString* error);
-    // Removes the link, if it still points to this device.
-    void removeLink();
+    // is replaced; anything else is left alone and refused. Waits a bounded time for another
+    // change of the folder in progress, less once cancelFd (when >= 0) is readable. However it
+    // fails, no emulator's link is left without a mark: the link it would have replaced goes,
+    // or stays stale.
+    bool linkAsCom(int number, QString* error, int cancelFd = -1);
+    // Removes the link, if it still points to this device, and its mark. Waits for the folder's
+    // lock as linkAsCom() does; without it, only what is still this server's goes. Empty, or
+    // what was left behind and why.
+    QString removeLink(int cancelFd = -1);
     QString linkPath() const { return m_linkPath; }
     // Reply bytes produced and not yet taken by the pseudo-terminal.
     qsizetype pendingBytes() const;

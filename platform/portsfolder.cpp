@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -290,20 +289,11 @@ QList<int> PortsFolder::numbers(QString* error) const
     return found;
 }
 
-bool PortsFolder::lock(QString* error)
+FolderLock::Result PortsFolder::lock(QString* error, int waitMs, int cancelFd)
 {
     if (m_state != State::Open) {
         *error = m_error;
-        return false;
+        return FolderLock::Result::Failed;
     }
-    int result;
-    do
-        result = ::flock(m_fd.get(), LOCK_EX);
-    while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        *error = QStringLiteral("cannot lock the folder %1: %2")
-                     .arg(printable(m_path), fsutil::errorText(errno));
-        return false;
-    }
-    return true;
+    return m_lock.acquire(m_fd.get(), m_path, waitMs, cancelFd, error);
 }

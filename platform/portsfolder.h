@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/folderlock.h"
 #include "platform/fsutil.h"
 #include "platform/linkmark.h"
 #include "platform/paths.h"
@@ -90,8 +91,9 @@ public:
     QList<int> numbers(QString* error) const;
 
     // Held until this object goes: every change to a link or a mark is made under it. Waits
-    // for another change in progress. False with *error set.
-    bool lock(QString* error);
+    // up to waitMs for another change in progress, or until cancelFd (when >= 0) is readable;
+    // then FolderLock::Result says which, with *error set.
+    FolderLock::Result lock(QString* error, int waitMs = FolderLock::kWaitMs, int cancelFd = -1);
 
 private:
     void refuse(int number, const QString& text);
@@ -103,4 +105,5 @@ private:
     int m_errorNumber = 0;
     QString m_error;
     fsutil::Fd m_fd;
+    FolderLock m_lock;
 };

@@ -51,6 +51,7 @@ private slots:
     void foreignFolders();
     void folderTrust_data();
     void folderTrust();
+    void lockFile();
 };
 
 void TestPorts::portsFolder()
@@ -265,6 +266,30 @@ void TestPorts::folderTrust()
     // A folder reached through a link keeps its mode; a refused one gets no ports folder.
     QVERIFY(!viaLink || modeOf(dotfiles) == mode);
     QCOMPARE(QFileInfo(folder + QStringLiteral("/com1")).isSymLink(), linked);
+}
+
+// The lock is a file only the user can open: a holder is named, and a lock file others could
+// have opened (and locked) is not honoured.
+void TestPorts::lockFile()
+{
+    QTemporaryDir home;
+    const QString folder = home.filePath(QStringLiteral("quorvex-tarnavel/ports"));
+    PortsFolder first = PortsFolder::forChange(folder);
+    PortsFolder second = PortsFolder::forChange(folder);
+    QString error;
+    QCOMPARE(first.lock(&error, 0), FolderLock::Result::Held);
+    QCOMPARE(second.lock(&error, 0), FolderLock::Result::Busy);
+    QVERIFY2(error.contains(QStringLiteral("locked by process %1 (").arg(::getpid())),
+             qPrintable(error));
+    first = PortsFolder(QString());
+    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/.lock")));
+
+    // Left readable by others, and locked by one of them meanwhile.
+    const QByteArray lax = QFile::encodeName(folder + QStringLiteral("/.lock"));
+    const fsutil::Fd other(::open(lax.constData(), O_RDWR | O_CREAT, 0644));
+    QVERIFY(::fchmod(other.get(), 0644) == 0 && ::flock(other.get(), LOCK_EX) == 0);
+    QCOMPARE(second.lock(&error, 0), FolderLock::Result::Held);
+    QCOMPARE(modeOf(folder + QStringLiteral("/.lock")), mode_t(0600));
 }
 
 QTEST_GUILESS_MAIN(TestPorts)
