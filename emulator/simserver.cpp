@@ -9,12 +9,14 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSocketNotifier>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -27,6 +29,63 @@ QString errnoText()
 }
 
 } // namespace
+
+// One inotify instance for every server of the process, never closed: closing one waits for
+// the kernel's grace period, some 20 ms, which a program making many servers (a test) would pay
+// for each.
+class SimServer::OpenWatch
+{
+public:
+    static OpenWatch& instance()
+    {
+        static OpenWatch* const watch = new OpenWatch;
+        return *watch;
+    }
+
+    // A watch for opens of path, reported to server; -1 when the system cannot watch it.
+    int add(const QString& path, SimServer* server)
+    {
+        if (m_fd < 0)
+            return -1;
+        const int watch = ::inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN);
+        if (watch >= 0)
+            m_servers.insert(watch, server);
+        return watch;
+    }
+
+    void remove(int watch)
+    {
+        m_servers.remove(watch);
+        ::inotify_rm_watch(m_fd, watch);
+    }
+
+private:
+    OpenWatch() : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        if (m_fd < 0)
+            return;
+        m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read);
+        QObject::connect(m_notifier, &QSocketNotifier::activated, [this] { readEvents(); });
+    }
+
+    void readEvents()
+    {
+        alignas(inotify_event) char events[4096];
+        ssize_t n;
+        while ((n = ::read(m_fd, events, sizeof events)) > 0) {
+            for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                if (SimServer* server = m_servers.value(event->wd))
+                    server->onSlaveOpened();
+                at += ssize_t(sizeof(inotify_event)) + event->len;
+            }
+        }
+    }
+
+    int m_fd;
+    QSocketNotifier* m_notifier = nullptr;
+    QHash<int, SimServer*> m_servers;
+};
 
 SimServer::SimServer(ReaderModel& model, QObject* parent) : QObject(parent), m_model(model)
 {
@@ -48,6 +107,8 @@ SimServer::~SimServer()
 {
     removeLink();
     m_model.onLog = nullptr;
+    if (m_openWatch >= 0)
+        OpenWatch::instance().remove(m_openWatch);
 }
 
 bool SimServer::open(QString* error)
@@ -69,7 +130,23 @@ bool SimServer::open(QString* error)
     m_writeNotifier = new QSocketNotifier(fd, QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &SimServer::onWritable);
+    watchOpens();
     return true;
+}
+
+void SimServer::watchOpens()
+{
+    // The master cannot say when a program opens the slave: until then it only reports the
+    // hang-up, and is left alone. The slave's node can: opening it is an inotify event, at once.
+    m_openWatch = OpenWatch::instance().add(devicePath(), this);
+}
+
+void SimServer::onSlaveOpened()
+{
+    // This server's own open in hostGone() comes here too; the read it allows meets the
+    // hang-up again, with no host seen, which opens nothing: it cannot go round.
+    if (m_readNotifier && !m_readNotifier->isEnabled())
+        m_readNotifier->setEnabled(true);
 }
 
 bool SimServer::linkAsCom(int number, QString* error, int cancelFd)
@@ -240,7 +317,7 @@ void SimServer::onReadable()
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return;
         // EIO (or end of file): no program has the slave open. The master keeps reporting
-        // that, so look again later instead of spinning on it.
+        // that, so it is looked at again when one opens it, instead of spinning on it.
         hostGone();
         return;
     }
@@ -255,7 +332,8 @@ void SimServer::retryRead()
 void SimServer::hostGone()
 {
     m_readNotifier->setEnabled(false);
-    m_retryTimer.start();
+    if (m_openWatch < 0)
+        m_retryTimer.start();
     if (!m_hostSeen)
         return;
     m_hostSeen = false;

@@ -23,7 +23,8 @@ public:
     static constexpr int kPieceGapMs = 5;
     // Replies a host does not read wait here up to this much; beyond it the oldest go.
     static constexpr qsizetype kMaxPendingBytes = 64 * 1024;
-    // How often a master without a slave is looked at again.
+    // How often a master without a slave is looked at again where the system cannot say when
+    // a program opens the device (no inotify).
     static constexpr int kRetryMs = 100;
 
     explicit SimServer(ReaderModel& model, QObject* parent = nullptr);
@@ -64,9 +65,13 @@ signals:
     void logLine(const QString& line);
 
 private:
+    class OpenWatch;
+
     void onReadable();
     void onWritable();
     void retryRead();
+    void watchOpens();
+    void onSlaveOpened();
     void hostGone();
     void send(const QByteArray& bytes);
     void writePending();
@@ -78,6 +83,9 @@ private:
     PseudoTerminal m_pty;
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_writeNotifier = nullptr;
+    // Tells when a program opens the device (inotify, IN_OPEN on the slave's node); -1 where
+    // the system cannot, and the master is looked at again every kRetryMs instead.
+    int m_openWatch = -1;
     QTimer m_retryTimer;
     QTimer m_gapTimer;
     QTimer m_autoTimer;
