@@ -31,18 +31,30 @@ QString unreadable(const QString& path, int number, const struct stat* st)
         .arg(printable(path), fsutil::errorText(number), sudo, printable(shellQuoted(path)));
 }
 
-QString staleReason(const ComEntry& entry, int number, bool namesThisLink)
+// The mark's device is the one the link leads to: named the same way, or resolving to it.
+bool namesDevice(const linkmark::Mark& mark, const QString& written, const QString& device)
 {
-    switch (entry.mark.kind) {
-    case linkmark::Mark::Kind::Unreadable:
+    if (mark.device.isEmpty())
+        return false;
+    const QString named = QDir::cleanPath(mark.device);
+    if (named == written)
+        return true;
+    const QString resolved = QFileInfo(named).canonicalFilePath();
+    return !resolved.isEmpty() && resolved == device;
+}
+
+QString staleReason(const ComEntry& entry, int number, const QString& written)
+{
+    if (entry.mark.kind == linkmark::Mark::Kind::Unreadable)
         return QStringLiteral("its mark %1 is not a regular file holding a mark")
             .arg(linkmark::markName(number));
-    default:
-        break;
-    }
-    if (!namesThisLink)
-        return QStringLiteral("its mark names another device (%1)")
-            .arg(printable(entry.mark.device));
+    if (entry.mark.link != comName(number))
+        return entry.mark.link.isEmpty() ? QStringLiteral("its mark names no link")
+                                         : QStringLiteral("its mark belongs to another link (%1)")
+                                               .arg(printable(entry.mark.link));
+    if (!namesDevice(entry.mark, written, entry.device))
+        return QStringLiteral("its mark names another device (%1), not %2")
+            .arg(printable(entry.mark.device), printable(written));
     return QStringLiteral("its mark is one that no running tarnavel-sim holds");
 }
 
@@ -228,6 +240,8 @@ ComEntry PortsFolder::entry(int number) const
     if (entry.kind == ComEntry::Kind::Other) {
         entry.device = entry.path;
         entry.present = true;
+        entry.characterDevice = S_ISCHR(st.st_mode);
+        entry.deviceNumber = entry.characterDevice ? st.st_rdev : 0;
         return entry;
     }
     const QString written = QDir::cleanPath(QDir(m_path).absoluteFilePath(entry.target));
@@ -236,6 +250,13 @@ ComEntry PortsFolder::entry(int number) const
     // is missing instead of quietly taking /dev/ttyS(n-1).
     entry.device = resolved.isEmpty() ? written : resolved;
     entry.present = !resolved.isEmpty();
+    struct stat device {
+    };
+    if (entry.present && ::stat(QFile::encodeName(resolved).constData(), &device) == 0 &&
+        S_ISCHR(device.st_mode)) {
+        entry.characterDevice = true;
+        entry.deviceNumber = device.st_rdev;
+    }
     entry.pseudoTerminal = isPseudoTerminal(entry.device) || isPseudoTerminal(written);
     if (!entry.pseudoTerminal)
         return entry;
@@ -246,7 +267,8 @@ ComEntry PortsFolder::entry(int number) const
     entry.mark = linkmark::inspect(m_fd.get(), number);
     if (entry.mark.kind == linkmark::Mark::Kind::None)
         return entry;
-    const bool namesThisLink = entry.mark.link == comName(number) && entry.mark.device == written;
+    const bool namesThisLink =
+        entry.mark.link == comName(number) && namesDevice(entry.mark, written, entry.device);
     if (entry.mark.kind == linkmark::Mark::Kind::Emulator && namesThisLink && entry.mark.alive) {
         entry.emulator = true;
         return entry;
@@ -256,7 +278,7 @@ ComEntry PortsFolder::entry(int number) const
         return entry;
     }
     entry.refusalNumber = ESTALE;
-    entry.refusal = staleReason(entry, number, namesThisLink);
+    entry.refusal = staleReason(entry, number, written);
     return entry;
 }
 

@@ -8,6 +8,8 @@
 #include <QList>
 #include <QString>
 
+#include <sys/types.h>
+
 // Unix98 pseudo-terminal slaves use majors 136 to 143 on Linux.
 inline constexpr unsigned kFirstPtySlaveMajor = 136;
 inline constexpr unsigned kLastPtySlaveMajor = 143;
@@ -38,6 +40,9 @@ struct ComEntry {
     QString device;       // what opening COMn opens: the link followed to the end (as written when
                           // it leads nowhere)
     bool present = false; // device exists
+    // What device is there, when it is a character device: what an open of it must find.
+    bool characterDevice = false;
+    dev_t deviceNumber = 0;
     bool pseudoTerminal = false; // device is (or was) a pseudo-terminal slave
     linkmark::Mark mark;         // looked at for pseudo-terminals only
     // A pseudo-terminal link beside a mark is trusted only while the mark names this link and
