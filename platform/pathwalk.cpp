@@ -101,6 +101,7 @@ Folder walk(const QString& path, const Options& options, int* links)
         // The folder is judged as what leads to the next one: whoever may change it decides
         // what stands there.
         bool sticky = false;
+        const struct stat passage = result.st;
         if (options.judge) {
             const QString reason = fsutil::untrustedReason(result.st, at, fsutil::Role::Passage);
             sticky = !reason.isEmpty() && isStickyPassage(result.st);
@@ -120,7 +121,7 @@ Folder walk(const QString& path, const Options& options, int* links)
                 return refused(errno, QStringLiteral("cannot look at the folder %1: %2")
                                           .arg(printable(next), fsutil::errorText(errno)));
             if (sticky && !ownedBySelfOrRoot(result.st.st_uid))
-                return refused(EPERM, stickyRefusal(at, result.st, next, result.st.st_uid));
+                return refused(EPERM, stickyRefusal(at, passage, next, result.st.st_uid));
             at = next;
             fd = std::move(child);
             continue;
@@ -151,7 +152,7 @@ Folder walk(const QString& path, const Options& options, int* links)
         // on the way to its target, which are walked to from their own start.
         if (options.judge) {
             if (sticky && !ownedBySelfOrRoot(there.st_uid))
-                return refused(EPERM, stickyRefusal(at, result.st, next, there.st_uid));
+                return refused(EPERM, stickyRefusal(at, passage, next, there.st_uid));
             if (const QString reason = fsutil::untrustedReason(there, next); !reason.isEmpty())
                 return refused(EPERM, reason);
         }

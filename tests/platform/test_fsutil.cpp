@@ -147,7 +147,7 @@ void TestFsUtil::pathWalk_data()
                                                                    << "" << false;
     QTest::newRow("sticky, its entry another user's")
         << "chmod 1777 a, chown b"
-        << "in it only what is yours or root's is safe" << false;
+        << "(mode 1777); in it only what is yours or root's is safe" << false;
     QTest::newRow("a link on the way to a private folder") << "link b"
                                                            << "" << true;
     QTest::newRow("a link of another user") << "link b, chown link"
