@@ -3,8 +3,8 @@
 // 10 ms poll that also wakes when bytes arrive) and with the window's 200 ms poll alone
 // (TARNAVEL_CLI_POLL_MS=200), each run several times. "own" is the time per card beyond the
 // emulator's swipe delay. The bench keeps the
-// pseudo-terminal open itself (never reading it): the emulator looks for a host only every
-// 100 ms while nobody has the device open, a delay a real serial line does not have.
+// pseudo-terminal open itself (never reading it), so that every run finds the line as a real
+// serial line would be.
 //
 //   build/bench_cli_rhythm [RUNS] [AUTO_SWIPE_MS]      (defaults 15 and 500)
 

@@ -47,10 +47,15 @@ int listPorts(CliContext& ctx)
 {
     const QList<SerialDevice> devices = listSerialDevices();
     QString error;
-    const QList<PortLink> links = listPortLinks(&error);
+    PortsFolderTrust trust = PortsFolderTrust::Missing;
+    const QList<PortLink> links = listPortLinks(&error, portsDirectory(), &trust);
     if (!error.isEmpty())
         return ctx.fail(QStringLiteral("port_unavailable"),
-                        QStringLiteral("cannot list the COM links: ") + error);
+                        trust == PortsFolderTrust::Refused
+                            ? QStringLiteral("the ports folder is not trusted, so no COM port "
+                                             "opens through it: ") +
+                                  error
+                            : QStringLiteral("cannot list the COM links: ") + error);
     if (ctx.args.has(Opt::Json)) {
         QByteArray deviceList;
         for (const SerialDevice& device : devices) {
@@ -81,6 +86,7 @@ int listPorts(CliContext& ctx)
         }
         JsonLine all;
         all.addText("ports_folder", orNull(portsDirectory()))
+            .add("ports_folder_trusted", trust == PortsFolderTrust::Trusted)
             .addRaw("devices", '[' + deviceList + ']')
             .addRaw("links", '[' + linkList + ']');
         Console::out(all.text() + '\n');
@@ -98,7 +104,12 @@ int listPorts(CliContext& ctx)
     }
     if (devices.isEmpty())
         text += QStringLiteral("  none\n");
-    text += QStringLiteral("COM links in %1:\n").arg(fsutil::printable(portsDirectory()));
+    text += QStringLiteral("COM links in %1 (%2):\n")
+                .arg(fsutil::printable(portsDirectory()),
+                     trust == PortsFolderTrust::Trusted
+                         ? QStringLiteral("trusted: it and the folders above it are yours or "
+                                          "root's, and no other user can change them")
+                         : QStringLiteral("no such folder"));
     for (const PortLink& link : links) {
         text += QStringLiteral("  COM%1").arg(link.number);
         if (link.symlink)
@@ -160,10 +171,12 @@ const CliCommand kPortsCommand = {
     "link N DEVICE makes COMN stand for DEVICE, a serial line (the link comN is\n"
     "replaced in one step; a file that is not a link is never replaced). unlink N\n"
     "removes the link comN. Prefer the stable /dev/serial/by-id name of a USB adapter.\n"
-    "The folder must be yours and writable by you alone, as must the configuration\n"
-    "folder above it; link makes both private (0700). A folder that cannot be read or\n"
-    "trusted exits 2. A link tarnavel-sim made opens only while that emulator runs;\n"
-    "link refuses a number a running tarnavel-sim holds, unless --force.\n",
+    "The folder must be yours and writable by you alone (group write by your own\n"
+    "private group aside), as must the configuration folder above it and every folder\n"
+    "from your home down to them; link makes the two private (0700). The listing says\n"
+    "whether the folder is trusted; one that cannot be read or trusted exits 2, saying\n"
+    "why and the command that mends it. A link tarnavel-sim made opens only while that\n"
+    "emulator runs; link refuses a number a running tarnavel-sim holds, unless --force.\n",
     {QStringLiteral("link"), QStringLiteral("unlink")},
     ports,
 };

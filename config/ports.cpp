@@ -48,11 +48,15 @@ QString notASerialLine(const QString& path, const struct stat& st)
 
 } // namespace
 
-QList<PortLink> listPortLinks(QString* error, const QString& folder)
+QList<PortLink> listPortLinks(QString* error, const QString& folder, PortsFolderTrust* trust)
 {
     QList<PortLink> links;
     error->clear();
     const PortsFolder ports(folder);
+    if (trust)
+        *trust = ports.state() == PortsFolder::State::Open      ? PortsFolderTrust::Trusted
+                 : ports.state() == PortsFolder::State::Missing ? PortsFolderTrust::Missing
+                                                                : PortsFolderTrust::Refused;
     if (ports.state() == PortsFolder::State::Refused) {
         *error = ports.error();
         return links;
@@ -100,7 +104,7 @@ bool linkPort(int number, const QString& device, QString* error, const QString& 
     }
     const bool pseudoTerminal = isPseudoTerminal(target);
     PortsFolder ports = PortsFolder::forChange(folder);
-    if (!ports.lock(error))
+    if (ports.lock(error) != FolderLock::Result::Held)
         return false;
     const ComEntry entry = ports.entry(number);
     if (entry.kind == ComEntry::Kind::Other) {
@@ -138,7 +142,7 @@ bool unlinkPort(int number, QString* error, const QString& folder)
         *error = QStringLiteral("there is no link COM%1 (%2)").arg(number).arg(printable(path));
         return false;
     }
-    if (!ports.lock(error))
+    if (ports.lock(error) != FolderLock::Result::Held)
         return false;
     const QByteArray local = QFile::encodeName(name);
     struct stat st {
@@ -160,7 +164,7 @@ bool unlinkPort(int number, QString* error, const QString& folder)
         *error = QStringLiteral("%1 is not a link; not removing it").arg(printable(path));
         return false;
     }
-    if (::unlinkat(ports.fd(), local.constData(), 0) != 0) {
+    if (fsutil::sys::unlinkat(ports.fd(), local.constData(), 0) != 0) {
         *error =
             QStringLiteral("cannot remove %1: %2").arg(printable(path), fsutil::errorText(errno));
         return false;

@@ -29,9 +29,18 @@ struct PortLink {
     QString problem;
 };
 
+// Whether COMn may be opened through the folder at all.
+enum class PortsFolderTrust {
+    Missing, // no folder: COMn is /dev/ttyS(n-1), and nothing needs trusting
+    Trusted, // it and every folder on the way to it are the user's (or root's) alone
+    Refused, // cannot be read or trusted: the listing's error says why, and the cure
+};
+
 // Every comN entry of the folder, by number. A folder that cannot be read or trusted is an
-// error (*error set, nothing listed); a missing one has no entries.
-QList<PortLink> listPortLinks(QString* error, const QString& folder = portsDirectory());
+// error (*error set, nothing listed); a missing one has no entries. *trust (when given) says
+// which.
+QList<PortLink> listPortLinks(QString* error, const QString& folder = portsDirectory(),
+                              PortsFolderTrust* trust = nullptr);
 
 // Makes comN point at device, which must be a serial terminal (an absolute path is kept as
 // given, so a stable by-id name stays one). The link and its mark are replaced together, each

@@ -5,6 +5,7 @@
 #include "emulator/readermodel.h"
 #include "emulator/simconsole.h"
 #include "emulator/simserver.h"
+#include "platform/coredumps.h"
 #include "platform/fsutil.h"
 #include "platform/interrupts.h"
 #include "platform/portsfolder.h"
@@ -164,6 +165,8 @@ private:
 
 int main(int argc, char* argv[])
 {
+    // The deck's track data lives in this process, as card data does in the other two.
+    keepCardDataOutOfCoreDumps();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarnavel-sim"));
     std::signal(SIGPIPE, SIG_IGN);
@@ -264,7 +267,10 @@ int main(int argc, char* argv[])
     }
     // The link exists before the device is announced, so whoever reads the first line can
     // use either at once.
-    if (comNumber > 0 && !server.linkAsCom(comNumber, &error)) {
+    if (comNumber > 0 && !server.linkAsCom(comNumber, &error, interrupts.fd())) {
+        // Stopped while waiting for the ports folder: nothing was made there yet.
+        if (interrupts.check())
+            return interrupts.exitStatus();
         printLine(QStringLiteral("tarnavel-sim: ") + error, stderr);
         return 1;
     }
@@ -282,7 +288,9 @@ int main(int argc, char* argv[])
     ConsoleInput input(console, &app);
 
     const int result = QCoreApplication::exec();
-    server.removeLink();
+    // Another signal ends a wait for the folder's lock here too.
+    if (const QString left = server.removeLink(interrupts.fd()); !left.isEmpty())
+        printLine(QStringLiteral("tarnavel-sim: ") + left, stderr);
     g_out = nullptr;
     return result;
 }

@@ -8,12 +8,14 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSocketNotifier>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -26,6 +28,63 @@ QString errnoText()
 }
 
 } // namespace
+
+// One inotify instance for every server of the process, never closed: closing one waits for
+// the kernel's grace period, some 20 ms, which a program making many servers (a test) would pay
+// for each.
+class SimServer::OpenWatch
+{
+public:
+    static OpenWatch& instance()
+    {
+        static OpenWatch* const watch = new OpenWatch;
+        return *watch;
+    }
+
+    // A watch for opens of path, reported to server; -1 when the system cannot watch it.
+    int add(const QString& path, SimServer* server)
+    {
+        if (m_fd < 0)
+            return -1;
+        const int watch = ::inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN);
+        if (watch >= 0)
+            m_servers.insert(watch, server);
+        return watch;
+    }
+
+    void remove(int watch)
+    {
+        m_servers.remove(watch);
+        ::inotify_rm_watch(m_fd, watch);
+    }
+
+private:
+    OpenWatch() : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        if (m_fd < 0)
+            return;
+        m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read);
+        QObject::connect(m_notifier, &QSocketNotifier::activated, [this] { readEvents(); });
+    }
+
+    void readEvents()
+    {
+        alignas(inotify_event) char events[4096];
+        ssize_t n;
+        while ((n = ::read(m_fd, events, sizeof events)) > 0) {
+            for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                if (SimServer* server = m_servers.value(event->wd))
+                    server->onSlaveOpened();
+                at += ssize_t(sizeof(inotify_event)) + event->len;
+            }
+        }
+    }
+
+    int m_fd;
+    QSocketNotifier* m_notifier = nullptr;
+    QHash<int, SimServer*> m_servers;
+};
 
 SimServer::SimServer(ReaderModel& model, QObject* parent) : QObject(parent), m_model(model)
 {
@@ -47,6 +106,8 @@ SimServer::~SimServer()
 {
     removeLink();
     m_model.onLog = nullptr;
+    if (m_openWatch >= 0)
+        OpenWatch::instance().remove(m_openWatch);
 }
 
 bool SimServer::open(QString* error)
@@ -68,10 +129,26 @@ bool SimServer::open(QString* error)
     m_writeNotifier = new QSocketNotifier(fd, QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &SimServer::onWritable);
+    watchOpens();
     return true;
 }
 
-bool SimServer::linkAsCom(int number, QString* error)
+void SimServer::watchOpens()
+{
+    // The master cannot say when a program opens the slave: until then it only reports the
+    // hang-up, and is left alone. The slave's node can: opening it is an inotify event, at once.
+    m_openWatch = OpenWatch::instance().add(devicePath(), this);
+}
+
+void SimServer::onSlaveOpened()
+{
+    // This server's own open in hostGone() comes here too; the read it allows meets the
+    // hang-up again, with no host seen, which opens nothing: it cannot go round.
+    if (m_readNotifier && !m_readNotifier->isEnabled())
+        m_readNotifier->setEnabled(true);
+}
+
+bool SimServer::linkAsCom(int number, QString* error, int cancelFd)
 {
     if (!isOpen()) {
         *error = QStringLiteral("the device is not open");
@@ -86,11 +163,11 @@ bool SimServer::linkAsCom(int number, QString* error)
                      .arg(number);
         return false;
     }
-    removeLink();
+    removeLink(cancelFd);
     // Under the folder's lock, the look at the number and the claim of it are one step: no
     // other emulator, and no ports link, comes between them.
     PortsFolder ports = PortsFolder::forChange(portsDirectory());
-    if (!ports.lock(error))
+    if (ports.lock(error, FolderLock::kWaitMs, cancelFd) != FolderLock::Result::Held)
         return false;
     const linkmark::Mark mark = linkmark::inspect(ports.fd(), number);
     if (mark.kind == linkmark::Mark::Kind::Emulator && mark.alive) {
@@ -125,8 +202,24 @@ bool SimServer::linkAsCom(int number, QString* error)
     const int markFd = linkmark::claim(ports.fd(), number, devicePath(), error);
     if (markFd < 0)
         return false;
-    if (!fsutil::replaceSymlinkAt(ports.fd(), comName(number), devicePath(), entry.path, error)) {
-        linkmark::release(ports.fd(), number, markFd);
+    const QString name = comName(number);
+    if (!fsutil::replaceSymlinkAt(ports.fd(), name, devicePath(), entry.path, error)) {
+        // The old link (a dead emulator's, or one leading nowhere) is still there and must not
+        // be left without a mark, which would make it pass for one made by hand: it goes, and
+        // only then does the new mark; where even that fails, the new mark stays, unlocked,
+        // naming a device the old link does not lead to, so the link stays stale.
+        const QByteArray local = QFile::encodeName(name);
+        const QString now = fsutil::readLinkAt(ports.fd(), name);
+        struct stat there {
+        };
+        const bool nothing =
+            ::fstatat(ports.fd(), local.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0 &&
+            errno == ENOENT;
+        if (nothing ||
+            (!now.isEmpty() && fsutil::sys::unlinkat(ports.fd(), local.constData(), 0) == 0))
+            linkmark::release(ports.fd(), number, markFd);
+        else
+            ::close(markFd);
         return false;
     }
     m_linkPath = entry.path;
@@ -135,23 +228,51 @@ bool SimServer::linkAsCom(int number, QString* error)
     return true;
 }
 
-void SimServer::removeLink()
+QString SimServer::removeLink(int cancelFd)
 {
     if (m_linkPath.isEmpty())
-        return;
+        return QString();
+    const QString path = m_linkPath;
     PortsFolder ports(QFileInfo(m_linkPath).path());
     QString error;
-    if (ports.lock(&error)) {
+    // A holder that does not let go, or a signal to stop waiting, does not keep the link
+    // alive: what is still this server's goes without the lock, since every other change of
+    // the number replaces the link or the mark first, and both are looked at here.
+    const bool locked =
+        ports.lock(&error, FolderLock::kWaitMs, cancelFd) == FolderLock::Result::Held;
+    // A folder gone since takes the link with it; one refused since is not touched.
+    bool linkGone = ports.state() != PortsFolder::State::Refused;
+    QString why = ports.error();
+    if (ports.state() == PortsFolder::State::Open) {
         // Taken over since (ports link --force): the new link stays.
         const QString name = comName(m_linkNumber);
-        if (fsutil::readLinkAt(ports.fd(), name) == devicePath())
-            ::unlinkat(ports.fd(), QFile::encodeName(name).constData(), 0);
+        const QByteArray local = QFile::encodeName(name);
+        if (fsutil::readLinkAt(ports.fd(), name) == devicePath() &&
+            fsutil::sys::unlinkat(ports.fd(), local.constData(), 0) != 0 && errno != ENOENT) {
+            why = fsutil::errorText(errno);
+            linkGone = false;
+        }
     }
-    // The link goes before the mark: stopped in between, a mark is left without a link.
-    linkmark::release(ports.fd(), m_linkNumber, m_markFd);
+    QString left;
+    if (linkGone) {
+        // The link goes before the mark: stopped in between, a mark is left without a link.
+        linkmark::release(ports.fd(), m_linkNumber, m_markFd);
+        if (!locked)
+            left = QStringLiteral("removed %1 without the folder's lock: %2")
+                       .arg(fsutil::printable(path), error);
+    } else {
+        // The link stays with its mark, which nobody holds now: every program refuses it.
+        if (m_markFd >= 0)
+            ::close(m_markFd);
+        left = QStringLiteral("could not remove %1 (%2); it is left stale, and no program opens "
+                              "it. Remove it with: tarnavel-cli ports unlink %3")
+                   .arg(fsutil::printable(path), why)
+                   .arg(m_linkNumber);
+    }
     m_markFd = -1;
     m_linkNumber = 0;
     m_linkPath.clear();
+    return left;
 }
 
 QByteArray SimServer::swipe(int card)
@@ -195,7 +316,7 @@ void SimServer::onReadable()
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return;
         // EIO (or end of file): no program has the slave open. The master keeps reporting
-        // that, so look again later instead of spinning on it.
+        // that, so it is looked at again when one opens it, instead of spinning on it.
         hostGone();
         return;
     }
@@ -210,7 +331,8 @@ void SimServer::retryRead()
 void SimServer::hostGone()
 {
     m_readNotifier->setEnabled(false);
-    m_retryTimer.start();
+    if (m_openWatch < 0)
+        m_retryTimer.start();
     if (!m_hostSeen)
         return;
     m_hostSeen = false;

@@ -23,7 +23,8 @@ public:
     static constexpr int kPieceGapMs = 5;
     // Replies a host does not read wait here up to this much; beyond it the oldest go.
     static constexpr qsizetype kMaxPendingBytes = 64 * 1024;
-    // How often a master without a slave is looked at again.
+    // How often a master without a slave is looked at again where the system cannot say when
+    // a program opens the device (no inotify).
     static constexpr int kRetryMs = 100;
 
     explicit SimServer(ReaderModel& model, QObject* parent = nullptr);
@@ -36,10 +37,15 @@ public:
     // Links <ports folder>/comN to the device and marks the link as an emulator's (the mark
     // stays locked while this server lives). A number another running emulator holds is
     // refused, naming its process. No link, a dangling one or a stale one to a pseudo-terminal
-    // is replaced; anything else is left alone and refused.
-    bool linkAsCom(int number, QString* error);
-    // Removes the link, if it still points to this device.
-    void removeLink();
+    // is replaced; anything else is left alone and refused. Waits a bounded time for another
+    // change of the folder in progress, less once cancelFd (when >= 0) is readable. However it
+    // fails, no emulator's link is left without a mark: the link it would have replaced goes,
+    // or stays stale.
+    bool linkAsCom(int number, QString* error, int cancelFd = -1);
+    // Removes the link, if it still points to this device, and its mark. Waits for the folder's
+    // lock as linkAsCom() does; without it, only what is still this server's goes. Empty, or
+    // what was left behind and why.
+    QString removeLink(int cancelFd = -1);
     QString linkPath() const { return m_linkPath; }
     // Reply bytes produced and not yet taken by the pseudo-terminal.
     qsizetype pendingBytes() const;
@@ -59,9 +65,13 @@ signals:
     void logLine(const QString& line);
 
 private:
+    class OpenWatch;
+
     void onReadable();
     void onWritable();
     void retryRead();
+    void watchOpens();
+    void onSlaveOpened();
     void hostGone();
     void send(const QByteArray& bytes);
     void writePending();
@@ -73,6 +83,9 @@ private:
     PseudoTerminal m_pty;
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_writeNotifier = nullptr;
+    // Tells when a program opens the device (inotify, IN_OPEN on the slave's node); -1 where
+    // the system cannot, and the master is looked at again every kRetryMs instead.
+    int m_openWatch = -1;
     QTimer m_retryTimer;
     QTimer m_gapTimer;
     QTimer m_autoTimer;

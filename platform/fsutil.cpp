@@ -1,5 +1,8 @@
 #include "platform/fsutil.h"
 
+#include "platform/accounts.h"
+#include "platform/pathwalk.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -52,12 +55,77 @@ Fd noFolder(QString* error, int number, const QString& text)
     return Fd();
 }
 
+const FaultHook* g_faults = nullptr;
+
+// 0 when the step may run; otherwise errno is set and the step fails.
+int fault(Step step, const char* name)
+{
+    if (!g_faults)
+        return 0;
+    const int number = (*g_faults)(step, QByteArray(name));
+    if (number != 0)
+        errno = number;
+    return number;
+}
+
+} // namespace
+
+ScopedFaults::ScopedFaults(FaultHook hook)
+{
+    g_faults = new FaultHook(std::move(hook));
+}
+
+ScopedFaults::~ScopedFaults()
+{
+    delete g_faults;
+    g_faults = nullptr;
+}
+
+namespace sys {
+
+int mkdirat(int dirfd, const char* name, mode_t mode)
+{
+    return fault(Step::MakeFolder, name) ? -1 : ::mkdirat(dirfd, name, mode);
+}
+
+int fchmod(int fd, mode_t mode)
+{
+    return fault(Step::Chmod, "") ? -1 : ::fchmod(fd, mode);
+}
+
+int symlinkat(const char* target, int dirfd, const char* name)
+{
+    return fault(Step::MakeLink, name) ? -1 : ::symlinkat(target, dirfd, name);
+}
+
+int renameat(int fromDirfd, const char* from, int toDirfd, const char* to)
+{
+    return fault(Step::Rename, to) ? -1 : ::renameat(fromDirfd, from, toDirfd, to);
+}
+
+int openat(int dirfd, const char* name, int flags, mode_t mode)
+{
+    if ((flags & O_CREAT) && fault(Step::Create, name))
+        return -1;
+    return ::openat(dirfd, name, flags, mode);
+}
+
+ssize_t write(int fd, const void* bytes, size_t count)
+{
+    return fault(Step::Write, "") ? -1 : ::write(fd, bytes, count);
+}
+
+int unlinkat(int dirfd, const char* name, int flags)
+{
+    return fault(Step::Remove, name) ? -1 : ::unlinkat(dirfd, name, flags);
+}
+
+} // namespace sys
+
 QString octalMode(mode_t mode)
 {
     return QStringLiteral("%1").arg(uint(mode & 07777), 4, 8, QLatin1Char('0'));
 }
-
-} // namespace
 
 QString errorText(int number)
 {
@@ -106,27 +174,43 @@ QString printable(const QString& text)
     return shown;
 }
 
-QString untrustedReason(const struct stat& st, const QString& path)
+QString untrustedReason(const struct stat& st, const QString& path, Role role)
 {
     const uid_t me = ::geteuid();
     const QString shown = printable(path);
     const QString quoted = printable(shellQuoted(path));
+    const bool passage = role == Role::Passage;
     if (st.st_uid != me && st.st_uid != 0) {
-        const QString fix = S_ISDIR(st.st_mode)
-                                ? QStringLiteral("sudo chown -R %1 %2").arg(userName(me), quoted)
-                                : QStringLiteral("rm %1").arg(quoted);
+        const QString fix = !S_ISDIR(st.st_mode) ? QStringLiteral("rm %1").arg(quoted)
+                            : passage
+                                ? QStringLiteral("sudo chown %1 %2").arg(userName(me), quoted)
+                                : QStringLiteral("sudo chown -R %1 %2").arg(userName(me), quoted);
         return QStringLiteral("%1 belongs to %2, not to you (%3), so another user decides "
                               "what it leads to. Fix: %4")
             .arg(shown, ownerText(st.st_uid), userName(me), fix);
     }
     if (S_ISLNK(st.st_mode) || S_ISCHR(st.st_mode) || !(st.st_mode & (S_IWGRP | S_IWOTH)))
         return QString();
+    QStringList others;
+    if (!(st.st_mode & S_IWOTH) && isPrivateGroup(st.st_gid, me, &others))
+        return QString();
     const QString sudo = st.st_uid == me ? QString() : QStringLiteral("sudo ");
-    const QString fix =
-        S_ISDIR(st.st_mode) ? QStringLiteral("chmod 700 ") : QStringLiteral("chmod go-w ");
-    return QStringLiteral("%1 can be changed by group or others (mode %2), so another user "
-                          "decides what it leads to. Fix: %3")
-        .arg(shown, octalMode(st.st_mode), sudo + fix + quoted);
+    const QString fix = S_ISDIR(st.st_mode) && !passage ? QStringLiteral("chmod 700 ")
+                                                        : QStringLiteral("chmod go-w ");
+    if (st.st_mode & S_IWOTH)
+        return QStringLiteral("%1 can be changed by group or others (mode %2), so another user "
+                              "decides what it leads to. Fix: %3")
+            .arg(shown, octalMode(st.st_mode), sudo + fix + quoted);
+    const std::optional<Accounts::Group> group = Accounts::current().group(st.st_gid);
+    const QString groupName = group ? printable(group->name) : QString::number(st.st_gid);
+    const QString members =
+        others.isEmpty() ? QStringLiteral("which is not your own private group")
+                         : QStringLiteral("which %1 belong(s) to as well")
+                               .arg(printable(others.mid(0, 5).join(QLatin1String(", "))) +
+                                    (others.size() > 5 ? QStringLiteral(", ...") : QString()));
+    return QStringLiteral("%1 can be changed by its group %2 (mode %3), %4, so another user "
+                          "decides what it leads to. Fix: %5")
+        .arg(shown, groupName, octalMode(st.st_mode), members, sudo + fix + quoted);
 }
 
 QString readLinkAt(int dirfd, const QString& name)
@@ -139,41 +223,11 @@ QString readLinkAt(int dirfd, const QString& name)
     return QFile::decodeName(QByteArray(target, int(n)));
 }
 
-Fd openPrivateFolderAt(int dirfd, const QString& name, const QString& shown, FollowLink follow,
-                       QString* error)
+namespace {
+
+// The folder fd (shown as shown) is the user's, and becomes 0700 when it is ours to change.
+Fd keptPrivate(Fd fd, const QString& shown, bool throughLink, QString* error)
 {
-    const QByteArray local = QFile::encodeName(name);
-    if (::mkdirat(dirfd, local.constData(), 0700) != 0 && errno != EEXIST) {
-        const int made = errno;
-        struct stat there {
-        };
-        if (::fstatat(dirfd, local.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
-            return noFolder(error, made,
-                            QStringLiteral("cannot make the folder %1: %2")
-                                .arg(printable(shown), errorText(made)));
-        }
-    }
-    const int noFollow = follow == FollowLink::No ? O_NOFOLLOW : 0;
-    Fd fd(::openat(dirfd, local.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | noFollow));
-    if (!fd.isValid()) {
-        const int failure = errno;
-        struct stat there {
-        };
-        const bool link = ::fstatat(dirfd, local.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
-                          S_ISLNK(there.st_mode);
-        if (follow == FollowLink::No && link)
-            return noFolder(error, ELOOP,
-                            QStringLiteral("%1 is a symbolic link, not a folder of its own: not "
-                                           "following it. Fix: rm %2 (a private folder is then "
-                                           "made in its place)")
-                                .arg(printable(shown), printable(shellQuoted(shown))));
-        if (failure == ENOTDIR)
-            return noFolder(error, ENOTDIR,
-                            QStringLiteral("%1 exists and is not a folder").arg(printable(shown)));
-        return noFolder(error, failure,
-                        QStringLiteral("cannot open the folder %1: %2")
-                            .arg(printable(shown), errorText(failure)));
-    }
     struct stat st {
     };
     if (::fstat(fd.get(), &st) != 0) {
@@ -189,36 +243,71 @@ Fd openPrivateFolderAt(int dirfd, const QString& name, const QString& shown, Fol
                             .arg(printable(shown), ownerText(st.st_uid), userName(::geteuid()),
                                  printable(shellQuoted(shown))));
     }
-    if ((st.st_mode & 07777) != 0700 && ::fchmod(fd.get(), 0700) != 0) {
-        const int failure = errno;
-        return noFolder(error, failure,
-                        QStringLiteral("cannot make the folder %1 private (chmod 700): %2")
-                            .arg(printable(shown), errorText(failure)));
-    }
+    // A folder reached through a link is the link target's, say a folder of dotfiles: its mode
+    // is left as it is. A file system that keeps modes fixed (FAT, some network homes) refuses
+    // the change; the folder is still the user's own, so it is used as it is, and whoever needs
+    // it private judges its mode themselves.
+    if (!throughLink && (st.st_mode & 07777) != 0700)
+        sys::fchmod(fd.get(), 0700);
     return fd;
+}
+
+} // namespace
+
+Fd openPrivateFolderAt(int dirfd, const QString& name, const QString& shown, FollowLink follow,
+                       QString* error, bool throughLink)
+{
+    const QByteArray local = QFile::encodeName(name);
+    if (sys::mkdirat(dirfd, local.constData(), 0700) != 0 && errno != EEXIST) {
+        const int made = errno;
+        struct stat there {
+        };
+        if (::fstatat(dirfd, local.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
+            return noFolder(error, made,
+                            QStringLiteral("cannot make the folder %1: %2")
+                                .arg(printable(shown), errorText(made)));
+        }
+    }
+    Fd fd(::openat(dirfd, local.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+    if (fd.isValid())
+        return keptPrivate(std::move(fd), shown, throughLink, error);
+    const int failure = errno;
+    struct stat there {
+    };
+    const bool link = ::fstatat(dirfd, local.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      S_ISLNK(there.st_mode);
+    if (follow == FollowLink::No && link)
+        return noFolder(error, ELOOP,
+                        QStringLiteral("%1 is a symbolic link, not a folder of its own: not "
+                                       "following it. Fix: rm %2 (a private folder is then "
+                                       "made in its place)")
+                            .arg(printable(shown), printable(shellQuoted(shown))));
+    if (link) {
+        fd = Fd(::openat(dirfd, local.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (fd.isValid())
+            return keptPrivate(std::move(fd), shown, true, error);
+    }
+    const int reason = link ? errno : failure;
+    if (reason == ENOTDIR)
+        return noFolder(error, ENOTDIR,
+                        QStringLiteral("%1 exists and is not a folder").arg(printable(shown)));
+    return noFolder(
+        error, reason,
+        QStringLiteral("cannot open the folder %1: %2").arg(printable(shown), errorText(reason)));
 }
 
 Fd openPrivateFolder(const QString& path, QString* error)
 {
     const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    QStringList missing;
-    struct stat st {
-    };
-    for (QString at = QFileInfo(clean).path(); ::lstat(QFile::encodeName(at).constData(), &st) != 0;
-         at = QFileInfo(at).path()) {
-        if (errno != ENOENT || at == QFileInfo(at).path())
-            break;
-        missing.prepend(at);
+    // Made where missing; the folders on the way are not judged here: this is the settings'
+    // folder, which the store has always used as it finds it.
+    pathwalk::Folder folder = pathwalk::open(clean, {true, false});
+    if (!folder.isOpen()) {
+        setError(error, folder.error);
+        errno = folder.errorNumber;
+        return Fd();
     }
-    for (const QString& folder : std::as_const(missing)) {
-        if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST) {
-            const int failure = errno;
-            return noFolder(error, failure,
-                            QStringLiteral("cannot make the folder %1: %2")
-                                .arg(printable(folder), errorText(failure)));
-        }
-    }
-    return openPrivateFolderAt(AT_FDCWD, clean, clean, FollowLink::Yes, error);
+    return keptPrivate(std::move(folder.fd), clean, folder.throughLink, error);
 }
 
 bool makePrivateFolder(const QString& path, QString* error)
@@ -231,8 +320,8 @@ bool replaceSymlinkAt(int dirfd, const QString& name, const QString& target, con
 {
     const QByteArray local = QFile::encodeName(name);
     const QByteArray temporary = QFile::encodeName(QLatin1Char('.') + name + QLatin1String(".new"));
-    ::unlinkat(dirfd, temporary.constData(), 0);
-    if (::symlinkat(QFile::encodeName(target).constData(), dirfd, temporary.constData()) != 0) {
+    sys::unlinkat(dirfd, temporary.constData(), 0);
+    if (sys::symlinkat(QFile::encodeName(target).constData(), dirfd, temporary.constData()) != 0) {
         setError(
             error,
             QStringLiteral("cannot make the link %1: %2").arg(printable(shown), errorText(errno)));
@@ -242,15 +331,15 @@ bool replaceSymlinkAt(int dirfd, const QString& name, const QString& target, con
     };
     if (::fstatat(dirfd, local.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
         !S_ISLNK(there.st_mode)) {
-        ::unlinkat(dirfd, temporary.constData(), 0);
+        sys::unlinkat(dirfd, temporary.constData(), 0);
         setError(
             error,
             QStringLiteral("%1 exists and is not a link; not replacing it").arg(printable(shown)));
         return false;
     }
-    if (::renameat(dirfd, temporary.constData(), dirfd, local.constData()) != 0) {
+    if (sys::renameat(dirfd, temporary.constData(), dirfd, local.constData()) != 0) {
         const int failure = errno;
-        ::unlinkat(dirfd, temporary.constData(), 0);
+        sys::unlinkat(dirfd, temporary.constData(), 0);
         setError(error, QStringLiteral("cannot put the link %1 in place: %2")
                             .arg(printable(shown), errorText(failure)));
         return false;

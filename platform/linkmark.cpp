@@ -62,9 +62,9 @@ int create(int folderFd, int number, const char* kind, const QString& device, bo
     const QByteArray name = localName(number);
     const QByteArray temporary = name + ".new";
     // Left by a program stopped on the way; callers hold the folder's lock.
-    ::unlinkat(folderFd, temporary.constData(), 0);
-    const int fd = ::openat(folderFd, temporary.constData(),
-                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    fsutil::sys::unlinkat(folderFd, temporary.constData(), 0);
+    const int fd = fsutil::sys::openat(folderFd, temporary.constData(),
+                                       O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         *error = QStringLiteral("cannot make the mark %1: %2")
                      .arg(markName(number), fsutil::errorText(errno));
@@ -72,16 +72,17 @@ int create(int folderFd, int number, const char* kind, const QString& device, bo
     }
     const QByteArray text = markText(kind, number, device);
     const bool ok = (!lock || ::flock(fd, LOCK_EX | LOCK_NB) == 0) &&
-                    ::write(fd, text.constData(), size_t(text.size())) == text.size();
+                    fsutil::sys::write(fd, text.constData(), size_t(text.size())) == text.size();
     // Only a mark that is a file or nothing is replaced: a folder standing there goes first.
     const bool placed =
-        ok && (::renameat(folderFd, temporary.constData(), folderFd, name.constData()) == 0 ||
-               (errno == EISDIR && remove(folderFd, number, error) &&
-                ::renameat(folderFd, temporary.constData(), folderFd, name.constData()) == 0));
+        ok &&
+        (fsutil::sys::renameat(folderFd, temporary.constData(), folderFd, name.constData()) == 0 ||
+         (errno == EISDIR && remove(folderFd, number, error) &&
+          fsutil::sys::renameat(folderFd, temporary.constData(), folderFd, name.constData()) == 0));
     if (!placed) {
         *error = QStringLiteral("cannot write the mark %1: %2")
                      .arg(markName(number), fsutil::errorText(errno));
-        ::unlinkat(folderFd, temporary.constData(), 0);
+        fsutil::sys::unlinkat(folderFd, temporary.constData(), 0);
         ::close(fd);
         return -1;
     }
@@ -148,11 +149,11 @@ bool writeHandMark(int folderFd, int number, const QString& device, QString* err
 bool remove(int folderFd, int number, QString* error)
 {
     const QByteArray name = localName(number);
-    if (::unlinkat(folderFd, name.constData(), 0) == 0 || errno == ENOENT)
+    if (fsutil::sys::unlinkat(folderFd, name.constData(), 0) == 0 || errno == ENOENT)
         return true;
     // A folder standing there goes too, when empty.
     if ((errno == EISDIR || errno == EPERM) &&
-        ::unlinkat(folderFd, name.constData(), AT_REMOVEDIR) == 0)
+        fsutil::sys::unlinkat(folderFd, name.constData(), AT_REMOVEDIR) == 0)
         return true;
     *error = QStringLiteral("cannot remove %1: %2")
                  .arg(fsutil::printable(markName(number)), fsutil::errorText(errno));
@@ -169,7 +170,7 @@ void release(int folderFd, int number, int fd)
     if (folderFd >= 0 && ::fstat(fd, &held) == 0 &&
         ::fstatat(folderFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
         held.st_ino == named.st_ino && held.st_dev == named.st_dev)
-        ::unlinkat(folderFd, name.constData(), 0);
+        fsutil::sys::unlinkat(folderFd, name.constData(), 0);
     ::close(fd);
 }
 

@@ -1,5 +1,7 @@
 #include "platform/portsfolder.h"
 
+#include "platform/pathwalk.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -30,18 +31,30 @@ QString unreadable(const QString& path, int number, const struct stat* st)
         .arg(printable(path), fsutil::errorText(number), sudo, printable(shellQuoted(path)));
 }
 
-QString staleReason(const ComEntry& entry, int number, bool namesThisLink)
+// The mark's device is the one the link leads to: named the same way, or resolving to it.
+bool namesDevice(const linkmark::Mark& mark, const QString& written, const QString& device)
 {
-    switch (entry.mark.kind) {
-    case linkmark::Mark::Kind::Unreadable:
+    if (mark.device.isEmpty())
+        return false;
+    const QString named = QDir::cleanPath(mark.device);
+    if (named == written)
+        return true;
+    const QString resolved = QFileInfo(named).canonicalFilePath();
+    return !resolved.isEmpty() && resolved == device;
+}
+
+QString staleReason(const ComEntry& entry, int number, const QString& written)
+{
+    if (entry.mark.kind == linkmark::Mark::Kind::Unreadable)
         return QStringLiteral("its mark %1 is not a regular file holding a mark")
             .arg(linkmark::markName(number));
-    default:
-        break;
-    }
-    if (!namesThisLink)
-        return QStringLiteral("its mark names another device (%1)")
-            .arg(printable(entry.mark.device));
+    if (entry.mark.link != comName(number))
+        return entry.mark.link.isEmpty() ? QStringLiteral("its mark names no link")
+                                         : QStringLiteral("its mark belongs to another link (%1)")
+                                               .arg(printable(entry.mark.link));
+    if (!namesDevice(entry.mark, written, entry.device))
+        return QStringLiteral("its mark names another device (%1), not %2")
+            .arg(printable(entry.mark.device), printable(written));
     return QStringLiteral("its mark is one that no running tarnavel-sim holds");
 }
 
@@ -95,27 +108,29 @@ PortsFolder::PortsFolder(const QString& folder) : m_path(folder)
     const QString config = info.path();
     const QByteArray name = QFile::encodeName(info.fileName());
     // The configuration folder may be a link (to a folder of dotfiles, say): what it leads to
-    // is what is checked and used.
-    const fsutil::Fd parent(
-        ::open(QFile::encodeName(config).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    struct stat st {
-    };
-    if (!parent.isValid()) {
-        const int failure = errno;
-        if (failure != ENOENT)
-            refuse(failure,
-                   unreadable(config, failure,
-                              ::stat(QFile::encodeName(config).constData(), &st) == 0 ? &st
-                                                                                      : nullptr));
+    // is what is checked and used, and so is every folder on the way to it.
+    const pathwalk::Folder parent = pathwalk::open(config, {});
+    if (parent.missing)
+        return;
+    if (!parent.isOpen()) {
+        refuse(parent.errorNumber, parent.error);
         return;
     }
-    if (!trust(parent.get(), config))
+    // Another user's configuration folder decides whether a ports folder is there at all.
+    if (parent.st.st_uid != ::geteuid() && parent.st.st_uid != 0) {
+        refuse(EPERM, fsutil::untrustedReason(parent.st, config));
         return;
-    m_fd = fsutil::Fd(
-        ::openat(parent.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    struct stat st {
+    };
+    m_fd = fsutil::Fd(::openat(parent.fd.get(), name.constData(),
+                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!m_fd.isValid()) {
         const int failure = errno;
-        const bool there = ::fstatat(parent.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        const bool there =
+            ::fstatat(parent.fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        // No ports folder: COMn is /dev/ttyS(n-1), which no link decides, so the configuration
+        // folder's mode does not matter (a umask 002 desk makes it 0775).
         if (!there && failure == ENOENT)
             return;
         if (there && S_ISLNK(st.st_mode))
@@ -130,7 +145,9 @@ PortsFolder::PortsFolder(const QString& folder) : m_path(folder)
             refuse(failure, unreadable(folder, failure, there ? &st : nullptr));
         return;
     }
-    if (trust(m_fd.get(), folder))
+    // A link's target is named as it is, so that the cure names what it changes.
+    if (trust(parent.fd.get(), parent.throughLink ? parent.path : config) &&
+        trust(m_fd.get(), folder))
         m_state = State::Open;
 }
 
@@ -159,16 +176,28 @@ PortsFolder PortsFolder::forChange(const QString& folder)
         return opened;
     }
     const QFileInfo info(folder);
+    const QString config = info.path();
     QString error;
-    const fsutil::Fd parent = fsutil::openPrivateFolder(info.path(), &error);
-    if (parent.isValid())
-        opened.m_fd = fsutil::openPrivateFolderAt(parent.get(), info.fileName(), folder,
-                                                  fsutil::FollowLink::No, &error);
+    pathwalk::Folder parent = pathwalk::open(config, {true, true});
+    if (!parent.isOpen()) {
+        opened.refuse(EPERM, parent.error);
+        return opened;
+    }
+    const bool throughLink = parent.throughLink;
+    fsutil::Fd parentFd = fsutil::openPrivateFolderAt(parent.fd.get(), QStringLiteral("."), config,
+                                                      fsutil::FollowLink::No, &error, throughLink);
+    if (parentFd.isValid())
+        opened.m_fd = fsutil::openPrivateFolderAt(parentFd.get(), info.fileName(), folder,
+                                                  fsutil::FollowLink::No, &error, throughLink);
     if (!opened.m_fd.isValid()) {
         opened.refuse(EPERM, error);
         return opened;
     }
-    opened.m_state = State::Open;
+    // Tightened where it was ours to change; where it was not (a link's target, a file system
+    // with fixed modes), it must be private as it is.
+    if (opened.trust(parentFd.get(), throughLink ? parent.path : config) &&
+        opened.trust(opened.m_fd.get(), folder))
+        opened.m_state = State::Open;
     return opened;
 }
 
@@ -211,6 +240,8 @@ ComEntry PortsFolder::entry(int number) const
     if (entry.kind == ComEntry::Kind::Other) {
         entry.device = entry.path;
         entry.present = true;
+        entry.characterDevice = S_ISCHR(st.st_mode);
+        entry.deviceNumber = entry.characterDevice ? st.st_rdev : 0;
         return entry;
     }
     const QString written = QDir::cleanPath(QDir(m_path).absoluteFilePath(entry.target));
@@ -219,6 +250,13 @@ ComEntry PortsFolder::entry(int number) const
     // is missing instead of quietly taking /dev/ttyS(n-1).
     entry.device = resolved.isEmpty() ? written : resolved;
     entry.present = !resolved.isEmpty();
+    struct stat device {
+    };
+    if (entry.present && ::stat(QFile::encodeName(resolved).constData(), &device) == 0 &&
+        S_ISCHR(device.st_mode)) {
+        entry.characterDevice = true;
+        entry.deviceNumber = device.st_rdev;
+    }
     entry.pseudoTerminal = isPseudoTerminal(entry.device) || isPseudoTerminal(written);
     if (!entry.pseudoTerminal)
         return entry;
@@ -229,7 +267,8 @@ ComEntry PortsFolder::entry(int number) const
     entry.mark = linkmark::inspect(m_fd.get(), number);
     if (entry.mark.kind == linkmark::Mark::Kind::None)
         return entry;
-    const bool namesThisLink = entry.mark.link == comName(number) && entry.mark.device == written;
+    const bool namesThisLink =
+        entry.mark.link == comName(number) && namesDevice(entry.mark, written, entry.device);
     if (entry.mark.kind == linkmark::Mark::Kind::Emulator && namesThisLink && entry.mark.alive) {
         entry.emulator = true;
         return entry;
@@ -239,7 +278,7 @@ ComEntry PortsFolder::entry(int number) const
         return entry;
     }
     entry.refusalNumber = ESTALE;
-    entry.refusal = staleReason(entry, number, namesThisLink);
+    entry.refusal = staleReason(entry, number, written);
     return entry;
 }
 
@@ -272,20 +311,11 @@ QList<int> PortsFolder::numbers(QString* error) const
     return found;
 }
 
-bool PortsFolder::lock(QString* error)
+FolderLock::Result PortsFolder::lock(QString* error, int waitMs, int cancelFd)
 {
     if (m_state != State::Open) {
         *error = m_error;
-        return false;
+        return FolderLock::Result::Failed;
     }
-    int result;
-    do
-        result = ::flock(m_fd.get(), LOCK_EX);
-    while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        *error = QStringLiteral("cannot lock the folder %1: %2")
-                     .arg(printable(m_path), fsutil::errorText(errno));
-        return false;
-    }
-    return true;
+    return m_lock.acquire(m_fd.get(), m_path, waitMs, cancelFd, error);
 }

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "platform/folderlock.h"
 #include "platform/fsutil.h"
 #include "platform/linkmark.h"
 #include "platform/paths.h"
 
 #include <QList>
 #include <QString>
+
+#include <sys/types.h>
 
 // Unix98 pseudo-terminal slaves use majors 136 to 143 on Linux.
 inline constexpr unsigned kFirstPtySlaveMajor = 136;
@@ -37,6 +40,9 @@ struct ComEntry {
     QString device;       // what opening COMn opens: the link followed to the end (as written when
                           // it leads nowhere)
     bool present = false; // device exists
+    // What device is there, when it is a character device: what an open of it must find.
+    bool characterDevice = false;
+    dev_t deviceNumber = 0;
     bool pseudoTerminal = false; // device is (or was) a pseudo-terminal slave
     linkmark::Mark mark;         // looked at for pseudo-terminals only
     // A pseudo-terminal link beside a mark is trusted only while the mark names this link and
@@ -52,10 +58,13 @@ struct ComEntry {
     bool mayOpen() const { return refusalNumber == 0; }
 };
 
-// The ports folder, opened so that what is checked is what is used: the configuration folder
-// (its parent) and the folder are opened one below the other, each checked as OpenSSH's
-// StrictModes checks ~/.ssh (owned by the user or root, writable by its owner alone), and every
-// entry is then looked at through the folder's descriptor without following it.
+// The ports folder, opened so that what is checked is what is used: every folder from the
+// user's home (or from the root, for a folder outside it) down to the configuration folder (its
+// parent) is opened below the one before and judged as OpenSSH judges the path to
+// authorized_keys, the configuration folder and the ports folder as OpenSSH's StrictModes
+// judges ~/.ssh (owned by the user or root, writable by nobody else, group write by the user's
+// private group aside), and every entry is then looked at through the folder's descriptor
+// without following it.
 class PortsFolder
 {
 public:
@@ -69,8 +78,9 @@ public:
     // look at it.
     explicit PortsFolder(const QString& folder = portsDirectory());
     // Opens it for a change: the configuration folder and the folder are made when missing and
-    // tightened to 0700; a folder of another user, or a ports folder that is a symbolic link, is
-    // refused. State Open, or Refused with error().
+    // tightened to 0700 (unless reached through a symbolic link, whose target keeps its mode);
+    // a folder of another user, one on the way that another user may change, or a ports folder
+    // that is a symbolic link, is refused. State Open, or Refused with error().
     static PortsFolder forChange(const QString& folder = portsDirectory());
 
     State state() const { return m_state; }
@@ -86,8 +96,9 @@ public:
     QList<int> numbers(QString* error) const;
 
     // Held until this object goes: every change to a link or a mark is made under it. Waits
-    // for another change in progress. False with *error set.
-    bool lock(QString* error);
+    // up to waitMs for another change in progress, or until cancelFd (when >= 0) is readable;
+    // then FolderLock::Result says which, with *error set.
+    FolderLock::Result lock(QString* error, int waitMs = FolderLock::kWaitMs, int cancelFd = -1);
 
 private:
     void refuse(int number, const QString& text);
@@ -99,4 +110,5 @@ private:
     int m_errorNumber = 0;
     QString m_error;
     fsutil::Fd m_fd;
+    FolderLock m_lock;
 };

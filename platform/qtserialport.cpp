@@ -257,6 +257,9 @@ void QtSerialPort::setPortOpen(bool open)
     if (!entry.mayOpen())
         throw linkRefusal(entry);
     const QString device = deviceFor(entry);
+    if (m_afterLook)
+        m_afterLook();
+    const fsutil::Fd approved = holdApproved(entry, device);
     m_port->setPortName(device);
     // Open at plain 8N1 and change one setting at a time afterwards, so that a refusal names
     // the setting instead of failing the whole open.
@@ -274,14 +277,12 @@ void QtSerialPort::setPortOpen(bool open)
         m_port->clearError();
         throw withAdapterHint(failure, entry);
     }
-    if (entry.emulator) {
-        // The emulator may have ended between the look and the open, and its number gone to
-        // another terminal: nothing has been written yet, so look again before anything is.
-        const ComEntry again = comEntry();
-        if (!again.emulator || again.device != device) {
-            closeDevice();
-            throw linkRefusal(again.mayOpen() ? entry : again);
-        }
+    struct stat opened {
+    };
+    if (approved.isValid() &&
+        (::fstat(int(m_port->handle()), &opened) != 0 || opened.st_rdev != entry.deviceNumber)) {
+        closeDevice();
+        throw changedWhileOpening(entry, comEntry());
     }
     m_openDevice = device;
     m_deviceLost = false;
@@ -520,27 +521,107 @@ void QtSerialPort::markLost()
         Qt::QueuedConnection);
 }
 
+fsutil::Fd QtSerialPort::holdApproved(const ComEntry& entry, const QString& device) const
+{
+    // A device the ports folder leads to is opened here first, taking no setting from it and
+    // giving it none (no controlling terminal, no wait for a carrier), and checked on that
+    // descriptor: it must be the device the look approved and, behind an emulator's link, that
+    // emulator must still hold its mark now that the device is open. The descriptor stays open
+    // while QSerialPort opens the device by its name and sets it up: a terminal held open
+    // keeps its number, so that name leads to the device checked, or nowhere.
+    if (!entry.characterDevice)
+        return fsutil::Fd();
+    fsutil::Fd fd(
+        ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.isValid()) {
+        const int failure = errno;
+        throw withAdapterHint(
+            openError(errorKindOf(failure), failure, qt_error_string(failure), device, namedPort()),
+            entry);
+    }
+    struct stat st {
+    };
+    if (::fstat(fd.get(), &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != entry.deviceNumber)
+        throw changedWhileOpening(entry, comEntry());
+    if (entry.emulator) {
+        const ComEntry again = comEntry();
+        if (!again.emulator || again.device != device || again.deviceNumber != st.st_rdev)
+            throw changedWhileOpening(entry, again);
+    }
+    return fd;
+}
+
+QSerialPort::SerialPortError QtSerialPort::errorKindOf(int systemError)
+{
+    // As QSerialPort sorts the same failures of its own open.
+    switch (systemError) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return QSerialPort::DeviceNotFoundError;
+    case EACCES:
+    case EPERM:
+    case EBUSY:
+        return QSerialPort::PermissionError;
+    case EIO:
+    case EAGAIN:
+        return QSerialPort::ResourceError;
+    default:
+        return QSerialPort::OpenError;
+    }
+}
+
+AppError QtSerialPort::staleLinkError(const ComEntry& entry, const QString& reason) const
+{
+    // The pseudo-terminal number may belong to another program's terminal by now: a version
+    // query written there would land in someone's shell.
+    return AppError(ESTALE,
+                    QStringLiteral("COM%1 (%2 -> %3): stale link to a pseudo-terminal: %4; not "
+                                   "opening it, as the terminal may be another program's by now. "
+                                   "Remove it with: rm %5 (or start tarnavel-sim --com %1 again).")
+                        .arg(m_commPort)
+                        .arg(fsutil::printable(entry.path), fsutil::printable(entry.device), reason,
+                             fsutil::printable(fsutil::shellQuoted(entry.path))));
+}
+
 AppError QtSerialPort::linkRefusal(const ComEntry& entry) const
 {
-    if (entry.refusalNumber == ESTALE || entry.mayOpen()) {
-        const QString reason = entry.mayOpen()
-                                   ? QStringLiteral("its emulator ended while it was being opened")
-                                   : entry.refusal;
-        // The pseudo-terminal number may belong to another program's terminal by now: a
-        // version query written there would land in someone's shell.
-        return AppError(
-            ESTALE,
-            QStringLiteral("COM%1 (%2 -> %3): stale link to a pseudo-terminal: %4; not opening "
-                           "it, as the terminal may be another program's by now. Remove it "
-                           "with: rm %5 (or start tarnavel-sim --com %1 again).")
-                .arg(m_commPort)
-                .arg(fsutil::printable(entry.path), fsutil::printable(entry.device), reason,
-                     fsutil::printable(fsutil::shellQuoted(entry.path))));
-    }
+    if (entry.refusalNumber == ESTALE)
+        return staleLinkError(entry, entry.refusal);
     return AppError(entry.refusalNumber,
                     QStringLiteral("COM%1: not opening it through the ports folder: %2")
                         .arg(m_commPort)
                         .arg(entry.refusal));
+}
+
+AppError QtSerialPort::changedWhileOpening(const ComEntry& before, const ComEntry& now) const
+{
+    // Said as it happened: the emulator that held the link ended, another one took the number,
+    // or the link was changed; whichever, what opens now was not what was looked at.
+    if (before.emulator && now.refusalNumber == ESTALE &&
+        now.mark.kind == linkmark::Mark::Kind::Emulator && now.mark.pid == before.mark.pid &&
+        now.device == before.device)
+        return staleLinkError(now, QStringLiteral("its emulator ended while it was being opened"));
+    if (!now.mayOpen())
+        return linkRefusal(now);
+    QString what;
+    if (now.kind == ComEntry::Kind::None)
+        what = QStringLiteral("its link was removed while it was being opened");
+    else if (now.emulator && (now.device != before.device || now.mark.pid != before.mark.pid))
+        what = QStringLiteral("tarnavel-sim (process %1) took the number while it was being "
+                              "opened, serving on %2")
+                   .arg(now.mark.pid)
+                   .arg(fsutil::printable(now.device));
+    else if (now.device != before.device)
+        what = QStringLiteral("its link was changed while it was being opened, to %1")
+                   .arg(fsutil::printable(now.device));
+    else
+        what = QStringLiteral("another device took the name %1 while it was being opened")
+                   .arg(fsutil::printable(now.device));
+    return AppError(
+        EAGAIN, QStringLiteral("COM%1 (%2 -> %3): %4; nothing was written. Try again.")
+                    .arg(m_commPort)
+                    .arg(fsutil::printable(before.path), fsutil::printable(before.device), what));
 }
 
 AppError QtSerialPort::withAdapterHint(const AppError& failure, const ComEntry& entry) const

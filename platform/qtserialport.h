@@ -1,11 +1,14 @@
 #pragma once
 
 #include "platform/apperror.h"
+#include "platform/fsutil.h"
 #include "platform/serialport.h"
 
 #include <QByteArray>
 #include <QSerialPort>
 #include <QString>
+
+#include <functional>
 
 class QSocketNotifier;
 struct ComEntry;
@@ -53,6 +56,9 @@ public:
     void setDeviceOverride(const QString& path) { m_deviceOverride = path; }
     // 0: no limit. Only benchmarks change it, to show what the limit saves.
     void setReadBufferLimit(qint64 bytes);
+    // Runs between the look at the ports folder and the open: tests change the folder there,
+    // as another program may.
+    void setAfterLook(std::function<void()> hook) { m_afterLook = std::move(hook); }
 
     // The error a failed open becomes. systemError is errno as the open left it (0 when
     // unknown, it may be stale); qtMessage is QSerialPort::errorString(), the only sign of a
@@ -87,7 +93,13 @@ private:
     void markLost();
     ComEntry comEntry() const;
     QString deviceFor(const ComEntry& entry) const;
+    // Opens what the ports folder entry approved, with no setting, and checks it on the open
+    // descriptor; an invalid Fd when there is nothing to hold (no link, not a device).
+    fsutil::Fd holdApproved(const ComEntry& entry, const QString& device) const;
+    static QSerialPort::SerialPortError errorKindOf(int systemError);
     AppError linkRefusal(const ComEntry& entry) const;
+    AppError staleLinkError(const ComEntry& entry, const QString& reason) const;
+    AppError changedWhileOpening(const ComEntry& before, const ComEntry& now) const;
     AppError withAdapterHint(const AppError& failure, const ComEntry& entry) const;
     AppError notOpenError() const;
     QString portLabel() const;
@@ -110,4 +122,5 @@ private:
     QSocketNotifier* m_watch = nullptr;
     // Set when the device vanished under an open port; cleared by the next open or close.
     bool m_deviceLost = false;
+    std::function<void()> m_afterLook;
 };

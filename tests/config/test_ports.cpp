@@ -3,6 +3,7 @@
 #include "config/ports.h"
 #include "platform/fsutil.h"
 #include "platform/linkmark.h"
+#include "support/fakeaccounts.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,6 +49,9 @@ private slots:
     void marksGoWithTheirLinks();
     void foreignFolders_data();
     void foreignFolders();
+    void folderTrust_data();
+    void folderTrust();
+    void lockFile();
 };
 
 void TestPorts::portsFolder()
@@ -197,6 +202,94 @@ void TestPorts::foreignFolders()
     QCOMPARE(linkPort(2, pty.slave(), &error, folder, true), linkMends);
     QVERIFY(!linkMends || modeOf(folder) == 0700);
     QCOMPARE(listPortLinks(&error, folder).size(), linkMends ? 2 : 0);
+}
+
+void TestPorts::folderTrust_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<int>("trust"); // PortsFolderTrust
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<bool>("linked"); // ports link then succeeds
+    const int missing = int(PortsFolderTrust::Missing);
+    const int trusted = int(PortsFolderTrust::Trusted);
+    const int refused = int(PortsFolderTrust::Refused);
+    QTest::newRow("umask 002, no ports folder") << "config 775" << missing << "" << true;
+    QTest::newRow("configuration folder open to all, no ports folder")
+        << "config 777" << missing << "" << true;
+    QTest::newRow("umask 002, ports folder") << "config 775, ports" << trusted << "" << true;
+    QTest::newRow("group shared with another user")
+        << "config 775, ports, shared" << refused << "which bob belong(s) to as well" << true;
+    QTest::newRow("XDG_CONFIG_HOME open to all, no ports folder")
+        << "xdg 777" << refused << "xdg can be changed by group or others" << false;
+    QTest::newRow("configuration folder a link to dotfiles")
+        << "dotfiles 755" << missing << "" << true;
+    QTest::newRow("configuration folder a link to dotfiles open to all")
+        << "dotfiles 777, ports" << refused << "dotfiles can be changed by group" << false;
+}
+
+// The configuration folder's mode matters only once a ports folder is there to trust; every
+// folder above it always does, as does a link's target, whose mode is never changed.
+void TestPorts::folderTrust()
+{
+    QFETCH(QString, setup);
+    QFETCH(int, trust);
+    QFETCH(QString, said);
+    QFETCH(bool, linked);
+    FakeAccounts accounts;
+    accounts.user(::geteuid(), QStringLiteral("me")).user(4321, QStringLiteral("bob"));
+    accounts.group(::getegid(), setup.contains(QLatin1String("shared"))
+                                    ? QList<uid_t>{::geteuid(), 4321}
+                                    : QList<uid_t>{::geteuid()});
+    QTemporaryDir home;
+    const QString xdg = home.filePath(QStringLiteral("xdg"));
+    const QString config = xdg + QStringLiteral("/quorvex-tarnavel");
+    const QString dotfiles = home.filePath(QStringLiteral("dotfiles"));
+    const QString folder = config + QStringLiteral("/ports");
+    const bool viaLink = setup.startsWith(QLatin1String("dotfiles"));
+    QVERIFY(QDir().mkpath(viaLink ? dotfiles : config) && QDir().mkpath(xdg));
+    if (viaLink)
+        QVERIFY(QFile::link(dotfiles, config));
+    if (setup.contains(QLatin1String("ports")))
+        QVERIFY(QDir().mkpath(folder));
+    const QString changed = setup.section(QLatin1Char(' '), 0, 0);
+    const mode_t mode = setup.section(QLatin1Char(' '), 1, 1).left(3).toUInt(nullptr, 8);
+    const QString chmodded = changed == QLatin1String("xdg") ? xdg : viaLink ? dotfiles : config;
+    QVERIFY(::chmod(QFile::encodeName(chmodded).constData(), mode) == 0);
+
+    QString error;
+    PortsFolderTrust found = PortsFolderTrust::Trusted;
+    listPortLinks(&error, folder, &found);
+    QCOMPARE(int(found), trust);
+    QVERIFY2(said.isEmpty() ? error.isEmpty() : error.contains(said), qPrintable(error));
+    const Pty pty;
+    QCOMPARE(linkPort(1, pty.slave(), &error, folder), linked);
+    // A folder reached through a link keeps its mode; a refused one gets no ports folder.
+    QVERIFY(!viaLink || modeOf(dotfiles) == mode);
+    QCOMPARE(QFileInfo(folder + QStringLiteral("/com1")).isSymLink(), linked);
+}
+
+// The lock is a file only the user can open: a holder is named, and a lock file others could
+// have opened (and locked) is not honoured.
+void TestPorts::lockFile()
+{
+    QTemporaryDir home;
+    const QString folder = home.filePath(QStringLiteral("quorvex-tarnavel/ports"));
+    PortsFolder first = PortsFolder::forChange(folder);
+    PortsFolder second = PortsFolder::forChange(folder);
+    QString error;
+    QCOMPARE(first.lock(&error, 0), FolderLock::Result::Held);
+    QCOMPARE(second.lock(&error, 0), FolderLock::Result::Busy);
+    QVERIFY2(error.contains(QStringLiteral("locked by process %1 (").arg(::getpid())),
+             qPrintable(error));
+    first = PortsFolder(QString());
+    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/.lock")));
+
+    // Left readable by others, and locked by one of them meanwhile.
+    const QByteArray lax = QFile::encodeName(folder + QStringLiteral("/.lock"));
+    const fsutil::Fd other(::open(lax.constData(), O_RDWR | O_CREAT, 0644));
+    QVERIFY(::fchmod(other.get(), 0644) == 0 && ::flock(other.get(), LOCK_EX) == 0);
+    QCOMPARE(second.lock(&error, 0), FolderLock::Result::Held);
+    QCOMPARE(modeOf(folder + QStringLiteral("/.lock")), mode_t(0600));
 }
 
 QTEST_GUILESS_MAIN(TestPorts)

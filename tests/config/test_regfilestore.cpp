@@ -3,6 +3,7 @@
 #include "config/settingsio.h"
 #include "emulator/readermodel.h"
 #include "emulator/simserver.h"
+#include "platform/fsutil.h"
 #include "platform/paths.h"
 #include "platform/qtserialport.h"
 #include "platform/regfilestore.h"
@@ -153,6 +154,8 @@ private slots:
     void noHomeMeansNoStore_data();
     void noHomeMeansNoStore();
     void fileAndDirectoryArePrivate();
+    void folderModeLeftAsItIs_data();
+    void folderModeLeftAsItIs();
     void interruptedSaveLeavesOldFile();
     void lockKeepsOtherWritersOut();
     void concurrentSavesKeepBothValues();
@@ -878,6 +881,36 @@ void TestRegFileStore::fileAndDirectoryArePrivate()
     changed.Timeout = 1;
     SaveSettings(changed, fileStore, settingsKeyPath());
     QCOMPARE(mode(m_path), 0600);
+}
+
+void TestRegFileStore::folderModeLeftAsItIs_data()
+{
+    QTest::addColumn<QString>("why");
+    QTest::newRow("a file system with fixed modes") << "chmod refused";
+    QTest::newRow("a link to a folder of dotfiles") << "link";
+}
+
+// A folder of the user's own whose mode cannot or must not be changed still takes the save.
+void TestRegFileStore::folderModeLeftAsItIs()
+{
+    QFETCH(QString, why);
+    const QString directory = QFileInfo(m_path).absolutePath();
+    const QString real = why == QLatin1String("link") ? m_dir->filePath("dotfiles") : directory;
+    QVERIFY(QDir().mkpath(real) && QDir().mkpath(QFileInfo(directory).absolutePath()));
+    QVERIFY(real == directory || QFile::link(real, directory));
+    QVERIFY(::chmod(QFile::encodeName(real).constData(), 0755) == 0);
+    const fsutil::ScopedFaults fixedModes([&](fsutil::Step step, const QByteArray&) {
+        return why == QLatin1String("chmod refused") && step == fsutil::Step::Chmod ? EPERM : 0;
+    });
+    RegFileStore fileStore(m_path);
+    AppSettings settings;
+    settings.Timeout = 3;
+    SaveSettings(settings, fileStore, settingsKeyPath());
+    QCOMPARE(fileStore.lastFailure().cause, store::Cause::None);
+    AppSettings loaded;
+    LoadSettings(loaded, fileStore, settingsKeyPath());
+    QCOMPARE(loaded.Timeout, 3);
+    QCOMPARE(mode(real), 0755);
 }
 
 bool TestRegFileStore::startHolding(QProcess& child, const QString& name)

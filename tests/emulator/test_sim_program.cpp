@@ -1,5 +1,6 @@
 #include "link/protocol/frame.h"
 #include "platform/apperror.h"
+#include "platform/portsfolder.h"
 #include "platform/qtserialport.h"
 
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 #include "support/rawline.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,6 +42,8 @@ private slots:
     void help();
     void unreadOutputNeverHoldsTheDeviceUp();
     void killedEmulatorLeavesALinkTheProgramRefuses();
+    void signalsEndAWaitForTheFolder_data();
+    void signalsEndAWaitForTheFolder();
 
 private:
     bool start(const QStringList& arguments);
@@ -327,6 +331,54 @@ void TestSimProgram::killedEmulatorLeavesALinkTheProgramRefuses()
     QVERIFY(readLine().startsWith(QLatin1String("tarnavel-sim: linked as COM5")));
     port.setPortOpen(true);
     QCOMPARE(port.devicePath(), m_device);
+}
+
+void TestSimProgram::signalsEndAWaitForTheFolder_data()
+{
+    QTest::addColumn<bool>("atStart"); // else at the end, with the link made
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("at the start") << true << 128 + SIGTERM;
+    QTest::newRow("at the end") << false << 0;
+}
+
+// Another program holds the ports folder's lock: SIGTERM ends the emulator's wait for it, at
+// once, and what the emulator made goes with it.
+void TestSimProgram::signalsEndAWaitForTheFolder()
+{
+    QFETCH(bool, atStart);
+    QFETCH(int, exitCode);
+    const QString ports = QFileInfo(linkPath(1)).path();
+    QVERIFY(QDir().mkpath(ports));
+    PortsFolder folder(ports);
+    QString error;
+    if (atStart) {
+        QVERIFY(folder.lock(&error, 0) == FolderLock::Result::Held);
+        m_sim->start(QStringLiteral(TARNAVEL_SIM_PATH), {QStringLiteral("--com"), "1"});
+        QVERIFY(m_sim->waitForStarted(10000));
+    } else {
+        QVERIFY(start({QStringLiteral("--com"), QStringLiteral("1")}));
+        QVERIFY(QFileInfo(linkPath(1)).isSymLink());
+        QVERIFY(folder.lock(&error, 0) == FolderLock::Result::Held);
+        ::kill(pid_t(m_sim->processId()), SIGTERM);
+    }
+    // Waiting: the lock file is open in the emulator.
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(m_sim->processId());
+    const auto waiting = [&] {
+        for (const QFileInfo& fd :
+             QDir(fds).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+            if (fd.symLinkTarget() == ports + QStringLiteral("/.lock"))
+                return true;
+        return false;
+    };
+    for (int look = 0; look < kLooks && !waiting(); ++look)
+        QTest::qWait(kLookMs);
+    QVERIFY(waiting());
+    ::kill(pid_t(m_sim->processId()), SIGTERM);
+    QVERIFY(m_sim->waitForFinished(10000));
+    QCOMPARE(m_sim->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_sim->exitCode(), exitCode);
+    QVERIFY(!QFileInfo(linkPath(1)).isSymLink());
+    QVERIFY(!QFileInfo::exists(ports + QStringLiteral("/.com1.tarnavel-sim")));
 }
 
 QTEST_GUILESS_MAIN(TestSimProgram)

@@ -1,7 +1,11 @@
 #include "config/ports.h"
+#include "emulator/pty.h"
 #include "emulator/readermodel.h"
 #include "emulator/simserver.h"
 #include "link/protocol/frame.h"
+#include "platform/fsutil.h"
+#include "platform/linkmark.h"
+#include "platform/portsfolder.h"
 
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -12,6 +16,8 @@
 
 #include <array>
 #include <atomic>
+#include <cstring>
+#include <fcntl.h>
 #include <latch>
 #include <memory>
 #include <thread>
@@ -50,6 +56,8 @@ private slots:
     void linkRefusals();
     void linkTakenOverIsLeftAlone();
     void hostThatNeverReadsIsBounded();
+    void failedStepsLeaveNoUnmarkedLink_data();
+    void failedStepsLeaveNoUnmarkedLink();
 
 private:
     QTemporaryDir m_config;
@@ -327,6 +335,69 @@ void TestSimServer::hostThatNeverReadsIsBounded()
     QVERIFY(waitFor([&] { return host.take().isEmpty() && server.pendingBytes() == 0; }));
     QVERIFY(host.send(buildFrame("k")));
     QCOMPARE(host.receive(5), buildFrame("k8"));
+}
+
+void TestSimServer::failedStepsLeaveNoUnmarkedLink_data()
+{
+    QTest::addColumn<bool>("atEnd");    // the emulator ends, rather than takes a number over
+    QTest::addColumn<int>("step");      // fsutil::Step that fails
+    QTest::addColumn<QByteArray>("on"); // the name it fails on; empty: every name
+    QTest::addColumn<int>("number");    // errno
+    for (const int number : {ENOSPC, EDQUOT, EIO}) {
+        const QByteArray suffix = ", " + QByteArray(strerrorname_np(number));
+        QTest::newRow("the new link" + suffix)
+            << false << int(fsutil::Step::MakeLink) << QByteArray() << number;
+        QTest::newRow("the link put in place" + suffix)
+            << false << int(fsutil::Step::Rename) << QByteArray("com3") << number;
+        QTest::newRow("the new link, the old one's removal too" + suffix)
+            << false << int(fsutil::Step::MakeLink) << QByteArray("+remove") << number;
+        QTest::newRow("the new mark" + suffix)
+            << false << int(fsutil::Step::Write) << QByteArray() << number;
+        QTest::newRow("removing the link at the end" + suffix)
+            << true << int(fsutil::Step::Remove) << QByteArray("com3") << number;
+    }
+}
+
+// However a step fails while an emulator takes over a dead one's number, or ends, the link it
+// leaves is gone or stale: a link to a pseudo-terminal without its mark would open as one made by
+// hand, into whatever terminal has that number next.
+void TestSimServer::failedStepsLeaveNoUnmarkedLink()
+{
+    QFETCH(bool, atEnd);
+    QFETCH(int, step);
+    QFETCH(QByteArray, on);
+    QFETCH(int, number);
+    const QString ports = m_config.path() + QStringLiteral("/quorvex-tarnavel/ports");
+    ReaderModel model;
+    SimServer server(model);
+    PseudoTerminal foreign; // has the dead emulator's number now
+    QString error;
+    QFile::remove(ports + QStringLiteral("/com3"));
+    QFile::remove(ports + QStringLiteral("/.com3.tarnavel-sim"));
+    QVERIFY2(server.open(&error) && foreign.open(), qPrintable(error));
+    if (atEnd) {
+        QVERIFY2(server.linkAsCom(3, &error), qPrintable(error));
+    } else {
+        QVERIFY(QDir().mkpath(ports) &&
+                QFile::link(foreign.slavePath(), ports + QStringLiteral("/com3")));
+        const fsutil::Fd folder(::open(QFile::encodeName(ports).constData(), O_RDONLY));
+        QVERIFY(
+            fsutil::Fd(linkmark::claim(folder.get(), 3, foreign.slavePath(), &error)).isValid());
+    }
+    {
+        const fsutil::ScopedFaults faults([&](fsutil::Step at, const QByteArray& name) {
+            if (at == fsutil::Step(step) && (on.isEmpty() || on.startsWith('+') || name == on))
+                return number;
+            return on == "+remove" && at == fsutil::Step::Remove && name == "com3" ? number : 0;
+        });
+        if (atEnd)
+            QVERIFY(server.removeLink().contains(QLatin1String("left stale")));
+        else
+            QVERIFY(!server.linkAsCom(3, &error));
+    }
+    const ComEntry entry = PortsFolder(ports).entry(3);
+    QVERIFY2(entry.kind == ComEntry::Kind::None || entry.refusalNumber == ESTALE,
+             qPrintable(entry.target));
 }
 
 QTEST_GUILESS_MAIN(TestSimServer)

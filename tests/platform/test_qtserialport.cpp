@@ -1,9 +1,11 @@
+#include "config/ports.h"
 #include "emulator/pty.h"
 #include "platform/apperror.h"
 #include "platform/fsutil.h"
 #include "platform/linkmark.h"
 #include "platform/paths.h"
 #include "platform/qtserialport.h"
+#include "support/fakeaccounts.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,8 +17,10 @@
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -702,6 +706,78 @@ private slots:
         }
     }
 
+    // The emulator behind a link ends, or the number is given to another device, between the
+    // look at the link and the open: the terminal found there is refused before any setting
+    // touches it, and the error says what happened.
+    void changedBetweenLookAndOpen_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("expected");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("the emulator ends")
+            << "end" << ESTALE << "its emulator ended while it was being opened";
+        QTest::newRow("ports unlink") << "unlink" << EAGAIN << "its link was removed";
+        QTest::newRow("ports link elsewhere")
+            << "relink" << EAGAIN << "its link was changed while it was being opened, to <other>";
+        QTest::newRow("another emulator takes the number")
+            << "takeover" << EAGAIN
+            << "took the number while it was being opened, serving on "
+               "<other>";
+    }
+
+    void changedBetweenLookAndOpen()
+    {
+        QFETCH(QString, change);
+        QFETCH(int, expected);
+        QFETCH(QString, said);
+        PseudoTerminal pty, other;
+        QVERIFY(pty.open() && other.open());
+        said.replace(QLatin1String("<other>"), other.slavePath());
+        linkCom(4, pty.slavePath());
+        const fsutil::Fd folder(::open(QFile::encodeName(portsDirectory()).constData(), O_RDONLY));
+        QString error;
+        fsutil::Fd held(linkmark::claim(folder.get(), 4, pty.slavePath(), &error));
+        QVERIFY2(held.isValid(), qPrintable(error));
+        // Whoever has the terminal now: cooked, as a shell keeps it.
+        const fsutil::Fd user(
+            ::open(QFile::encodeName(pty.slavePath()).constData(), O_RDWR | O_NOCTTY));
+        termios before{};
+        QVERIFY(::tcgetattr(user.get(), &before) == 0);
+        before.c_lflag |= ICANON | ECHO;
+        QVERIFY(::tcsetattr(user.get(), TCSANOW, &before) == 0);
+
+        QtSerialPort port;
+        port.setCommPort(4);
+        port.setAfterLook([&] {
+            held = fsutil::Fd();
+            if (change == QLatin1String("unlink"))
+                QVERIFY(unlinkPort(4, &error, portsDirectory()));
+            else if (change == QLatin1String("relink"))
+                QVERIFY(linkPort(4, other.slavePath(), &error, portsDirectory(), true));
+            else if (change == QLatin1String("takeover"))
+                QVERIFY(
+                    (held = fsutil::Fd(linkmark::claim(folder.get(), 4, other.slavePath(), &error)))
+                        .isValid() &&
+                    fsutil::replaceSymlinkAt(folder.get(), QStringLiteral("com4"),
+                                             other.slavePath(), QString(), &error));
+        });
+        try {
+            port.setPortOpen(true);
+            QFAIL("a terminal nobody vouches for any more was opened");
+        } catch (const AppError& refused) {
+            QCOMPARE(refused.number(), expected);
+            QVERIFY2(refused.description().contains(said), qPrintable(refused.text()));
+        }
+        QVERIFY(!port.portOpen());
+        termios after{};
+        int exclusive = 0;
+        QVERIFY(::tcgetattr(user.get(), &after) == 0);
+        QCOMPARE(after.c_lflag, before.c_lflag);
+        QCOMPARE(after.c_iflag, before.c_iflag);
+        QCOMPARE(after.c_cflag, before.c_cflag);
+        QVERIFY(::ioctl(user.get(), TIOCGEXCL, &exclusive) == 0 && exclusive == 0);
+    }
+
     // A folder or link that another user controls is never opened through, and never passed
     // over for /dev/ttyS(n-1): the error names the path, what is wrong and the cure.
     void foreignFolder_data()
@@ -711,7 +787,8 @@ private slots:
         QTest::addColumn<QString>("said");
         QTest::newRow("ports writable by all")
             << "chmod 777 ports" << EPERM << "(mode 0777), so another user decides";
-        QTest::newRow("config group-writable") << "chmod 775 config" << EPERM << "(mode 0775)";
+        QTest::newRow("config group-writable, group shared")
+            << "chmod 775 config" << EPERM << "(mode 0775), which bob belong(s) to as well";
         QTest::newRow("link of another user") << "chown link" << EPERM << "belongs to uid 4321";
         QTest::newRow("ports is a link") << "link ports" << EPERM << "symbolic link";
         QTest::newRow("unreadable to its user") << "nobody" << EACCES << "cannot read";
@@ -730,6 +807,11 @@ private slots:
         if (::geteuid() != 0 &&
             (damage.startsWith(QLatin1String("chown")) || damage == QLatin1String("nobody")))
             QSKIP("another user's files need root");
+        // The folders' group has another member besides the user.
+        FakeAccounts accounts;
+        accounts.user(::geteuid(), QStringLiteral("me"))
+            .user(4321, QStringLiteral("bob"))
+            .group(::getegid(), {::geteuid(), 4321});
         QString named = damage.endsWith(QLatin1String("config")) ? config : ports;
         const QByteArray local = QFile::encodeName(named);
         if (damage.startsWith(QLatin1String("chmod")))
