@@ -78,7 +78,15 @@ public:
     static QString settlePrompt();
 
 private:
+    // The steps of one card: each fills in the result and says which comes next.
+    enum class Phase { Settle, Write, Verify, Done };
+
     BatchResult handle(const BatchCard& card, WriteState prior);
+    // A card whose write is in doubt is read back first.
+    Phase settlePhase(const BatchCard& card, BatchResult& result);
+    Phase writePhase(const BatchCard& card, BatchResult& result);
+    // writtenNoted: the card's "written" step is in the results already.
+    Phase verifyPhase(const BatchCard& card, BatchResult& result, bool& writtenNoted);
     // Reads the card back once: whether it holds the data.
     WriteState settle(const BatchCard& card, CardOutcome& outcome);
     bool waitForReader();
