@@ -105,7 +105,7 @@ QByteArray batchResultLine(const BatchCard& card, const BatchResult& result, boo
         break;
     }
     if (!result.ok)
-        json.add("code", result.code).add("error", result.error);
+        json.add("code", errorCodeName(result.code.value())).add("error", result.error);
     json.add("time", isoTime(result.time));
     const DecodedTrack track = decodeMethodTrack(card.method, card.bytes);
     if (track.decodable)

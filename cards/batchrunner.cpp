@@ -69,7 +69,7 @@ BatchTally BatchRunner::run(const QList<BatchCard>& cards, int start, const Resu
             m_front.cardFailed(card, result);
             ++m_tally.failed;
             m_tally.failedIndexes << card.index;
-            if (m_tally.firstCode.isEmpty())
+            if (!m_tally.firstCode)
                 m_tally.firstCode = result.code;
         }
         if (result.written == WriteState::InDoubt)
@@ -172,7 +172,7 @@ BatchRunner::Phase BatchRunner::writePhase(const BatchCard& card, BatchResult& r
     else
         result.step = BatchStep::None;
     if (intentLost) {
-        result.code = QStringLiteral("results_unwritable");
+        result.code = ErrorCode::ResultsUnwritable;
         result.error = m_tally.stopMessage;
         return Phase::Done;
     }
@@ -182,7 +182,7 @@ BatchRunner::Phase BatchRunner::writePhase(const BatchCard& card, BatchResult& r
             return Phase::Done;
         }
         if (m_tally.stop == BatchStop::Interrupted) {
-            result.code = QStringLiteral("interrupted");
+            result.code = ErrorCode::Interrupted;
             result.error = QStringLiteral("interrupted before the verify read (the card was "
                                           "written)");
             return Phase::Done;
@@ -201,7 +201,7 @@ BatchRunner::Phase BatchRunner::verifyPhase(const BatchCard& card, BatchResult& 
     // The card is written whatever the read back finds.
     if (!writtenNoted) {
         if (!progressLine(card, BatchStep::Written)) {
-            result.code = QStringLiteral("results_unwritable");
+            result.code = ErrorCode::ResultsUnwritable;
             result.error = m_tally.stopMessage;
             return Phase::Done;
         }

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QString>
+#include <optional>
 
 class CardOperations;
 class IClock;
@@ -35,7 +36,7 @@ struct BatchTally {
     BatchStop stop = BatchStop::None;
     int stoppedAt = 0;                       // the card in hand when the batch stopped
     WriteState stoppedCard = WriteState::No; // what became of it
-    QString firstCode;                       // code of the first failure
+    std::optional<ErrorCode> firstCode;      // code of the first failure
     QString stopMessage;                     // what stopped it, when that is not a card's failure
     int lastRecorded = 0;                    // the last card whose result was recorded
     int position = 0;                        // cards handled so far, skipped ones included
