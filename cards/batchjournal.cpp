@@ -37,6 +37,16 @@ WriteState stateOfStep(const QString& step)
     return WriteState::No;
 }
 
+// What a card's line says of it: a result's "written", else the step its progress reached.
+WriteState recordedState(const QJsonObject& object)
+{
+    if (!object.contains(QLatin1String("result")))
+        return stateOfStep(object.value(QLatin1String("step")).toString());
+    const QJsonValue written = object.value(QLatin1String("written"));
+    return written.isBool() ? (written.toBool() ? WriteState::Yes : WriteState::No)
+                            : WriteState::InDoubt;
+}
+
 } // namespace
 
 QString batchStepName(BatchStep step)
@@ -95,7 +105,7 @@ QByteArray batchResultLine(const BatchCard& card, const BatchResult& result, boo
         break;
     }
     if (!result.ok)
-        json.add("code", result.code).add("error", result.error);
+        json.add("code", errorCodeName(result.code.value())).add("error", result.error);
     json.add("time", isoTime(result.time));
     const DecodedTrack track = decodeMethodTrack(card.method, card.bytes);
     if (track.decodable)
@@ -204,13 +214,7 @@ bool readResumeFile(const QString& path, const QByteArray& sha256, ResumeState* 
             const int index = object.value(QLatin1String("index")).toInt(0);
             if (!ours || index <= 0)
                 break;
-            WriteState known = stateOfStep(object.value(QLatin1String("step")).toString());
-            if (object.contains(QLatin1String("result"))) {
-                const QJsonValue written = object.value(QLatin1String("written"));
-                known = written.isBool() ? (written.toBool() ? WriteState::Yes : WriteState::No)
-                                         : WriteState::InDoubt;
-            }
-            found.cards.insert(index, known);
+            found.cards.insert(index, recordedState(object));
             break;
         }
         case BoundedLineReader::End:

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "cards/errorcode.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
 #include <QString>
+#include <optional>
 
 struct BatchCard;
 
@@ -20,9 +23,9 @@ struct BatchResult {
     BatchStep step = BatchStep::None;
     WriteState written = WriteState::No;
     bool ok = false; // everything asked for was done (written, and verified with --verify)
-    QString code;    // stable error code when not ok
-    QString error;   // one line saying what went wrong
-    QDateTime time;  // UTC
+    std::optional<ErrorCode> code; // why it is not ok
+    QString error;                 // one line saying what went wrong
+    QDateTime time;                // UTC
 };
 
 // The lines of a results file and of a batch's standard output: one JSON object each.

@@ -70,7 +70,7 @@ BatchTally BatchRunner::run(const QList<BatchCard>& cards, int start, const Resu
             m_front.cardFailed(card, result);
             ++m_tally.failed;
             m_tally.failedIndexes << card.index;
-            if (m_tally.firstCode.isEmpty())
+            if (!m_tally.firstCode)
                 m_tally.firstCode = result.code;
         }
         if (result.written == WriteState::InDoubt)
@@ -98,7 +98,6 @@ BatchTally BatchRunner::run(const QList<BatchCard>& cards, int start, const Resu
 
 BatchResult BatchRunner::handle(const BatchCard& card, WriteState prior)
 {
-    enum class Phase { Settle, Write, Verify };
     BatchResult result;
     Phase phase = Phase::Write;
     if (prior == WriteState::InDoubt) {
@@ -111,106 +110,125 @@ BatchResult BatchRunner::handle(const BatchCard& card, WriteState prior)
                          .arg(card.line));
     }
     bool writtenNoted = false;
-    for (;;) {
-        CardOutcome outcome;
-        if (phase == Phase::Settle) {
-            const WriteState found = settle(card, outcome);
-            if (found == WriteState::Yes) {
-                result.step = m_options.verify ? BatchStep::Verified : BatchStep::Written;
-                result.written = WriteState::Yes;
-                result.ok = true;
-                return result;
-            }
-            if (found == WriteState::No) {
-                result.step = BatchStep::None;
-                result.written = WriteState::No;
-                phase = Phase::Write;
-                continue;
-            }
-            if (waitAllowed(outcome) && waitForReader())
-                continue;
-            fail(result, outcome, QStringLiteral("check read"));
-            result.error += QStringLiteral(" (its write is in doubt)");
-            return result;
+    while (phase != Phase::Done) {
+        switch (phase) {
+        case Phase::Settle:
+            phase = settlePhase(card, result);
+            break;
+        case Phase::Write:
+            phase = writePhase(card, result);
+            break;
+        case Phase::Verify:
+            phase = verifyPhase(card, result, writtenNoted);
+            break;
+        case Phase::Done:
+            break;
         }
-        if (phase == Phase::Write) {
-            bool intentLost = false;
-            m_operations.beforeArm = [&] {
-                intentLost = !progressLine(card, BatchStep::Armed);
-                return !intentLost;
-            };
-            outcome = m_operations.writeCard(card.method, card.bytes);
-            m_operations.beforeArm = nullptr;
-            result.written = outcome.written          ? WriteState::Yes
-                             : outcome.writeUncertain ? WriteState::InDoubt
-                                                      : WriteState::No;
-            if (outcome.result == CardOutcome::Interrupted && result.written == WriteState::InDoubt)
-                result.written = afterInterrupt(outcome);
-            if (result.written == WriteState::Yes)
-                result.step = BatchStep::Written;
-            else if (outcome.armed)
-                result.step = BatchStep::Armed;
-            else if (intentLost || outcome.step == CardOutcome::Arm)
-                result.step = BatchStep::Loaded;
-            else
-                result.step = BatchStep::None;
-            if (intentLost) {
-                result.code = QStringLiteral("results_unwritable");
-                result.error = m_tally.stopMessage;
-                return result;
-            }
-            if (result.written == WriteState::Yes) {
-                if (!m_options.verify) {
-                    result.ok = true;
-                    return result;
-                }
-                phase = Phase::Verify;
-                if (m_tally.stop == BatchStop::Interrupted) {
-                    result.code = QStringLiteral("interrupted");
-                    result.error = QStringLiteral("interrupted before the verify read (the card "
-                                                  "was written)");
-                    return result;
-                }
-                continue;
-            }
-            if (waitAllowed(outcome) && waitForReader()) {
-                phase = result.written == WriteState::InDoubt ? Phase::Settle : Phase::Write;
-                continue;
-            }
-            fail(result, outcome, QStringLiteral("write"));
-            return result;
-        }
-        // Verify: the card is written whatever the read back finds.
-        if (!writtenNoted) {
-            if (!progressLine(card, BatchStep::Written)) {
-                result.code = QStringLiteral("results_unwritable");
-                result.error = m_tally.stopMessage;
-                return result;
-            }
-            writtenNoted = true;
-        }
-        outcome = m_operations.readCard(card.method, CardOperations::verifyPrompt());
-        if (outcome.ok()) {
-            if (outcome.data == card.bytes) {
-                result.step = BatchStep::Verified;
-                result.ok = true;
-                return result;
-            }
-            qsizetype at = 0;
-            while (at < outcome.data.size() && at < card.bytes.size() &&
-                   outcome.data.at(at) == card.bytes.at(at))
-                ++at;
-            outcome.result = CardOutcome::Mismatch;
-            outcome.position = int(at) + 1;
-            fail(result, outcome, QStringLiteral("verify read"));
-            return result;
-        }
-        if (waitAllowed(outcome) && waitForReader())
-            continue;
-        fail(result, outcome, QStringLiteral("verify read"));
-        result.error += QStringLiteral(" (the card was written)");
-        return result;
     }
+    return result;
+}
+
+BatchRunner::Phase BatchRunner::settlePhase(const BatchCard& card, BatchResult& result)
+{
+    CardOutcome outcome;
+    const WriteState found = settle(card, outcome);
+    if (found == WriteState::Yes) {
+        result.step = m_options.verify ? BatchStep::Verified : BatchStep::Written;
+        result.written = WriteState::Yes;
+        result.ok = true;
+        return Phase::Done;
+    }
+    if (found == WriteState::No) {
+        result.step = BatchStep::None;
+        result.written = WriteState::No;
+        return Phase::Write;
+    }
+    if (waitAllowed(outcome) && waitForReader())
+        return Phase::Settle;
+    fail(result, outcome, QStringLiteral("check read"));
+    result.error += QStringLiteral(" (its write is in doubt)");
+    return Phase::Done;
+}
+
+BatchRunner::Phase BatchRunner::writePhase(const BatchCard& card, BatchResult& result)
+{
+    bool intentLost = false;
+    m_operations.beforeArm = [&] {
+        intentLost = !progressLine(card, BatchStep::Armed);
+        return !intentLost;
+    };
+    const CardOutcome outcome = m_operations.writeCard(card.method, card.bytes);
+    m_operations.beforeArm = nullptr;
+    result.written = outcome.written          ? WriteState::Yes
+                     : outcome.writeUncertain ? WriteState::InDoubt
+                                              : WriteState::No;
+    if (outcome.result == CardOutcome::Interrupted && result.written == WriteState::InDoubt)
+        result.written = afterInterrupt(outcome);
+    if (result.written == WriteState::Yes)
+        result.step = BatchStep::Written;
+    else if (outcome.armed)
+        result.step = BatchStep::Armed;
+    else if (intentLost || outcome.step == CardOutcome::Arm)
+        result.step = BatchStep::Loaded;
+    else
+        result.step = BatchStep::None;
+    if (intentLost) {
+        result.code = ErrorCode::ResultsUnwritable;
+        result.error = m_tally.stopMessage;
+        return Phase::Done;
+    }
+    if (result.written == WriteState::Yes) {
+        if (!m_options.verify) {
+            result.ok = true;
+            return Phase::Done;
+        }
+        if (m_tally.stop == BatchStop::Interrupted) {
+            result.code = ErrorCode::Interrupted;
+            result.error = QStringLiteral("interrupted before the verify read (the card was "
+                                          "written)");
+            return Phase::Done;
+        }
+        return Phase::Verify;
+    }
+    if (waitAllowed(outcome) && waitForReader())
+        return result.written == WriteState::InDoubt ? Phase::Settle : Phase::Write;
+    fail(result, outcome, QStringLiteral("write"));
+    return Phase::Done;
+}
+
+BatchRunner::Phase BatchRunner::verifyPhase(const BatchCard& card, BatchResult& result,
+                                            bool& writtenNoted)
+{
+    // The card is written whatever the read back finds.
+    if (!writtenNoted) {
+        if (!progressLine(card, BatchStep::Written)) {
+            result.code = ErrorCode::ResultsUnwritable;
+            result.error = m_tally.stopMessage;
+            return Phase::Done;
+        }
+        writtenNoted = true;
+    }
+    CardOutcome outcome = m_operations.readCard(card.method, CardOperations::verifyPrompt());
+    if (outcome.ok()) {
+        if (outcome.data == card.bytes) {
+            result.step = BatchStep::Verified;
+            result.ok = true;
+            return Phase::Done;
+        }
+        qsizetype at = 0;
+        while (at < outcome.data.size() && at < card.bytes.size() &&
+               outcome.data.at(at) == card.bytes.at(at))
+            ++at;
+        outcome.result = CardOutcome::Mismatch;
+        outcome.position = int(at) + 1;
+        fail(result, outcome, QStringLiteral("verify read"));
+        return Phase::Done;
+    }
+    if (waitAllowed(outcome) && waitForReader())
+        return Phase::Verify;
+    fail(result, outcome, QStringLiteral("verify read"));
+    result.error += QStringLiteral(" (the card was written)");
+    return Phase::Done;
 }
 
 WriteState BatchRunner::settle(const BatchCard& card, CardOutcome& outcome)

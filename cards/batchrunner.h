@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QString>
+#include <optional>
 
 class CardOperations;
 class CommandLineRhythm;
@@ -36,7 +37,7 @@ struct BatchTally {
     BatchStop stop = BatchStop::None;
     int stoppedAt = 0;                       // the card in hand when the batch stopped
     WriteState stoppedCard = WriteState::No; // what became of it
-    QString firstCode;                       // code of the first failure
+    std::optional<ErrorCode> firstCode;      // code of the first failure
     QString stopMessage;                     // what stopped it, when that is not a card's failure
     int lastRecorded = 0;                    // the last card whose result was recorded
     int position = 0;                        // cards handled so far, skipped ones included
@@ -79,7 +80,15 @@ public:
     static QString settlePrompt();
 
 private:
+    // The steps of one card: each fills in the result and says which comes next.
+    enum class Phase { Settle, Write, Verify, Done };
+
     BatchResult handle(const BatchCard& card, WriteState prior);
+    // A card whose write is in doubt is read back first.
+    Phase settlePhase(const BatchCard& card, BatchResult& result);
+    Phase writePhase(const BatchCard& card, BatchResult& result);
+    // writtenNoted: the card's "written" step is in the results already.
+    Phase verifyPhase(const BatchCard& card, BatchResult& result, bool& writtenNoted);
     // Reads the card back once: whether it holds the data.
     WriteState settle(const BatchCard& card, CardOutcome& outcome);
     bool waitForReader();

@@ -51,32 +51,31 @@ QString describeOutcome(const CardOutcome& outcome, int timeoutSeconds)
     return QString();
 }
 
-QString outcomeCode(const CardOutcome& outcome)
+std::optional<ErrorCode> outcomeCode(const CardOutcome& outcome)
 {
     switch (outcome.result) {
     case CardOutcome::Done:
-        return QString();
+        return std::nullopt;
     case CardOutcome::NotStarted:
-        return QStringLiteral("not_started");
+        return ErrorCode::NotStarted;
     case CardOutcome::Rejected:
-        return QStringLiteral("rejected");
+        return ErrorCode::Rejected;
     case CardOutcome::Declined:
-        return QStringLiteral("declined");
+        return ErrorCode::Declined;
     case CardOutcome::TimedOut:
         if (outcome.garbled > 0)
-            return QStringLiteral("garbled_replies");
-        return outcome.step == CardOutcome::Swipe ? QStringLiteral("no_swipe")
-                                                  : QStringLiteral("no_reply");
+            return ErrorCode::GarbledReplies;
+        return outcome.step == CardOutcome::Swipe ? ErrorCode::NoSwipe : ErrorCode::NoReply;
     case CardOutcome::ReaderError:
-        return QStringLiteral("reader_error");
+        return ErrorCode::ReaderError;
     case CardOutcome::Mismatch:
-        return QStringLiteral("mismatch");
+        return ErrorCode::Mismatch;
     case CardOutcome::PortLost:
-        return QStringLiteral("reader_lost");
+        return ErrorCode::ReaderLost;
     case CardOutcome::PortError:
-        return QStringLiteral("port_error");
+        return ErrorCode::PortError;
     case CardOutcome::Interrupted:
-        return QStringLiteral("interrupted");
+        return ErrorCode::Interrupted;
     }
-    return QString();
+    return std::nullopt;
 }

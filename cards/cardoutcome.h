@@ -1,7 +1,10 @@
 #pragma once
 
+#include "cards/errorcode.h"
+
 #include <QByteArray>
 #include <QString>
+#include <optional>
 
 // How a card operation ended. The window has already told the operator through its boxes and
 // ignores this; a front end without boxes (the command line) reports it and turns it into an
@@ -55,6 +58,5 @@ struct CardOutcome {
 // "no swipe", "Write Data Error" and the like: one line naming what went wrong, for messages.
 QString describeOutcome(const CardOutcome& outcome, int timeoutSeconds);
 
-// A stable name for how an operation failed, for scripts ("no_swipe", "reader_error"...);
-// empty when it was done.
-QString outcomeCode(const CardOutcome& outcome);
+// How an operation failed, for scripts (no_swipe, reader_error...); none when it was done.
+std::optional<ErrorCode> outcomeCode(const CardOutcome& outcome);

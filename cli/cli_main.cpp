@@ -1,7 +1,14 @@
 // tarnavel-cli: the card reader/writer from a terminal and from scripts.
 
 #include "cli/clicommands.h"
+#include "cli/clienvironment.h"
+#include "platform/clock.h"
 #include "platform/coredumps.h"
+#include "platform/eventpump.h"
+#include "platform/interrupts.h"
+#include "platform/paths.h"
+#include "platform/regfilestore.h"
+#include "platform/serialport.h"
 
 #include <QCoreApplication>
 
@@ -14,5 +21,13 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("tarnavel-cli"));
     // A reader of standard output that goes away must not kill a batch in the middle of a card.
     std::signal(SIGPIPE, SIG_IGN);
-    return runCli(QCoreApplication::arguments().mid(1));
+    const QString storePath = userStorePath();
+    RegFileStore store(storePath);
+    SystemClock clock;
+    QtEventPump pump(clock);
+    ProcessStreams streams;
+    Interrupts interrupts;
+    const CliEnvironment environment{makeSystemPort, store,   storePath,  clock,
+                                     pump,           streams, interrupts, nullptr};
+    return runCli(environment, QCoreApplication::arguments().mid(1));
 }

@@ -98,12 +98,27 @@ const CliOption& cliOption(Opt id)
     return cliOptions().constFirst();
 }
 
-bool parseCliArgs(const QStringList& arguments, CliArgs* parsed, QString* error)
+QList<Opt> globalOptions(bool withVersion)
 {
+    QList<Opt> options;
+    for (const CliOption& known : cliOptions()) {
+        if (known.global && (withVersion || known.id != Opt::Version))
+            options << known.id;
+    }
+    return options;
+}
+
+namespace {
+
+// A parse in progress: what has been taken so far; each step sets *error on a usage error.
+struct Parse {
+    const QStringList& arguments;
+    QString* error;
     CliArgs args;
     QList<const CliOption*> given;
-    bool optionsEnded = false;
-    auto take = [&](const CliOption& known, const QString& value, const QString& shown) {
+
+    bool take(const CliOption& known, const QString& value, const QString& shown)
+    {
         if (known.valueName && value.isEmpty() && !mayBeEmpty(known.id)) {
             *error = QStringLiteral("option %1 needs a value that is not empty").arg(shown);
             return false;
@@ -111,47 +126,40 @@ bool parseCliArgs(const QStringList& arguments, CliArgs* parsed, QString* error)
         args.given.insert(known.id, value);
         given << &known;
         return true;
-    };
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& arg = arguments.at(i);
-        if (optionsEnded || arg == QLatin1String("-") || !arg.startsWith(QLatin1Char('-'))) {
-            if (args.command.isEmpty())
-                args.command = arg;
-            else
-                args.operands << arg;
-            continue;
+    }
+
+    // "--name", "--name=value" or "--name value" at *i, which ends at the last word taken.
+    bool longOption(qsizetype* i)
+    {
+        const QString& arg = arguments.at(*i);
+        const qsizetype equals = arg.indexOf(QLatin1Char('='));
+        const QString name = arg.mid(2, equals < 0 ? -1 : equals - 2);
+        const CliOption* known = findLong(name);
+        if (!known) {
+            *error = QStringLiteral("unknown option --%1").arg(name);
+            return false;
         }
-        if (arg == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        if (arg.startsWith(QLatin1String("--"))) {
-            const qsizetype equals = arg.indexOf(QLatin1Char('='));
-            const QString name = arg.mid(2, equals < 0 ? -1 : equals - 2);
-            const CliOption* known = findLong(name);
-            if (!known) {
-                *error = QStringLiteral("unknown option --%1").arg(name);
+        QString value;
+        if (known->valueName) {
+            if (equals >= 0) {
+                value = arg.mid(equals + 1);
+            } else if (*i + 1 < arguments.size()) {
+                value = arguments.at(++*i);
+            } else {
+                *error = QStringLiteral("option --%1 needs a value").arg(name);
                 return false;
             }
-            QString value;
-            if (known->valueName) {
-                if (equals >= 0) {
-                    value = arg.mid(equals + 1);
-                } else if (i + 1 < arguments.size()) {
-                    value = arguments.at(++i);
-                } else {
-                    *error = QStringLiteral("option --%1 needs a value").arg(name);
-                    return false;
-                }
-            } else if (equals >= 0) {
-                *error = QStringLiteral("option --%1 takes no value").arg(name);
-                return false;
-            }
-            if (!take(*known, value, QStringLiteral("--") + name))
-                return false;
-            continue;
+        } else if (equals >= 0) {
+            *error = QStringLiteral("option --%1 takes no value").arg(name);
+            return false;
         }
-        // Short options: several flags may share one dash; a value may follow at once.
+        return take(*known, value, QStringLiteral("--") + name);
+    }
+
+    // Short options: several flags may share one dash; a value may follow at once.
+    bool shortOptions(qsizetype* i)
+    {
+        const QString& arg = arguments.at(*i);
         for (qsizetype at = 1; at < arg.size(); ++at) {
             const CliOption* known = findShort(arg.at(at));
             if (!known) {
@@ -162,29 +170,32 @@ bool parseCliArgs(const QStringList& arguments, CliArgs* parsed, QString* error)
             if (known->valueName) {
                 if (at + 1 < arg.size()) {
                     value = arg.mid(at + 1);
-                } else if (i + 1 < arguments.size()) {
-                    value = arguments.at(++i);
+                } else if (*i + 1 < arguments.size()) {
+                    value = arguments.at(++*i);
                 } else {
                     *error = QStringLiteral("option -%1 needs a value").arg(arg.at(at));
                     return false;
                 }
-                if (!take(*known, value, QStringLiteral("-") + arg.at(at)))
-                    return false;
-                break;
+                return take(*known, value, QStringLiteral("-") + arg.at(at));
             }
             if (!take(*known, value, QStringLiteral("-") + arg.at(at)))
                 return false;
         }
+        return true;
     }
-    const CliCommand* command = nullptr;
-    if (!args.command.isEmpty()) {
-        command = findCliCommand(args.command);
+
+    // The command is known and takes every option given (all of them with --help).
+    bool checkCommand()
+    {
+        if (args.command.isEmpty())
+            return true;
+        const CliCommand* command = findCliCommand(args.command);
         if (!command) {
             *error = QStringLiteral("unknown command \"%1\"").arg(args.command);
             return false;
         }
-    }
-    if (command && !args.has(Opt::Help)) {
+        if (args.has(Opt::Help))
+            return true;
         for (const CliOption* known : std::as_const(given)) {
             if (!known->global && !command->options.contains(known->id)) {
                 *error = QStringLiteral("the %1 command takes no --%2")
@@ -192,7 +203,36 @@ bool parseCliArgs(const QStringList& arguments, CliArgs* parsed, QString* error)
                 return false;
             }
         }
+        return true;
     }
-    *parsed = args;
+};
+
+} // namespace
+
+bool parseCliArgs(const QStringList& arguments, CliArgs* parsed, QString* error)
+{
+    Parse parse{arguments, error, {}, {}};
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& arg = arguments.at(i);
+        if (optionsEnded || arg == QLatin1String("-") || !arg.startsWith(QLatin1Char('-'))) {
+            if (parse.args.command.isEmpty())
+                parse.args.command = arg;
+            else
+                parse.args.operands << arg;
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        const bool taken =
+            arg.startsWith(QLatin1String("--")) ? parse.longOption(&i) : parse.shortOptions(&i);
+        if (!taken)
+            return false;
+    }
+    if (!parse.checkCommand())
+        return false;
+    *parsed = parse.args;
     return true;
 }

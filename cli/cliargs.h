@@ -42,6 +42,8 @@ struct CliOption {
 // The option table, in the order help lists them.
 const QList<CliOption>& cliOptions();
 const CliOption& cliOption(Opt id);
+// The options every command takes, in the table's order; --version only with withVersion.
+QList<Opt> globalOptions(bool withVersion);
 
 // The command line of tarnavel-cli: options may stand before or after the command; "--" ends
 // them (for data that starts with "-").

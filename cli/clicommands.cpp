@@ -2,8 +2,8 @@
 
 #include "cards/jsonline.h"
 #include "cli/command.h"
-#include "cli/exitcodes.h"
 #include "cli/help.h"
+#include "platform/interrupts.h"
 
 const QList<const CliCommand*>& cliCommands()
 {
@@ -24,21 +24,17 @@ const CliCommand* findCliCommand(const QString& name)
     return nullptr;
 }
 
-int CliContext::statusOf(const QString& code) const
+int CliContext::statusOf(ErrorCode code) const
 {
-    if (code == QLatin1String("interrupted"))
-        return interrupts.signalNumber() > 0 ? interrupts.exitStatus() : exitcode::Interrupted;
-    for (const ErrorCode& known : kErrorCodes) {
-        if (code == QLatin1String(known.code))
-            return known.status;
-    }
-    return exitcode::Usage;
+    if (code == ErrorCode::Interrupted && interrupts.signalNumber() > 0)
+        return interrupts.exitStatus();
+    return errorExitStatus(code);
 }
 
-int CliContext::fail(const QString& code, const QString& message, bool told)
+int CliContext::fail(ErrorCode code, const QString& message, bool told)
 {
     if (!told)
-        Console::message(message);
+        console.message(message);
     // The first failure is the outcome; later ones only add to what was said.
     if (failure.status == 0)
         failure = Failure{statusOf(code), code, message};
@@ -47,7 +43,7 @@ int CliContext::fail(const QString& code, const QString& message, bool told)
 
 int CliContext::usage(const QString& message)
 {
-    return fail(QStringLiteral("usage"),
+    return fail(ErrorCode::Usage,
                 message + QStringLiteral(" (tarnavel-cli --help lists the commands and options)"));
 }
 
@@ -58,11 +54,11 @@ int dispatch(CliContext& ctx)
     const CliArgs& args = ctx.args;
     if (args.has(Opt::Help) && args.command != QLatin1String("help")) {
         const CliCommand* command = findCliCommand(args.command);
-        Console::out((command ? commandHelp(*command) : programHelp()).toLocal8Bit());
+        ctx.console.out((command ? commandHelp(*command) : programHelp()).toLocal8Bit());
         return exitcode::Ok;
     }
     if (args.has(Opt::Version)) {
-        Console::out(versionText().toLocal8Bit());
+        ctx.console.out(versionText().toLocal8Bit());
         return exitcode::Ok;
     }
     const CliCommand* command = findCliCommand(args.command);
@@ -76,15 +72,15 @@ int dispatch(CliContext& ctx)
         return ctx.usage(QStringLiteral("%1 takes no argument \"%2\"")
                              .arg(args.command, args.operands.constFirst()));
     }
-    ctx.console.setInteractive(Console::stdinIsTerminal());
+    ctx.console.setInteractive(ctx.console.stdinIsTerminal());
     return command->run(ctx);
 }
 
 } // namespace
 
-int runCli(const QStringList& arguments)
+int runCli(const CliEnvironment& environment, const QStringList& arguments)
 {
-    CliContext ctx;
+    CliContext ctx(environment);
     ctx.arguments = arguments;
     QString error;
     int status;
@@ -103,9 +99,9 @@ int runCli(const QStringList& arguments)
             json.add("command", ctx.args.command);
         json.add("result", QStringLiteral("failed"))
             .add("exit", status)
-            .add("code", ctx.failure.code.isEmpty() ? QStringLiteral("usage") : ctx.failure.code)
+            .add("code", errorCodeName(ctx.failure.code))
             .add("error", ctx.failure.message);
-        Console::out(json.text() + '\n');
+        ctx.console.out(json.text() + '\n');
     }
     return status;
 }

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
-// Runs tarnavel-cli with the arguments after the program name; returns the exit status.
-// Needs a QCoreApplication.
-int runCli(const QStringList& arguments);
+struct CliEnvironment;
+
+// Runs tarnavel-cli with the arguments after the program name on the environment given;
+// returns the exit status. Needs a QCoreApplication.
+int runCli(const CliEnvironment& environment, const QStringList& arguments);

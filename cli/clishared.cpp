@@ -2,12 +2,9 @@
 
 #include "cards/cardmethods.h"
 #include "cli/command.h"
-#include "cli/exitcodes.h"
 #include "platform/boundedinput.h"
 
 #include <QStringDecoder>
-
-#include <unistd.h>
 
 int takeTrackData(CliContext& ctx, const QString& operand, QString* data)
 {
@@ -16,13 +13,13 @@ int takeTrackData(CliContext& ctx, const QString& operand, QString* data)
         return exitcode::Ok;
     }
     // A track is one line: more than that is not track data, whatever the input is.
-    BoundedLineReader reader(STDIN_FILENO, kTrackMaxLine, kTrackMaxLine + 2);
+    BoundedLineReader reader(ctx.console.input(), kTrackMaxLine, kTrackMaxLine + 2);
     QByteArray line;
     const BoundedLineReader::Result result = reader.next(&line);
     QByteArray more;
     if (result == BoundedLineReader::Line && reader.next(&more) == BoundedLineReader::Line &&
         !(more.isEmpty() || more == "\r"))
-        return ctx.fail(QStringLiteral("input_too_large"),
+        return ctx.fail(ErrorCode::InputTooLarge,
                         QStringLiteral("standard input holds more than one line; give one "
                                        "track's data"));
     switch (result) {
@@ -31,12 +28,12 @@ int takeTrackData(CliContext& ctx, const QString& operand, QString* data)
         break;
     case BoundedLineReader::LineTooLong:
     case BoundedLineReader::TooMuch:
-        return ctx.fail(QStringLiteral("input_too_large"),
+        return ctx.fail(ErrorCode::InputTooLarge,
                         QStringLiteral("standard input holds more than %1 on one line: no track "
                                        "is that long")
                             .arg(sizeText(kTrackMaxLine)));
     case BoundedLineReader::Failed:
-        return ctx.fail(QStringLiteral("input_unreadable"),
+        return ctx.fail(ErrorCode::InputUnreadable,
                         QStringLiteral("cannot read standard input: %1").arg(reader.errorString()));
     }
     if (line.endsWith('\r'))
@@ -44,7 +41,7 @@ int takeTrackData(CliContext& ctx, const QString& operand, QString* data)
     QStringDecoder decoder(QStringDecoder::System, QStringDecoder::Flag::Stateless);
     *data = decoder.decode(line);
     if (line.contains('\0') || decoder.hasError())
-        return ctx.fail(QStringLiteral("input_unreadable"),
+        return ctx.fail(ErrorCode::InputUnreadable,
                         QStringLiteral("standard input is not text (a NUL byte or an invalid "
                                        "character encoding)"));
     ctx.console.setInteractive(false);
@@ -56,20 +53,20 @@ int refuseData(CliContext& ctx, const TrackDataCheck& check, CardMethodId method
 {
     switch (check.verdict) {
     case TrackDataCheck::Invalid:
-        return ctx.fail(QStringLiteral("rejected"),
+        return ctx.fail(ErrorCode::Rejected,
                         where + QStringLiteral("invalid character \"%1\" at position %2 of the "
                                                "data: %3")
                                     .arg(check.character)
                                     .arg(check.position)
                                     .arg(acceptedCharactersText(method)));
     case TrackDataCheck::TooLong:
-        return ctx.fail(QStringLiteral("too_long"),
+        return ctx.fail(ErrorCode::TooLong,
                         where + QStringLiteral("%1 characters: %2 holds at most %3")
                                     .arg(data.size())
                                     .arg(method.name())
                                     .arg(method.capacity()));
     case TrackDataCheck::Empty:
-        return ctx.fail(QStringLiteral("empty_data"),
+        return ctx.fail(ErrorCode::EmptyData,
                         where + QStringLiteral("no data: writing it would erase the track "
                                                "(--allow-empty writes it)"));
     default:

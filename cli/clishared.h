@@ -19,6 +19,9 @@ int refuseData(CliContext& ctx, const TrackDataCheck& check, CardMethodId method
 
 QString uncheckedRefusal(CardMethodId method);
 
+// write and verify: the data checked, written to one card and, for verify, read back.
+int writeCard(CliContext& ctx, bool verify);
+
 // Message texts of the window break lines with CR LF.
 QString oneLine(QString text);
 

@@ -2,11 +2,8 @@
 
 #include "cards/trackdecode.h"
 #include "cli/command.h"
-#include "cli/exitcodes.h"
 #include "cli/trackoutput.h"
 #include "platform/boundedinput.h"
-
-#include <unistd.h>
 
 namespace {
 
@@ -19,9 +16,10 @@ int decodeOne(CliContext& ctx, const QByteArray& data, bool first)
     const DecodedTrack track = decodeTrack(data);
     const bool reveal = ctx.args.has(Opt::Reveal);
     if (ctx.args.has(Opt::Json))
-        Console::out(decodedJson(track, reveal) + '\n');
+        ctx.console.out(decodedJson(track, reveal) + '\n');
     else
-        Console::out((first ? QByteArray() : QByteArrayLiteral("\n")) + decodedText(track, reveal));
+        ctx.console.out((first ? QByteArray() : QByteArrayLiteral("\n")) +
+                        decodedText(track, reveal));
     return track.decodable ? exitcode::Ok : exitcode::Rejected;
 }
 
@@ -32,13 +30,12 @@ int decode(CliContext& ctx)
         // As the bytes were given: anything beyond ASCII is outside every track's set.
         const int status = decodeOne(ctx, operands.constFirst().toLocal8Bit(), true);
         if (status != exitcode::Ok) {
-            ctx.failure = {status, QStringLiteral("not_decodable"),
-                           QStringLiteral("not decodable")};
+            ctx.failure = {status, ErrorCode::NotDecodable, QStringLiteral("not decodable")};
             ctx.jsonPrinted = true;
         }
         return status;
     }
-    BoundedLineReader reader(STDIN_FILENO, kDecodeMaxLine, kDecodeMaxBytes);
+    BoundedLineReader reader(ctx.console.input(), kDecodeMaxLine, kDecodeMaxBytes);
     int status = exitcode::Ok;
     bool first = true;
     QByteArray line;
@@ -48,8 +45,8 @@ int decode(CliContext& ctx)
             break;
         if (result != BoundedLineReader::Line)
             return ctx.fail(
-                result == BoundedLineReader::Failed ? QStringLiteral("input_unreadable")
-                                                    : QStringLiteral("input_too_large"),
+                result == BoundedLineReader::Failed ? ErrorCode::InputUnreadable
+                                                    : ErrorCode::InputTooLarge,
                 result == BoundedLineReader::Failed
                     ? QStringLiteral("cannot read standard input: %1").arg(reader.errorString())
                 : result == BoundedLineReader::TooMuch
@@ -59,7 +56,7 @@ int decode(CliContext& ctx)
                           .arg(reader.lineNumber())
                           .arg(sizeText(kDecodeMaxLine)));
         if (line.contains('\0'))
-            return ctx.fail(QStringLiteral("input_unreadable"),
+            return ctx.fail(ErrorCode::InputUnreadable,
                             QStringLiteral("standard input: line %1 holds a NUL byte; it is not "
                                            "track data")
                                 .arg(reader.lineNumber()));
@@ -72,7 +69,7 @@ int decode(CliContext& ctx)
         first = false;
     }
     if (status != exitcode::Ok) {
-        ctx.failure = {status, QStringLiteral("not_decodable"), QStringLiteral("not decodable")};
+        ctx.failure = {status, ErrorCode::NotDecodable, QStringLiteral("not decodable")};
         ctx.jsonPrinted = true;
     }
     return status;

@@ -2,7 +2,6 @@
 
 #include "cards/jsonline.h"
 #include "cli/command.h"
-#include "cli/exitcodes.h"
 #include "config/ports.h"
 #include "platform/fsutil.h"
 #include "platform/serialdevices.h"
@@ -50,7 +49,7 @@ int listPorts(CliContext& ctx)
     PortsFolderTrust trust = PortsFolderTrust::Missing;
     const QList<PortLink> links = listPortLinks(&error, portsDirectory(), &trust);
     if (!error.isEmpty())
-        return ctx.fail(QStringLiteral("port_unavailable"),
+        return ctx.fail(ErrorCode::PortUnavailable,
                         trust == PortsFolderTrust::Refused
                             ? QStringLiteral("the ports folder is not trusted, so no COM port "
                                              "opens through it: ") +
@@ -89,7 +88,7 @@ int listPorts(CliContext& ctx)
             .add("ports_folder_trusted", trust == PortsFolderTrust::Trusted)
             .addRaw("devices", '[' + deviceList + ']')
             .addRaw("links", '[' + linkList + ']');
-        Console::out(all.text() + '\n');
+        ctx.console.out(all.text() + '\n');
         ctx.jsonPrinted = true;
         return exitcode::Ok;
     }
@@ -122,7 +121,7 @@ int listPorts(CliContext& ctx)
     if (links.isEmpty())
         text += QStringLiteral("  none (COMn is then /dev/ttyS(n-1); tarnavel-cli ports link 1 "
                                "/dev/ttyUSB0 makes one)\n");
-    Console::out(text.toLocal8Bit());
+    ctx.console.out(text.toLocal8Bit());
     return exitcode::Ok;
 }
 
@@ -138,18 +137,18 @@ int ports(CliContext& ctx)
         if (const int status = portNumber(ctx, words.at(1), &number))
             return status;
         if (!linkPort(number, words.at(2), &error, portsDirectory(), ctx.args.has(Opt::Force)))
-            return ctx.fail(QStringLiteral("ports_refused"), error);
-        Console::message(QStringLiteral("COM%1 now stands for %2")
-                             .arg(number)
-                             .arg(fsutil::printable(words.at(2))));
+            return ctx.fail(ErrorCode::PortsRefused, error);
+        ctx.console.message(QStringLiteral("COM%1 now stands for %2")
+                                .arg(number)
+                                .arg(fsutil::printable(words.at(2))));
         return exitcode::Ok;
     }
     if (action == QLatin1String("unlink") && words.size() == 2) {
         if (const int status = portNumber(ctx, words.at(1), &number))
             return status;
         if (!unlinkPort(number, &error))
-            return ctx.fail(QStringLiteral("ports_refused"), error);
-        Console::message(QStringLiteral("COM%1 link removed").arg(number));
+            return ctx.fail(ErrorCode::PortsRefused, error);
+        ctx.console.message(QStringLiteral("COM%1 link removed").arg(number));
         return exitcode::Ok;
     }
     return ctx.usage(QStringLiteral("ports takes nothing, \"link N DEVICE\" or \"unlink N\""));

@@ -4,7 +4,6 @@
 #include "cards/trackdecode.h"
 #include "cli/clishared.h"
 #include "cli/command.h"
-#include "cli/exitcodes.h"
 #include "cli/readersession.h"
 #include "cli/trackoutput.h"
 #include "link/protocol/commands.h"
@@ -34,11 +33,11 @@ int read(CliContext& ctx)
             .add("data", QString::fromLatin1(outcome.data));
         if (ctx.args.has(Opt::Decode))
             json.addRaw("decoded", decodedJson(decodeMethodTrack(method, outcome.data), reveal));
-        Console::out(json.text() + '\n');
+        ctx.console.out(json.text() + '\n');
     } else {
-        Console::out(outcome.data + '\n');
+        ctx.console.out(outcome.data + '\n');
         if (ctx.args.has(Opt::Decode))
-            Console::out(decodedText(decodeMethodTrack(method, outcome.data), reveal));
+            ctx.console.out(decodedText(decodeMethodTrack(method, outcome.data), reveal));
     }
     return exitcode::Ok;
 }

@@ -1,24 +1,32 @@
 #pragma once
 
+#include "cards/errorcode.h"
 #include "cli/cliargs.h"
+#include "cli/clienvironment.h"
 #include "cli/console.h"
-#include "platform/interrupts.h"
 
 #include <QList>
 #include <QString>
 
-// What a command runs with: the parsed command line, the terminal and the signals, and how it
-// failed, for the JSON outcome.
+// What a command runs with: the environment, the parsed command line, the terminal and the
+// signals, and how it failed, for the JSON outcome.
 struct CliContext {
+    explicit CliContext(const CliEnvironment& environment)
+        : env(environment), interrupts(environment.interrupts),
+          console(environment.streams, environment.interrupts)
+    {
+    }
+
+    const CliEnvironment& env;
     CliArgs args;
-    Interrupts interrupts;
-    Console console{&interrupts};
+    Interrupts& interrupts;
+    Console console;
     // The arguments as given, for advice that repeats the command line.
     QStringList arguments;
 
     struct Failure {
-        int status = 0;
-        QString code;
+        int status = 0; // 0: none yet
+        ErrorCode code = ErrorCode::Usage;
         QString message;
     } failure;
     // The command printed its outcome's JSON object itself.
@@ -26,12 +34,11 @@ struct CliContext {
 
     // Tells the failure on standard error (unless told already) and keeps it for --json;
     // returns the exit status its code stands for.
-    int fail(const QString& code, const QString& message, bool told = false);
+    int fail(ErrorCode code, const QString& message, bool told = false);
     // A usage error, with the pointer to --help.
     int usage(const QString& message);
-    // The exit status of a failure code: 1 usage, 2 port, 3 no reply, 4 reader, 5 data,
-    // 6 mismatch, 7 results, 128+n signal n.
-    int statusOf(const QString& code) const;
+    // The exit status of a failure code; for Interrupted, 128 + the signal that came.
+    int statusOf(ErrorCode code) const;
 };
 
 // One entry of the command table: parsing, help, completion and dispatch all come from it.

@@ -1,9 +1,9 @@
 #include "cli/console.h"
 
+#include "cli/clienvironment.h"
 #include "platform/interrupts.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <poll.h>
 #include <unistd.h>
 
@@ -20,16 +20,7 @@ QString oneLine(QString text)
 
 bool Console::out(const QByteArray& bytes, QString* error)
 {
-    errno = 0;
-    const bool written =
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) &&
-        std::fflush(stdout) == 0;
-    if (written)
-        return true;
-    if (error)
-        *error = qt_error_string(errno != 0 ? errno : EIO);
-    std::clearerr(stdout);
-    return false;
+    return m_streams.write(IStandardStreams::Output, bytes, error);
 }
 
 void Console::message(const QString& text)
@@ -37,68 +28,66 @@ void Console::message(const QString& text)
     err(QStringLiteral("tarnavel-cli: ") + text + QLatin1Char('\n'));
 }
 
-namespace {
-QString g_progress;
-
-void writeErr(const QByteArray& bytes)
+void Console::writeErr(const QByteArray& bytes)
 {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
+    m_streams.write(IStandardStreams::Error, bytes, nullptr);
 }
-} // namespace
 
 void Console::err(const QString& text)
 {
     // The status line steps aside for the text and comes back under it.
-    const QByteArray clear = g_progress.isEmpty() ? QByteArray() : QByteArrayLiteral("\r\033[K");
-    const QByteArray redraw = g_progress.isEmpty() || !text.endsWith(QLatin1Char('\n'))
+    const QByteArray clear = m_progress.isEmpty() ? QByteArray() : QByteArrayLiteral("\r\033[K");
+    const QByteArray redraw = m_progress.isEmpty() || !text.endsWith(QLatin1Char('\n'))
                                   ? QByteArray()
-                                  : g_progress.toLocal8Bit();
+                                  : m_progress.toLocal8Bit();
     writeErr(clear + text.toLocal8Bit() + redraw);
 }
 
-bool Console::stderrIsTerminal()
+bool Console::stderrIsTerminal() const
 {
-    return ::isatty(STDERR_FILENO) == 1;
+    return m_streams.isTerminal(IStandardStreams::Error);
 }
 
 void Console::setProgress(const QString& text)
 {
-    if (!stderrIsTerminal() || text == g_progress)
+    if (!stderrIsTerminal() || text == m_progress)
         return;
-    const bool had = !g_progress.isEmpty();
-    g_progress = text;
+    const bool had = !m_progress.isEmpty();
+    m_progress = text;
     writeErr((had ? QByteArrayLiteral("\r\033[K") : QByteArray()) + text.toLocal8Bit());
 }
 
-bool Console::stdinIsTerminal()
+int Console::input() const
 {
-    return ::isatty(STDIN_FILENO) == 1;
+    return m_streams.inputFd();
+}
+
+bool Console::stdinIsTerminal() const
+{
+    return m_streams.isTerminal(IStandardStreams::Input);
 }
 
 bool Console::askYesNo(const QString& question)
 {
-    if (!m_interactive || (m_interrupts && m_interrupts->interrupted()))
+    if (!m_interactive || m_interrupts.interrupted())
         return false;
     err(QStringLiteral("tarnavel-cli: ") + question + QStringLiteral(" [y/N] "));
     QByteArray line;
     for (;;) {
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {-1, POLLIN, 0}};
-        if (m_interrupts)
-            fds[1].fd = m_interrupts->fd();
-        if (::poll(fds, m_interrupts ? 2 : 1, -1) < 0) {
+        pollfd fds[2] = {{input(), POLLIN, 0}, {m_interrupts.fd(), POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
             break;
         }
-        if (m_interrupts && (fds[1].revents & POLLIN) && m_interrupts->check()) {
+        if ((fds[1].revents & POLLIN) && m_interrupts.check()) {
             err(QStringLiteral("\n"));
             return false;
         }
         if (!(fds[0].revents & (POLLIN | POLLHUP)))
             continue;
         char c = 0;
-        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        const ssize_t n = ::read(input(), &c, 1);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -128,7 +117,7 @@ int ConsoleMessageBox::show(const QString& text, const QString& title, mb::Butto
         return m_console.askYesNo(oneLine(text)) ? mb::IDYES : mb::IDNO;
     case mb::RetryCancel:
         ++m_shown;
-        Console::message(oneLine(text));
+        m_console.message(oneLine(text));
         return m_console.askYesNo(QStringLiteral("Retry?")) ? mb::IDRETRY : mb::IDCANCEL;
     case mb::OKCancel:
         ++m_shown;
@@ -137,7 +126,7 @@ int ConsoleMessageBox::show(const QString& text, const QString& title, mb::Butto
         break;
     }
     ++m_shown;
-    Console::message(oneLine(text));
+    m_console.message(oneLine(text));
     return mb::IDOK;
 }
 
@@ -146,11 +135,11 @@ void ConsoleStatusWindow::ShowStatusWindow(const QString& message, bool writingM
     Q_UNUSED(writingMode);
     // A prompt, not a complaint: no program name before it.
     if (m_context.isEmpty()) {
-        Console::err(message + QLatin1Char('\n'));
+        m_console.err(message + QLatin1Char('\n'));
         return;
     }
     QString text = message;
     if (!text.isEmpty())
         text[0] = text.at(0).toLower();
-    Console::err(m_context + QStringLiteral(": ") + text + QLatin1Char('\n'));
+    m_console.err(m_context + QStringLiteral(": ") + text + QLatin1Char('\n'));
 }

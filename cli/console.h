@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
+class IStandardStreams;
 class Interrupts;
 
 // The terminal the command line talks to: data on standard output, messages and prompts on
@@ -14,32 +15,41 @@ class Interrupts;
 class Console
 {
 public:
-    explicit Console(Interrupts* interrupts = nullptr) : m_interrupts(interrupts) {}
+    Console(IStandardStreams& streams, Interrupts& interrupts)
+        : m_streams(streams), m_interrupts(interrupts)
+    {
+    }
 
     // Bytes exactly as given, on standard output; false with *error set when they could not
     // go out (a full disk, a closed pipe).
-    static bool out(const QByteArray& bytes, QString* error = nullptr);
+    bool out(const QByteArray& bytes, QString* error = nullptr);
     // "tarnavel-cli: " and the text, one line on standard error.
-    static void message(const QString& text);
+    void message(const QString& text);
     // Raw text on standard error (help never goes here; traces do).
-    static void err(const QString& text);
-    static bool stderrIsTerminal();
+    void err(const QString& text);
+    bool stderrIsTerminal() const;
     // A status line kept at the bottom of a terminal, redrawn in place and moved out of the
     // way of every other line; nothing when standard error is not a terminal. Empty: gone.
-    static void setProgress(const QString& text);
+    void setProgress(const QString& text);
 
+    // Standard input's descriptor, for the commands that read data from it.
+    int input() const;
     // Standard input is a terminal nobody else reads: questions may be asked.
     bool interactive() const { return m_interactive; }
     void setInteractive(bool interactive) { m_interactive = interactive; }
-    static bool stdinIsTerminal();
+    bool stdinIsTerminal() const;
 
     // Asks on standard error and reads a line; true for y or yes. Without a terminal, at the
     // end of input or on Ctrl+C the answer is no.
     bool askYesNo(const QString& question);
 
 private:
-    Interrupts* m_interrupts;
+    void writeErr(const QByteArray& bytes);
+
+    IStandardStreams& m_streams;
+    Interrupts& m_interrupts;
     bool m_interactive = false;
+    QString m_progress;
 };
 
 // The window's message boxes as lines on standard error. Questions are asked only on a
@@ -62,12 +72,14 @@ private:
 class ConsoleStatusWindow : public IStatusWindow
 {
 public:
+    explicit ConsoleStatusWindow(Console& console) : m_console(console) {}
     void ShowStatusWindow(const QString& message, bool writingMode) override;
     void HideStatusWindow() override {}
     // "Card 3 of 10": put before the prompt; empty for none.
     void setContext(const QString& context) { m_context = context; }
 
 private:
+    Console& m_console;
     QString m_context;
 };
 

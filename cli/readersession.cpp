@@ -2,7 +2,6 @@
 
 #include "cards/cardmethods.h"
 #include "cli/command.h"
-#include "cli/exitcodes.h"
 #include "cli/tracingport.h"
 #include "config/ports.h"
 #include "config/settingsio.h"
@@ -13,25 +12,40 @@
 #include "link/readerlink.h"
 #include "platform/apperror.h"
 #include "platform/fsutil.h"
-#include "platform/paths.h"
-#include "platform/regfilestore.h"
+#include "platform/interrupts.h"
 
 #include <QRegularExpression>
 #include <QStringList>
 
 #include <cerrno>
 
-ReaderSession::ReaderSession(CliContext& ctx) : m_ctx(ctx), m_messages(ctx.console)
+ReaderSession::ReaderSession(CliContext& ctx)
+    : m_ctx(ctx), m_messages(ctx.console), m_status(ctx.console)
 {
-    m_port = &m_serial;
-    if (ctx.args.has(Opt::Trace)) {
+}
+
+ReaderSession::~ReaderSession()
+{
+    if (!m_link)
+        return;
+    m_ctx.interrupts.onInterrupt = nullptr;
+    m_driver->close();
+    if (m_ctx.env.onLink)
+        m_ctx.env.onLink(nullptr);
+}
+
+void ReaderSession::makeLink()
+{
+    m_serial = m_ctx.env.makePort(m_deviceOverride);
+    m_port = m_serial.get();
+    if (m_ctx.args.has(Opt::Trace)) {
         m_tracer = std::make_unique<TracingPort>(
-            m_serial, ctx.args.has(Opt::Reveal),
-            [](const QString& line) { Console::err(line + QLatin1Char('\n')); });
+            *m_serial, m_ctx.args.has(Opt::Reveal),
+            [this](const QString& line) { m_ctx.console.err(line + QLatin1Char('\n')); });
         m_port = m_tracer.get();
     }
-    m_link = std::make_unique<ReaderLink>(*m_port, m_clock, m_messages, m_pump, m_settings,
-                                          ReaderLink::Rhythm::CommandLine);
+    m_link = std::make_unique<ReaderLink>(*m_port, m_ctx.env.clock, m_messages, m_ctx.env.pump,
+                                          m_settings, ReaderLink::Rhythm::CommandLine);
     bool ok = false;
     const int poll = qEnvironmentVariableIntValue("TARNAVEL_CLI_POLL_MS", &ok);
     const int interval = ok && poll > 0 && poll <= 1000 ? poll : kPollMs;
@@ -40,16 +54,22 @@ ReaderSession::ReaderSession(CliContext& ctx) : m_ctx(ctx), m_messages(ctx.conso
     m_driver->setEager(interval < ReaderLink::kPollIntervalMs);
     m_operations = std::make_unique<CardOperations>(*m_link, m_status, m_messages, m_dataBox);
     if (m_tracer)
-        m_link->commandLine()->onDropped = [](const QString& note) {
-            Console::err(QStringLiteral("       * ") + note + QLatin1Char('\n'));
+        m_link->commandLine()->onDropped = [this](const QString& note) {
+            m_ctx.console.err(QStringLiteral("       * ") + note + QLatin1Char('\n'));
         };
     m_ctx.interrupts.onInterrupt = [this] { m_link->abortWaits(); };
+    if (m_ctx.env.onLink)
+        m_ctx.env.onLink(m_link.get());
 }
 
-ReaderSession::~ReaderSession()
+IClock& ReaderSession::clock()
 {
-    m_ctx.interrupts.onInterrupt = nullptr;
-    m_driver->close();
+    return m_ctx.env.clock;
+}
+
+IEventPump& ReaderSession::pump()
+{
+    return m_ctx.env.pump;
 }
 
 bool ReaderSession::interrupted() const
@@ -67,8 +87,7 @@ int ReaderSession::start()
 int ReaderSession::configure(std::optional<CardMethodId>* method)
 {
     // Read only: the command line never saves settings.
-    RegFileStore store(userStorePath());
-    LoadSettings(m_settings, store, settingsKeyPath());
+    LoadSettings(m_settings, m_ctx.env.store, settingsKeyPath());
 
     const CliArgs& args = m_ctx.args;
     const QString port = args.value(Opt::Port);
@@ -95,6 +114,7 @@ int ReaderSession::configure(std::optional<CardMethodId>* method)
                                    .arg(args.value(Opt::Timeout)));
         m_settings.Timeout = qint16(seconds);
     }
+    makeLink();
     m_lineSettings =
         args.has(Opt::Settings) ? args.value(Opt::Settings) : lineSettingsText(m_settings);
     try {
@@ -107,7 +127,7 @@ int ReaderSession::configure(std::optional<CardMethodId>* method)
         return m_ctx.usage(text + (args.has(Opt::Settings)
                                        ? QString()
                                        : QStringLiteral(" (stored in %1; --settings overrides it)")
-                                             .arg(userStorePath())));
+                                             .arg(m_ctx.env.storePath)));
     }
     if (!method)
         return exitcode::Ok;
@@ -126,18 +146,17 @@ int ReaderSession::configure(std::optional<CardMethodId>* method)
 
 int ReaderSession::open()
 {
-    m_serial.setDeviceOverride(m_deviceOverride);
     try {
         m_driver->configure(m_settings.CommPort, m_lineSettings);
         m_driver->open();
     } catch (const AppError& error) {
         // The port's advice about the ports folder does not apply to a path given here.
         if (!m_deviceOverride.isEmpty() && error.number() == ENOENT)
-            return m_ctx.fail(QStringLiteral("port_unavailable"),
+            return m_ctx.fail(ErrorCode::PortUnavailable,
                               QStringLiteral("%1: %2. Check the path; tarnavel-cli ports lists "
                                              "the serial devices.")
                                   .arg(m_deviceOverride, qt_error_string(ENOENT)));
-        return m_ctx.fail(QStringLiteral("port_unavailable"), error.description());
+        return m_ctx.fail(ErrorCode::PortUnavailable, error.description());
     }
     return exitcode::Ok;
 }
@@ -178,34 +197,34 @@ int ReaderSession::connect()
         const QByteArray reply = m_link->ReplyBuffer();
         if (answered && reply.startsWith(cmd::REPLY_STATUS) &&
             reply != QByteArray(1, cmd::REPLY_STATUS) + cmd::ST_OK)
-            return m_ctx.fail(QStringLiteral("reader_error"),
+            return m_ctx.fail(ErrorCode::ReaderError,
                               QStringLiteral("the reader on %1 answered the reset with: %2")
                                   .arg(portLabel(), readerStatusText(reply)));
         answered = answered && m_link->GetReaderType();
     } catch (const AppError& error) {
-        return m_link->portLost() ? m_ctx.fail(QStringLiteral("reader_lost"), lossText())
-                                  : m_ctx.fail(QStringLiteral("port_error"), error.description());
+        return m_link->portLost() ? m_ctx.fail(ErrorCode::ReaderLost, lossText())
+                                  : m_ctx.fail(ErrorCode::PortError, error.description());
     }
     if (answered)
         return exitcode::Ok;
     if (interrupted())
-        return m_ctx.fail(QStringLiteral("interrupted"), QStringLiteral("interrupted"));
+        return m_ctx.fail(ErrorCode::Interrupted, QStringLiteral("interrupted"));
     if (m_link->portLost())
-        return m_ctx.fail(QStringLiteral("reader_lost"), lossText());
+        return m_ctx.fail(ErrorCode::ReaderLost, lossText());
     const QByteArray reply = m_link->ReplyBuffer();
     if (reply.startsWith('l'))
-        return m_ctx.fail(QStringLiteral("reader_error"),
+        return m_ctx.fail(ErrorCode::ReaderError,
                           QStringLiteral("the reader on %1 answered the version query with: %2")
                               .arg(portLabel(), readerStatusText(reply)));
     if (!reply.isEmpty())
-        return m_ctx.fail(QStringLiteral("unexpected_reply"),
+        return m_ctx.fail(ErrorCode::UnexpectedReply,
                           QStringLiteral("the device on %1 gave no version reply; is it a "
                                          "BT904/BT905-class reader, with the line settings %2?")
                               .arg(portLabel(), m_lineSettings));
     // A storm of corrupted frames is not silence: the cure differs.
     const bool garbled = m_link->garbledFrames() > 0;
     return m_ctx.fail(
-        garbled ? QStringLiteral("garbled_replies") : QStringLiteral("no_reply"),
+        garbled ? ErrorCode::GarbledReplies : ErrorCode::NoReply,
         QStringLiteral("%1 from the reader on %2 within %3 s. %4 (%5)%6.")
             .arg(garbled ? QStringLiteral("only corrupted replies") : QStringLiteral("no reply"),
                  portLabel())
@@ -226,7 +245,7 @@ int ReaderSession::checkMethod(CardMethodId method, const QString& where)
         if (!lacking.contains(other))
             offered << other.shortName();
     }
-    return m_ctx.fail(QStringLiteral("unsupported_method"),
+    return m_ctx.fail(ErrorCode::UnsupportedMethod,
                       where + QStringLiteral("%1 is not offered by this reader (type %2); it "
                                              "offers %3")
                                   .arg(method.name())
@@ -249,5 +268,5 @@ int ReaderSession::finish(const CardOutcome& outcome, const QString& what, int b
         text += QStringLiteral(" (the card was written)");
     else if (outcome.writeUncertain)
         text += QStringLiteral(" (whether the card was written is not known: read it back)");
-    return m_ctx.fail(outcomeCode(outcome), what + QStringLiteral(": ") + text, told);
+    return m_ctx.fail(*outcomeCode(outcome), what + QStringLiteral(": ") + text, told);
 }

@@ -1,23 +1,25 @@
 #pragma once
 
 #include "cards/cardoperations.h"
+#include "link/protocol/cardmethod.h"
+#include "cards/errorcode.h"
 #include "cli/console.h"
 #include "config/appsettings.h"
-#include "platform/clock.h"
-#include "platform/eventpump.h"
-#include "platform/qtserialport.h"
 
 #include <memory>
 
 struct CliContext;
+class IClock;
+class IEventPump;
+class ISerialPort;
 class LinkDriver;
 class ReaderLink;
 class TracingPort;
 
 // Everything a command needs to talk to the reader: the stored settings with the options laid
-// over them, the port (traced on request), the link with its poll, and the card operations
-// with the console's boxes. Each step returns an exit status, 0 to go on; a failure has been
-// reported through the context.
+// over them, the environment's port (traced on request), the link with its poll, and the card
+// operations with the console's boxes. Each step returns an exit status, 0 to go on; a failure has
+// been reported through the context.
 class ReaderSession
 {
 public:
@@ -29,7 +31,8 @@ public:
     ~ReaderSession();
 
     // Stored settings, then -p, -s, -t; with method, -m or the stored default method (else ISO
-    // on Track 2, as a fresh installation has it). Usage errors exit 1.
+    // on Track 2, as a fresh installation has it). Usage errors exit 1. Makes the port and the
+    // link: everything below needs a session configured.
     int configure(std::optional<CardMethodId>* method = nullptr);
     // configure() and bringUp(): what the commands without a card method start with.
     int start();
@@ -50,8 +53,8 @@ public:
     CardOperations& operations() { return *m_operations; }
     ConsoleStatusWindow& status() { return m_status; }
     ConsoleMessageBox& messages() { return m_messages; }
-    SystemClock& clock() { return m_clock; }
-    IEventPump& pump() { return m_pump; }
+    IClock& clock();
+    IEventPump& pump();
     bool interrupted() const;
     // "COM1", or the device path given with --port.
     QString portName() const;
@@ -62,6 +65,8 @@ public:
     QString lossText() const;
 
 private:
+    // The port for what -p or the settings name, traced with --trace, and the link over it.
+    void makeLink();
     int open();
     int connect();
 
@@ -69,11 +74,9 @@ private:
     AppSettings m_settings;
     QString m_lineSettings;
     QString m_deviceOverride;
-    QtSerialPort m_serial;
+    std::unique_ptr<ISerialPort> m_serial;
     std::unique_ptr<TracingPort> m_tracer;
     ISerialPort* m_port = nullptr;
-    SystemClock m_clock;
-    QtEventPump m_pump{m_clock};
     ConsoleMessageBox m_messages;
     ConsoleStatusWindow m_status;
     ConsoleDataBox m_dataBox;

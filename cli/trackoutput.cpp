@@ -1,5 +1,6 @@
 #include "cli/trackoutput.h"
 
+#include "cards/errorcode.h"
 #include "cards/jsonline.h"
 #include "cards/trackdecode.h"
 
@@ -9,7 +10,7 @@ QByteArray decodedJson(const DecodedTrack& track, bool reveal)
     if (!track.decodable)
         return json.add("decodable", false)
             .add("reason", track.reason)
-            .add("code", QStringLiteral("not_decodable"))
+            .add("code", errorCodeName(ErrorCode::NotDecodable))
             .text();
     json.add("track", track.format)
         .add("pan", reveal ? track.pan : maskPan(track.pan))

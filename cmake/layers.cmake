@@ -20,7 +20,8 @@ set(TARNAVEL_LAYERS
   "tests/support           tarnavel_testsupport           platform link/protocol"
   "tests/support/link      tarnavel_testsupport_link      tests/support link"
   "tests/support/emulated  tarnavel_testsupport_emulated  tests/support emulator"
-  "tests/support/shell     tarnavel_testsupport_shell     tests/support/link tests/support/emulated shell")
+  "tests/support/shell     tarnavel_testsupport_shell     tests/support/link tests/support/emulated shell"
+  "tests/support/cli       tarnavel_testsupport_cli       tests/support/link tests/support/emulated cli")
 
 # tarnavel_layer_row(<row> <folder var> <target var> <uses var>)
 function(tarnavel_layer_row row folder target uses)

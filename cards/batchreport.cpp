@@ -1,0 +1,185 @@
+#include "cards/batchreport.h"
+
+#include "cards/cardbatch.h"
+#include "cards/jsonline.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+// A command line word as a shell reads it back.
+QString shellWord(const QString& word)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=,@%+-]+$"));
+    if (plain.match(word).hasMatch())
+        return word;
+    QString quoted = word;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+QString cardList(const QList<int>& indexes)
+{
+    QStringList numbers;
+    for (const int index : indexes)
+        numbers << QString::number(index);
+    return numbers.join(QStringLiteral(", "));
+}
+
+QByteArray jsonList(const QList<int>& indexes)
+{
+    QByteArray list;
+    for (const int index : indexes)
+        list += (list.isEmpty() ? "" : ", ") + QByteArray::number(index);
+    return '[' + list + ']';
+}
+
+// How to go on after the card the run stopped at: resume from the results file, or start at
+// the right card, having read back a card whose write is in doubt.
+QString resumeAdvice(const BatchTally& tally, const BatchCard& stopped, int total,
+                     const BatchInvocation& run)
+{
+    if (!run.resultsPath.isEmpty())
+        return QStringLiteral("resume with: ") +
+               resumeCommand(run.arguments, {QStringLiteral("--resume"), run.resultsPath});
+    if (tally.stoppedCard == WriteState::InDoubt)
+        return QStringLiteral("read card %1 back (tarnavel-cli read) and compare it with line "
+                              "%2, then resume with: %3, or with --start %4 if it holds that "
+                              "data")
+            .arg(stopped.index)
+            .arg(stopped.line)
+            .arg(resumeCommand(run.arguments,
+                               {QStringLiteral("--start"), QString::number(stopped.index)}))
+            .arg(stopped.index + 1);
+    const int next = stopped.index + (tally.stoppedCard == WriteState::Yes ? 1 : 0);
+    if (next > total)
+        return QString();
+    return QStringLiteral("resume with: ") +
+           resumeCommand(run.arguments, {QStringLiteral("--start"), QString::number(next)});
+}
+
+// Where the run stopped, why, what became of the card in hand, and how to go on.
+QString stoppedText(const BatchTally& tally, const BatchCard& stopped, int total,
+                    const BatchInvocation& run)
+{
+    QString text =
+        tally.stop == BatchStop::Interrupted
+            ? QStringLiteral("; interrupted at card %1").arg(stopped.index)
+            : QStringLiteral("; stopped at card %1 (line %2)").arg(stopped.index).arg(stopped.line);
+    if (!tally.stopMessage.isEmpty())
+        text += QStringLiteral(": ") + tally.stopMessage;
+    if (tally.stop == BatchStop::ResultsFailed)
+        text += tally.lastRecorded > 0
+                    ? QStringLiteral("; the last card recorded is card %1").arg(tally.lastRecorded)
+                    : QStringLiteral("; no card was recorded");
+    const QString written = tally.stoppedCard == WriteState::Yes ? QStringLiteral("was written")
+                            : tally.stoppedCard == WriteState::No
+                                ? QStringLiteral("was not written")
+                                : QStringLiteral("may have been written");
+    text += QStringLiteral("; card %1 %2").arg(stopped.index).arg(written);
+    const QString advice = resumeAdvice(tally, stopped, total, run);
+    if (!advice.isEmpty())
+        text += QStringLiteral("; ") + advice;
+    if (run.fromStandardInput)
+        text += QStringLiteral(" (with the same cards on standard input)");
+    return text;
+}
+
+} // namespace
+
+QString resumeCommand(const QStringList& arguments, const QStringList& instead)
+{
+    QStringList words;
+    bool inserted = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& word = arguments.at(i);
+        if (word == QLatin1String("--start") || word == QLatin1String("--resume")) {
+            ++i;
+            continue;
+        }
+        if (word.startsWith(QLatin1String("--start=")) ||
+            word.startsWith(QLatin1String("--resume=")))
+            continue;
+        words << shellWord(word);
+        if (!inserted && word == QLatin1String("batch")) {
+            for (const QString& option : instead)
+                words << shellWord(option);
+            inserted = true;
+        }
+    }
+    return QStringLiteral("tarnavel-cli ") + words.join(QLatin1Char(' '));
+}
+
+QString batchSummary(const BatchTally& tally, const QList<BatchCard>& cards,
+                     const BatchInvocation& run)
+{
+    const int total = int(cards.size());
+    const int attempted = tally.done + tally.failed + tally.skipped;
+    QString summary = QStringLiteral("batch: %1 %2, %3 failed, %4 not attempted, of %5 cards")
+                          .arg(tally.done)
+                          .arg(run.verify ? QStringLiteral("verified") : QStringLiteral("written"))
+                          .arg(tally.failed)
+                          .arg(total - attempted - (run.start - 1))
+                          .arg(total);
+    if (tally.skipped > 0)
+        summary += QStringLiteral(", %1 already written before").arg(tally.skipped);
+    if (!tally.failedIndexes.isEmpty())
+        summary += QStringLiteral("; failed: ") + cardList(tally.failedIndexes);
+    if (!tally.inDoubt.isEmpty())
+        summary += QStringLiteral("; in doubt: ") + cardList(tally.inDoubt);
+    if (tally.stoppedAt > 0)
+        summary += stoppedText(tally, cards.at(tally.stoppedAt - 1), total, run);
+    return summary;
+}
+
+std::optional<ErrorCode> batchErrorCode(const BatchTally& tally)
+{
+    switch (tally.stop) {
+    case BatchStop::Interrupted:
+        return ErrorCode::Interrupted;
+    case BatchStop::ResultsFailed:
+        return ErrorCode::ResultsUnwritable;
+    case BatchStop::ReaderLost:
+        return ErrorCode::ReaderLost;
+    default:
+        return tally.firstCode;
+    }
+}
+
+QByteArray batchReportJson(const QString& source, int status, std::optional<ErrorCode> code,
+                           const BatchTally& tally, int total, bool verify)
+{
+    JsonLine json;
+    json.add("batch", source)
+        .add("result", status == exitcode::Ok ? QStringLiteral("done") : QStringLiteral("failed"))
+        .add("exit", status);
+    if (status != exitcode::Ok && code)
+        json.add("code", errorCodeName(*code));
+    json.add("cards", total)
+        .add(verify ? "verified" : "written", tally.done)
+        .add("skipped", tally.skipped)
+        .addRaw("failed", jsonList(tally.failedIndexes))
+        .addRaw("in_doubt", jsonList(tally.inDoubt));
+    return json.text() + '\n';
+}
+
+QString batchProgressText(const BatchTally& tally, qint64 nowMs)
+{
+    const int handled = tally.done + tally.failed;
+    const qint64 elapsed = nowMs - tally.startedMs;
+    QString text = QStringLiteral("card %1 of %2: %3 written, %4 failed")
+                       .arg(tally.position)
+                       .arg(tally.total)
+                       .arg(tally.done + tally.skipped)
+                       .arg(tally.failed);
+    if (handled > 0 && elapsed > 0) {
+        const double perMinute = handled * 60000.0 / double(elapsed);
+        const int left = tally.total - tally.position + 1;
+        const qint64 secondsLeft = qint64(left * (elapsed / 1000.0) / handled);
+        text += QStringLiteral(", %1 cards/min, about %2:%3 left")
+                    .arg(perMinute, 0, 'f', 1)
+                    .arg(secondsLeft / 60)
+                    .arg(secondsLeft % 60, 2, 10, QLatin1Char('0'));
+    }
+    return text;
+}

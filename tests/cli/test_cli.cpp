@@ -1,0 +1,587 @@
+// tarnavel-cli in-process: every command on the emulated reader, the in-memory store and the
+// manual clock, with its standard streams in memory.
+
+#include "cards/errorcode.h"
+#include "cli/command.h"
+#include "emulator/deck.h"
+#include "support/cli/clirig.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+const QString kHelpPointer =
+    QStringLiteral(" (tarnavel-cli --help lists the commands and options)");
+
+// Card 2 holds other track 2 data than a verify of card 1 writes.
+const QByteArray kDeck = "[Visa test]\n"
+                         "1=%B4111111111111111^DOE/JOHN^2512101000000?\n"
+                         "2=;4111111111111111=2512101?\n"
+                         "[Other]\n"
+                         "2=;4111111111111111=2612101?\n";
+
+QString zeros(int count)
+{
+    return QString(count, QLatin1Char('0'));
+}
+
+// The reader and the rig as a row sets them up: "auto" (the card in the slot is swiped once the
+// reader is armed), "deck" (the deck above), "type N", "silent CHARS", "force BODY",
+// "swipe-error" (the next swipe fails to write), "terminal", "stdout closed", "real devices".
+void setUp(CliRig& rig, const QStringList& words)
+{
+    QList<ReaderCard> deck;
+    QString error;
+    QVERIFY2(parseDeck(kDeck, &deck, &error), qPrintable(error));
+    for (const QString& word : words) {
+        const QString value = word.section(QLatin1Char(' '), 1);
+        rig.autoSwipe = rig.autoSwipe || word == QLatin1String("auto");
+        rig.terminal = rig.terminal || word == QLatin1String("terminal");
+        rig.realDevices = rig.realDevices || word == QLatin1String("real devices");
+        if (word == QLatin1String("stdout closed"))
+            rig.outFailure = QStringLiteral("Broken pipe");
+        else if (word == QLatin1String("deck"))
+            rig.model.setDeck(deck);
+        else if (word == QLatin1String("swipe-error"))
+            rig.model.setSwipeError(ReaderModel::SwipeError::Write);
+        else if (word.startsWith(QLatin1String("type ")))
+            rig.model.setType(value.toInt());
+        else if (word.startsWith(QLatin1String("silent ")))
+            rig.model.setSilentCommands(value.toLatin1());
+        else if (word.startsWith(QLatin1String("force ")))
+            rig.model.setForcedReply(value.toLatin1());
+    }
+}
+
+int swipePrompts(const QString& err)
+{
+    static const QRegularExpression prompt(
+        QStringLiteral(
+            "^(Card \\d+ of \\d+: s|S)wipe (card when ready|the same card|the card once)"),
+        QRegularExpression::MultilineOption);
+    return int(err.count(prompt));
+}
+
+// The exit statuses a code may end the program with: a signal's is 128 + its number.
+QList<int> statusesOf(const ErrorCodeInfo& info)
+{
+    if (info.code == ErrorCode::Interrupted)
+        return {128 + SIGHUP, 128 + SIGINT, 128 + SIGTERM};
+    return {info.exitStatus};
+}
+
+QList<int> sorted(QList<int> numbers)
+{
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    return numbers;
+}
+
+QList<int> numbersIn(const QString& text)
+{
+    QList<int> numbers;
+    static const QRegularExpression number(QStringLiteral("\\b\\d+\\b"));
+    for (const QRegularExpressionMatch& match : number.globalMatch(text))
+        numbers << match.captured().toInt();
+    return numbers;
+}
+
+QString sourceFile(const char* path)
+{
+    QFile file(QStringLiteral(TARNAVEL_SOURCE_DIR "/") + QLatin1String(path));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// A section of the manual page: from ".SH name" to the next section.
+QString manSection(const QString& name)
+{
+    const QString page = sourceFile("dist/man/tarnavel-cli.1");
+    const qsizetype start = page.indexOf(QStringLiteral("\n.SH ") + name + QLatin1Char('\n'));
+    if (start < 0)
+        return QString();
+    const qsizetype end = page.indexOf(QStringLiteral("\n.SH "), start + 1);
+    return page.mid(start, end < 0 ? -1 : end - start);
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+private slots:
+    void usage_data();
+    void usage();
+    void commandHelp_data();
+    void commandHelp();
+    void completion_data();
+    void completion();
+    void commands_data();
+    void commands();
+    void errorTables();
+};
+
+void TestCli::usage_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("message"); // before the pointer to --help
+
+    const QByteArray cards = ";1=1?\n;3=3?\n";
+    QTest::newRow("no command") << QStringList{} << QByteArray() << "no command given";
+    QTest::newRow("unknown command")
+        << QStringList{"bogus"} << QByteArray() << "unknown command \"bogus\"";
+    QTest::newRow("unknown short option")
+        << QStringList{"-x", "read"} << QByteArray() << "unknown option -x";
+    QTest::newRow("unknown long option")
+        << QStringList{"--bogus"} << QByteArray() << "unknown option --bogus";
+    QTest::newRow("an option of another command")
+        << QStringList{"read", "--yes"} << QByteArray() << "the read command takes no --yes";
+    QTest::newRow("value missing at the end")
+        << QStringList{"-p"} << QByteArray() << "option -p needs a value";
+    QTest::newRow("empty value") << QStringList{"-p", "", "read"} << QByteArray()
+                                 << "option -p needs a value that is not empty";
+    QTest::newRow("empty value after =") << QStringList{"--port=", "read"} << QByteArray()
+                                         << "option --port needs a value that is not empty";
+    QTest::newRow("a flag given a value")
+        << QStringList{"read", "--decode=1"} << QByteArray() << "option --decode takes no value";
+    QTest::newRow("flags share a dash, the last takes the next word")
+        << QStringList{"-yt", "0", "write", "1"} << QByteArray()
+        << "--timeout takes whole seconds from 1 to 32767, not \"0\"";
+    QTest::newRow("port number") << QStringList{"-p", "COM0", "read"} << QByteArray()
+                                 << "--port takes COM1 to COM256 or a device path such as "
+                                    "/dev/ttyUSB0, not \"COM0\"";
+    QTest::newRow("card method") << QStringList{"-m", "9", "read"} << QByteArray()
+                                 << "unknown card method \"9\": use 0 to 4 or iso1, iso2, iso3, "
+                                    "ibm, iso1t3";
+    QTest::newRow("line settings") << QStringList{"-s", "9600,q,7,1", "read"} << QByteArray()
+                                   << "line settings \"9600,q,7,1\" (expected speed,parity,data "
+                                      "bits,stop bits such as 9600,e,7,1)";
+    QTest::newRow("an argument too many")
+        << QStringList{"version", "extra"} << QByteArray() << "version takes no argument \"extra\"";
+    QTest::newRow("an argument missing")
+        << QStringList{"write"} << QByteArray()
+        << "write takes the track data, or - to read it from standard input";
+    QTest::newRow("lamp") << QStringList{"led", "off", "purple"} << QByteArray()
+                          << "unknown lamp \"purple\": use off, green, red or yellow";
+    QTest::newRow("help topic") << QStringList{"help", "bogus"} << QByteArray()
+                                << "no help on \"bogus\"";
+    QTest::newRow("shell") << QStringList{"completion", "tcsh"} << QByteArray()
+                           << "completion takes bash, zsh or fish";
+    QTest::newRow("first card") << QStringList{"batch", "--check", "--start", "5", "-"} << cards
+                                << "--start takes a whole number from 1 to 2, not \"5\"";
+    QTest::newRow("ports") << QStringList{"ports", "unlink", "0"} << QByteArray()
+                           << "\"0\" is not a port number (1 to 256, or COM1...)";
+}
+
+// A usage error is one line naming the fault and pointing to --help, exit 1, and with --json
+// anywhere on the line also one JSON object with the code "usage".
+void TestCli::usage()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(QString, message);
+
+    CliRig rig;
+    const QString line = message + kHelpPointer;
+    const CliRun plain = rig.run(args, input);
+    QCOMPARE(plain.status, exitcode::Usage);
+    QCOMPARE(plain.err, QStringLiteral("tarnavel-cli: ") + line + QLatin1Char('\n'));
+    QCOMPARE(plain.out, QByteArray());
+
+    const CliRun json = rig.run(QStringList{QStringLiteral("--json")} + args, input);
+    QCOMPARE(json.status, exitcode::Usage);
+    QCOMPARE(json.err, plain.err);
+    QVERIFY2(json.out.endsWith('\n') && json.out.count('\n') == 1, json.out.constData());
+    const QJsonObject object = QJsonDocument::fromJson(json.out).object();
+    QCOMPARE(object.value(QLatin1String("result")).toString(), QStringLiteral("failed"));
+    QCOMPARE(object.value(QLatin1String("exit")).toInt(), exitcode::Usage);
+    QCOMPARE(object.value(QLatin1String("code")).toString(), QStringLiteral("usage"));
+    QCOMPARE(object.value(QLatin1String("error")).toString(), line);
+}
+
+void TestCli::commandHelp_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const CliCommand* command : cliCommands())
+        QTest::newRow(command->name) << QString::fromLatin1(command->name);
+}
+
+// Each command's help comes from its entry in the table, the same by "help C" and "C --help"
+// ("help --help" is the program's), and the program's help lists every command.
+void TestCli::commandHelp()
+{
+    QFETCH(QString, name);
+    const CliCommand& command = *findCliCommand(name);
+    CliRig rig;
+    const CliRun byHelp = rig.run({QStringLiteral("help"), name});
+    QCOMPARE(byHelp.status, exitcode::Ok);
+    QVERIFY(byHelp.err.isEmpty());
+    const CliRun program = rig.run({QStringLiteral("--help")});
+    const CliRun byOption = rig.run({name, QStringLiteral("--help")});
+    QCOMPARE(byOption.status, exitcode::Ok);
+    QCOMPARE(byOption.out, name == QLatin1String("help") ? program.out : byHelp.out);
+    const QString text = QString::fromLocal8Bit(byHelp.out);
+    QVERIFY2(text.startsWith(QStringLiteral("Usage: tarnavel-cli [OPTIONS] ") + name),
+             qPrintable(text));
+    QVERIFY(text.contains(QString::fromLatin1(command.help)));
+    for (const Opt id : command.options)
+        QVERIFY2(text.contains(QStringLiteral("--") + QLatin1String(cliOption(id).longName)),
+                 cliOption(id).longName);
+    QVERIFY(QString::fromLocal8Bit(program.out).contains(QStringLiteral("\n  ") + name));
+}
+
+void TestCli::completion_data()
+{
+    QTest::addColumn<QString>("shell");
+    QTest::addColumn<QString>("optionForm"); // how the script names an option
+    QTest::newRow("bash") << "bash"
+                          << "--%1";
+    QTest::newRow("zsh") << "zsh"
+                         << "--%1";
+    QTest::newRow("fish") << "fish"
+                          << "-l %1";
+}
+
+// A completion script offers every command and every option of the table.
+void TestCli::completion()
+{
+    QFETCH(QString, shell);
+    QFETCH(QString, optionForm);
+    CliRig rig;
+    const CliRun run = rig.run({QStringLiteral("completion"), shell});
+    QCOMPARE(run.status, exitcode::Ok);
+    const QString script = QString::fromUtf8(run.out);
+    QVERIFY(script.contains(QStringLiteral("completion for tarnavel-cli")));
+    for (const CliCommand* command : cliCommands())
+        QVERIFY2(script.contains(QLatin1String(command->name)), command->name);
+    for (const CliOption& option : cliOptions())
+        QVERIFY2(script.contains(optionForm.arg(QLatin1String(option.longName))), option.longName);
+}
+
+void TestCli::commands_data()
+{
+    QTest::addColumn<QStringList>("rig"); // see setUp()
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QStringList>("actions"); // at the k-th swipe prompt: "swipe N", "pull"
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out"); // exact, or a pattern after "re:"
+    QTest::addColumn<QStringList>("errHas");
+    // Data parts of host frames, in order; "!X": X is never sent.
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<QString>("secret"); // never on standard error
+
+    // A card's result line: index, line, result, step, written, code and error, the time.
+    const auto result = [](int index, int line, const char* rest) {
+        return QStringLiteral("\\{\"index\": %1, \"line\": %2, %3, \"time\": \"[-0-9T:]+Z\"\\}\n")
+            .arg(index)
+            .arg(line)
+            .arg(QLatin1String(rest));
+    };
+    const char* written = "\"result\": \"written\", \"step\": \"written\", \"written\": true";
+    const char* verified = "\"result\": \"verified\", \"step\": \"verified\", \"written\": true";
+    const char* writeError = "\"result\": \"failed\", \"step\": \"armed\", \"written\": false, "
+                             "\"code\": \"reader_error\", \"error\": \"write: Write Data Error "
+                             "\\(reader status lA\\)\"";
+    const QByteArray cards = ";1=1?\n# a comment\n;12a\n\n;3=3?\n";
+    const QByteArray good = ";1=1?\n# a comment\n;3=3?\n";
+    const QStringList none;
+
+    QTest::newRow("version")
+        << none << QStringList{"version"} << QByteArray() << none << 0
+        << "Reader type 8 on COM1 (/dev/loopback)\nCard methods:\n  0  iso1    ISO on Track 1\n"
+           "  1  iso2    ISO on Track 2\n  2  iso3    ISO on Track 3\n  3  ibm     IBM 4700 on "
+           "Track 2\n  4  iso1t3  Track 1 ISO on Track 3\n"
+        << none << QStringList{"h", "k"} << QString();
+    QTest::newRow("version json, type 2")
+        << QStringList{"type 2"} << QStringList{"--json", "version"} << QByteArray() << none << 0
+        << "{\"reader_type\": 2, \"port\": \"COM1\", \"device\": \"/dev/loopback\", \"methods\": "
+           "[{\"method\": 1, \"short_name\": \"iso2\", \"method_name\": \"ISO on Track 2\"}, "
+           "{\"method\": 2, \"short_name\": \"iso3\", \"method_name\": \"ISO on Track 3\"}, "
+           "{\"method\": 3, \"short_name\": \"ibm\", \"method_name\": \"IBM 4700 on Track 2\"}]}\n"
+        << none << QStringList{"k"} << QString();
+    QTest::newRow("read") << QStringList{"auto"} << QStringList{"read"} << QByteArray() << none << 0
+                          << "4000123456789010=25121010000000000\n"
+                          << QStringList{"Swipe card"} << QStringList{"k", "n", "E", "!o"}
+                          << "4000123456789010";
+    QTest::newRow("read json, decoded")
+        << QStringList{"auto", "deck"} << QStringList{"--json", "read", "-m", "iso1", "--decode"}
+        << QByteArray() << none << 0
+        << "{\"method\": 0, \"method_name\": \"ISO on Track 1\", \"data\": "
+           "\"%B4111111111111111^DOE/JOHN^2512101000000?\", \"decoded\": {\"track\": 1, \"pan\": "
+           "\"411111******1111\", \"luhn_ok\": true, \"name\": \"DOE/JOHN\", \"expiry\": "
+           "\"2025-12\", \"service_code\": \"101\", \"service\": {\"interchange\": "
+           "\"international interchange\", \"authorization\": \"normal authorization\", "
+           "\"services\": \"no restrictions\"}, \"discretionary_length\": 6, \"decodable\": "
+           "true}}\n"
+        << none << QStringList{"k", "n", "5", "!o"} << "4111111111111111";
+    QTest::newRow("exit 1: a method the reader lacks")
+        << QStringList{"type 2"} << QStringList{"-m", "iso1", "read"} << QByteArray() << none << 1
+        << QString()
+        << QStringList{"ISO on Track 1 is not offered by this reader (type 2); it offers iso2, "
+                       "iso3, ibm"}
+        << QStringList{"k", "!n"} << QString();
+    QTest::newRow("verify passes")
+        << QStringList{"auto"} << QStringList{"verify", ";123=45?"} << QByteArray() << none << 0
+        << QString() << QStringList{"Swipe the same card again to verify"}
+        << QStringList{"A;123=45?" + zeros(29), "n", "n", "E"} << "123=45";
+    QTest::newRow("exit 6: verify reads another card")
+        << QStringList{"deck"} << QStringList{"-t", "5", "verify", ";4111111111111111=2512101?"}
+        << QByteArray() << QStringList{"swipe 1", "swipe 2"} << 6 << QString()
+        << QStringList{"the card read back differs from the data written at position 20"}
+        << QStringList{"n", "n", "E"} << "4111111111111111";
+    QTest::newRow("reset") << none << QStringList{"reset"} << QByteArray() << none << 0 << QString()
+                           << none << QStringList{"k", "h"} << QString();
+    QTest::newRow("led") << none << QStringList{"led", "off", "green", "red"} << QByteArray()
+                         << none << 0 << QString() << none << QStringList{"k", "`0", "`1", "`2"}
+                         << QString();
+    QTest::newRow("exit 2: no such device")
+        << QStringList{"real devices"} << QStringList{"-p", "/nonexistent/ttyGone", "read"}
+        << QByteArray() << none << 2 << QString()
+        << QStringList{"ttyGone: No such file or directory. Check the path"} << none << QString();
+    QTest::newRow("exit 2: a device given by path is named by it")
+        << QStringList{"real devices"} << QStringList{"-p", "/dev/null", "version"} << QByteArray()
+        << none << 2 << QString() << QStringList{"tarnavel-cli: /dev/null: "} << none << "COM1";
+    QTest::newRow("exit 2: reader gone during the swipe")
+        << none << QStringList{"read"} << QByteArray() << QStringList{"pull"} << 2 << QString()
+        << QStringList{"read: The card reader/writer on COM1 (/dev/loopback) was disconnected."}
+        << QStringList{"k", "n"} << QString();
+    QTest::newRow("exit 3: silent reader")
+        << QStringList{"silent n"} << QStringList{"-t", "1", "read"} << QByteArray() << none << 3
+        << QString() << QStringList{"read: no reply to the arm command within 1 s"}
+        << QStringList{"k", "n", "h"} << QString();
+    QTest::newRow("exit 3 in JSON, with its code")
+        << QStringList{"silent k"} << QStringList{"--json", "-t", "1", "version"} << QByteArray()
+        << none << 3
+        << "{\"command\": \"version\", \"result\": \"failed\", \"exit\": 3, \"code\": "
+           "\"no_reply\", \"error\": \"no reply from the reader on COM1 (/dev/loopback) within 1 "
+           "s. Check that it is switched on and connected, and the line settings (9600,e,7,1).\"}\n"
+        << none << QStringList{"h", "k"} << QString();
+    QTest::newRow("exit 4: the reset answered with a status")
+        << QStringList{"force l4"} << QStringList{"write", "123"} << QByteArray() << none << 4
+        << QString()
+        << QStringList{"the reader on COM1 (/dev/loopback) answered the reset with: Receive "
+                       "Buffer Is Full (reader status l4)"}
+        << QStringList{"h", "!k"} << QString();
+    QTest::newRow("exit 4: write fails at the swipe")
+        << QStringList{"auto", "swipe-error"} << QStringList{"--json", "write", "123"}
+        << QByteArray() << none << 4
+        << "{\"method\": 1, \"method_name\": \"ISO on Track 2\", \"result\": \"failed\", "
+           "\"written\": false, \"exit\": 4, \"code\": \"reader_error\", \"error\": \"Write Data "
+           "Error (reader status lA)\"}\n"
+        << QStringList{"Write Data Error"} << QStringList{"A123" + zeros(34), "n", "h", "!o"}
+        << QString();
+    QTest::newRow("exit 5: invalid character")
+        << none << QStringList{"write", "--", ";12a4"} << QByteArray() << none << 5 << QString()
+        << QStringList{"invalid character \"a\" at position 4"} << QStringList{"!h"} << QString();
+    QTest::newRow("exit 5: unchecked format without --yes")
+        << none << QStringList{"-m", "ibm", "write", "-"} << QByteArray("1234\n") << none << 5
+        << QString() << QStringList{"--yes writes it unchecked"} << QStringList{"!h"} << QString();
+    QTest::newRow("unchecked format confirmed on a terminal")
+        << QStringList{"auto", "terminal"} << QStringList{"-m", "ibm", "write", "1234"}
+        << QByteArray("y\n") << none << 0 << QString()
+        << QStringList{"IBM 4700 on Track 2", "[y/N] ", "Swipe card when ready"}
+        << QStringList{"h", "k"} << QString();
+    QTest::newRow("exit 5: unchecked format declined on a terminal")
+        << QStringList{"terminal"} << QStringList{"-m", "ibm", "write", "1234"} << QByteArray("n\n")
+        << none << 5 << QString() << QStringList{"[y/N] ", "--yes writes it unchecked"}
+        << QStringList{"!h"} << QString();
+    QTest::newRow("exit 5: not decodable, in JSON")
+        << none << QStringList{"--json", "decode", "-"} << QByteArray(";4111111111111111=25\n")
+        << none << 5
+        << "re:\\{\"decodable\": false, \"reason\": \"[^\"]+\", \"code\": \"not_decodable\"\\}\n"
+        << none << none << QString();
+    QTest::newRow("trace hides the track data")
+        << QStringList{"auto"} << QStringList{"--trace", "verify", ";123=45?"} << QByteArray()
+        << none << 0 << QString()
+        << QStringList{"host   > 02 41 [37 bytes hidden] 03 ??  write ISO on Track 2",
+                       "reader < 02 6C 40 03 2F  status l@: card written",
+                       "reader < 02 45 [37 bytes hidden] 03 ??  track data"}
+        << QStringList{"A;123=45?" + zeros(29)} << "123=45";
+    QTest::newRow("batch refuses a faulty file before any card")
+        << QStringList{"auto"} << QStringList{"batch", "-"}
+        << cards + "{\"data\": \"1\", \"data\": \"2\"}\n"
+        << none << 1 << QString()
+        << QStringList{"standard input:3: invalid character \"a\" at position 4 of the data: ISO "
+                       "on Track 2 takes 0-9 : ; < = > ?",
+                       "standard input:6: the key \"data\" is given twice",
+                       "2 lines with faults; no card was written"}
+        << QStringList{"!h"} << QString();
+    QTest::newRow("batch checked only")
+        << none << QStringList{"--json", "batch", "--check", "-"} << good << none << 0
+        << "{\"batch\": \"standard input\", \"result\": \"checked\", \"cards\": 2}\n"
+        << none << QStringList{"!h"} << QString();
+    QTest::newRow("batch refuses a method the reader lacks")
+        << QStringList{"type 2"} << QStringList{"--json", "batch", "-"}
+        << QByteArray("{\"method\": \"iso1\", \"data\": \"A\"}\n;1=1?\n") << none << 1
+        << "re:\\{\"command\": \"batch\", .*\"code\": \"unsupported_method\", .*\\}\n"
+        << QStringList{"standard input:1: ISO on Track 1 is not offered by this reader (type 2)"}
+        << QStringList{"k", "!A;1=1?" + zeros(32)} << QString();
+    QTest::newRow("batch keeps going past a write error, verified")
+        << QStringList{"auto", "swipe-error"}
+        << QStringList{"batch", "--verify", "--keep-going", "-"} << good << none << 4
+        << "re:" + result(1, 1, writeError) + result(2, 3, verified)
+        << QStringList{"Card 2 of 2: swipe the same card again", "1 verified, 1 failed",
+                       "failed: 1"}
+        << QStringList{"h", "A;1=1?" + zeros(32), "A;3=3?" + zeros(32), "E"} << ";3=3?";
+    QTest::newRow("batch stops at a failure, with the command that resumes")
+        << QStringList{"auto", "swipe-error"} << QStringList{"batch", "-t", "5", "-"} << good
+        << none << 4 << "re:" + result(1, 1, writeError)
+        << QStringList{"stopped at card 1 (line 1); card 1 was not written; resume with: "
+                       "tarnavel-cli batch --start 1 -t 5 - (with the same cards on standard "
+                       "input)"}
+        << QStringList{"A;1=1?" + zeros(32), "!A;3=3?" + zeros(32)} << QString();
+    QTest::newRow("batch resumes, revealed")
+        << QStringList{"auto"} << QStringList{"batch", "--start", "2", "--reveal", "-"} << good
+        << none << 0
+        << "re:\\{\"index\": 2, \"line\": 3, \"result\": \"written\", \"step\": \"written\", "
+           "\"written\": true, \"time\": \"[-0-9T:]+Z\", \"data\": \";3=3\\?" +
+               zeros(32) + "\"\\}\n"
+        << QStringList{"1 written, 0 failed"} << QStringList{"A;3=3?" + zeros(32)} << QString();
+    QTest::newRow("batch report in JSON, progress on a terminal")
+        << QStringList{"auto", "terminal"} << QStringList{"--json", "batch", "-"} << good << none
+        << 0
+        << "re:" + result(1, 1, written) + result(2, 3, written) +
+               "\\{\"batch\": \"standard input\", \"result\": \"done\", \"exit\": 0, \"cards\": 2, "
+               "\"written\": 2, \"skipped\": 0, \"failed\": \\[\\], \"in_doubt\": \\[\\]\\}\n"
+        << QStringList{"\r\033[Kcard 2 of 2: 1 written, 0 failed, ",
+                       "\r\033[Ktarnavel-cli: batch: 2 written, 0 failed"}
+        << QStringList{"A;1=1?" + zeros(32), "A;3=3?" + zeros(32)} << QString();
+    QTest::newRow("exit 7: the results cannot go out")
+        << QStringList{"auto", "stdout closed"} << QStringList{"batch", "-"} << good << none << 7
+        << QString()
+        << QStringList{"stopped at card 1 (line 1): the results could not be written to standard "
+                       "output: Broken pipe; no card was recorded; card 1 was written; resume "
+                       "with: tarnavel-cli batch --start 2 -"}
+        << QStringList{"A;1=1?" + zeros(32), "!A;3=3?" + zeros(32)} << QString();
+}
+
+void TestCli::commands()
+{
+    QFETCH(QStringList, rig);
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(QStringList, actions);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QStringList, errHas);
+    QFETCH(QStringList, sent);
+    QFETCH(QString, secret);
+
+    CliRig cli;
+    setUp(cli, rig);
+    if (QTest::currentTestFailed())
+        return;
+    int done = 0;
+    cli.onPass = [&](const QString& err) {
+        if (done >= actions.size() || done >= swipePrompts(err))
+            return;
+        const QString& action = actions.at(done);
+        if (action == QLatin1String("pull")) {
+            cli.port->pullCable();
+        } else if (cli.model.isArmed()) {
+            cli.port->swipe(action.section(QLatin1Char(' '), 1).toInt() - 1);
+        } else {
+            return;
+        }
+        ++done;
+    };
+    const CliRun run = cli.run(args, input);
+    QVERIFY2(
+        run.status == status,
+        qPrintable(QStringLiteral("exit %1, standard error:\n%2").arg(run.status).arg(run.err)));
+    const QString stdoutText = QString::fromLatin1(run.out);
+    if (out.startsWith(QLatin1String("re:"))) {
+        const QRegularExpression pattern(QRegularExpression::anchoredPattern(out.mid(3)),
+                                         QRegularExpression::DotMatchesEverythingOption);
+        QVERIFY2(pattern.match(stdoutText).hasMatch(), qPrintable(stdoutText));
+    } else {
+        QCOMPARE(stdoutText, out);
+    }
+    for (const QString& fragment : std::as_const(errHas))
+        QVERIFY2(run.err.contains(fragment), qPrintable(run.err));
+    if (!secret.isEmpty())
+        QVERIFY2(!run.err.contains(secret), qPrintable(run.err));
+    QCOMPARE(done, actions.size());
+
+    // The frames went out in this order (others may stand between them); none marked "!".
+    qsizetype at = 0;
+    for (const QString& data : std::as_const(sent)) {
+        if (data.startsWith(QLatin1Char('!'))) {
+            QVERIFY2(!cli.sent.contains(data.mid(1).toLatin1()), qPrintable(data));
+            continue;
+        }
+        while (at < cli.sent.size() && cli.sent.at(at) != data.toLatin1())
+            ++at;
+        QVERIFY2(at < cli.sent.size(), qPrintable(data + QStringLiteral(" not sent in order")));
+        ++at;
+    }
+}
+
+// The error codes' table is the one the manual page lists, and the exit statuses it stands
+// for are those the manual page, the README and --help list.
+void TestCli::errorTables()
+{
+    const QString codes = manSection(QStringLiteral("ERROR CODES"));
+    QVERIFY(!codes.isEmpty());
+    QHash<QString, QList<int>> manual;
+    QHash<QString, QString> meanings;
+    static const QRegularExpression code(QStringLiteral("(?:^|\\s)([a-z]+(?:_[a-z]+)*)(?=\\s|$)"));
+    for (const QString& entry : codes.split(QStringLiteral(".TP\n")).mid(1)) {
+        const QStringList lines = entry.split(QLatin1Char('\n'));
+        for (const QRegularExpressionMatch& match : code.globalMatch(lines.at(0)))
+            manual.insert(match.captured(1), sorted(numbersIn(lines.value(1))));
+        static const QRegularExpression meaning(
+            QStringLiteral("\\.RB \\( ([a-z_]+) :\n([^\n]+)\\)\\."));
+        const QRegularExpressionMatch told = meaning.match(entry);
+        if (told.hasMatch())
+            meanings.insert(told.captured(1), told.captured(2));
+    }
+    QList<int> statuses = {exitcode::Ok};
+    for (const ErrorCodeInfo& info : kErrorCodes) {
+        const QString name = QLatin1String(info.name);
+        QVERIFY2(manual.contains(name), info.name);
+        QCOMPARE(manual.take(name), sorted(statusesOf(info)));
+        if (meanings.contains(name))
+            QCOMPARE(meanings.value(name), QLatin1String(info.meaning));
+        statuses += statusesOf(info);
+    }
+    QVERIFY2(manual.isEmpty(), qPrintable(QStringList(manual.keys()).join(QLatin1Char(' '))));
+    statuses = sorted(statuses);
+
+    QList<int> listed;
+    for (const QString& entry :
+         manSection(QStringLiteral("EXIT STATUS")).split(QStringLiteral(".TP\n")).mid(1))
+        listed += numbersIn(entry.section(QLatin1Char('\n'), 0, 0));
+    QCOMPARE(sorted(listed), statuses);
+
+    const QString readme = sourceFile("README.md");
+    const qsizetype table = readme.indexOf(QStringLiteral("| Exit status | Meaning |"));
+    QVERIFY(table >= 0);
+    listed.clear();
+    for (const QString& row : readme.mid(table).split(QLatin1Char('\n')).mid(2)) {
+        if (!row.startsWith(QLatin1Char('|')))
+            break;
+        listed += numbersIn(row.section(QLatin1Char('|'), 1, 1));
+    }
+    QCOMPARE(sorted(listed), statuses);
+
+    CliRig rig;
+    const QString help = QString::fromLocal8Bit(rig.run({QStringLiteral("--help")}).out);
+    listed.clear();
+    static const QRegularExpression helpRow(QStringLiteral("^  (\\d+(?:, \\d+)*) "),
+                                            QRegularExpression::MultilineOption);
+    for (const QRegularExpressionMatch& match :
+         helpRow.globalMatch(help.section(QStringLiteral("Exit status:\n"), 1)))
+        listed += numbersIn(match.captured(1));
+    QCOMPARE(sorted(listed), statuses);
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "test_cli.moc"
