@@ -4,13 +4,20 @@
 #include "cards/jsonline.h"
 #include "cards/trackdecode.h"
 #include "platform/boundedinput.h"
+#include "platform/folderlock.h"
+#include "platform/fsutil.h"
+#include "platform/pathwalk.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMessageAuthenticationCode>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,26 +32,181 @@ JsonLine cardFields(const BatchCard& card)
 {
     JsonLine json;
     json.add("index", card.index).add("line", card.line);
+    if (!card.id.isEmpty())
+        json.add("card", QString::fromLatin1(card.id));
     return json;
 }
 
-WriteState stateOfStep(const QString& step)
+QByteArray keyedHash(const QByteArray& key, const QByteArray& text)
 {
-    if (step == QLatin1String("written") || step == QLatin1String("verified"))
-        return WriteState::Yes;
-    if (step == QLatin1String("armed"))
-        return WriteState::InDoubt;
-    return WriteState::No;
+    return QMessageAuthenticationCode::hash(text, key, QCryptographicHash::Sha256).toHex();
 }
 
-// What a card's line says of it: a result's "written", else the step its progress reached.
-WriteState recordedState(const QJsonObject& object)
+// What one line says of a card or a track.
+ResumeState::Track recordedTrack(const QJsonObject& object)
 {
-    if (!object.contains(QLatin1String("result")))
-        return stateOfStep(object.value(QLatin1String("step")).toString());
-    const QJsonValue written = object.value(QLatin1String("written"));
-    return written.isBool() ? (written.toBool() ? WriteState::Yes : WriteState::No)
-                            : WriteState::InDoubt;
+    ResumeState::Track track;
+    const QString step = object.value(QLatin1String("step")).toString();
+    if (object.contains(QLatin1String("result"))) {
+        const QJsonValue written = object.value(QLatin1String("written"));
+        track.written = written.isBool() ? (written.toBool() ? WriteState::Yes : WriteState::No)
+                                         : WriteState::InDoubt;
+        track.verified = object.value(QLatin1String("result")).toString() ==
+                         QLatin1String("verified");
+        return track;
+    }
+    if (step == QLatin1String("written") || step == QLatin1String("verified"))
+        track.written = WriteState::Yes;
+    else if (step == QLatin1String("armed"))
+        track.written = WriteState::InDoubt;
+    track.verified = step == QLatin1String("verified");
+    return track;
+}
+
+// A line of a results file, or nothing. A line that is no JSON object but ends in a run's
+// first line is a torn line an older version appended a header to: the header is taken.
+std::optional<QJsonObject> parseLine(const QByteArray& line)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(line);
+    if (document.isObject())
+        return document.object();
+    const qsizetype header = line.lastIndexOf("{\"batch\"");
+    if (header > 0) {
+        const QJsonDocument rest = QJsonDocument::fromJson(line.mid(header));
+        if (rest.isObject())
+            return rest.object();
+    }
+    return std::nullopt;
+}
+
+// Opens a results file named on the command line: below folders judged as the ports folder's
+// are, never through a link at its own name, and only the user's regular file with one name.
+// make: create it (0600) when missing, and tell whether this call did.
+fsutil::Fd openResults(const QString& path, int flags, bool make, fsutil::Fd* folder,
+                       bool* made, QString* error)
+{
+    const QFileInfo info(QDir::current().absoluteFilePath(path));
+    const QString name = info.fileName();
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) {
+        *error = QStringLiteral("it is a folder");
+        return {};
+    }
+    pathwalk::Folder dir = pathwalk::open(QDir::cleanPath(info.absolutePath()), {});
+    if (!dir.isOpen()) {
+        *error = dir.missing ? QStringLiteral("its folder does not exist") : dir.error;
+        return {};
+    }
+    // Whoever may change the folder may put another file in this one's place between runs; a
+    // sticky folder (such as /tmp) keeps others from what is the user's in it.
+    const bool sticky = (dir.st.st_mode & S_ISVTX) &&
+                        (dir.st.st_uid == ::geteuid() || dir.st.st_uid == 0);
+    const QString untrusted = fsutil::untrustedReason(dir.st, dir.path, fsutil::Role::Passage);
+    if (!sticky && !untrusted.isEmpty()) {
+        *error = untrusted;
+        return {};
+    }
+    const QByteArray local = QFile::encodeName(name);
+    const int common = O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+    fsutil::Fd fd(::openat(dir.fd.get(), local.constData(), flags | common));
+    if (!fd.isValid() && errno == ENOENT && make) {
+        fd = fsutil::Fd(::openat(dir.fd.get(), local.constData(), flags | common | O_CREAT | O_EXCL,
+                                 0600));
+        *made = fd.isValid();
+    }
+    if (!fd.isValid()) {
+        *error = errno == ELOOP ? QStringLiteral("it is a symbolic link")
+                 : errno == EISDIR ? QStringLiteral("it is a folder")
+                                   : fsutil::errorText(errno);
+        return {};
+    }
+    struct stat st {
+    };
+    if (::fstat(fd.get(), &st) != 0) {
+        *error = fsutil::errorText(errno);
+        return {};
+    }
+    if (!S_ISREG(st.st_mode))
+        *error = S_ISFIFO(st.st_mode) ? QStringLiteral("it is a FIFO, not a regular file")
+                                      : QStringLiteral("it is not a regular file");
+    else if (st.st_uid != ::geteuid())
+        *error = QStringLiteral("it belongs to another user (%1)").arg(fsutil::ownerText(st.st_uid));
+    else if (st.st_nlink != 1)
+        *error = QStringLiteral("it has %1 names (hard links): through another, someone else "
+                                "may read or change it; copy it to a file of its own")
+                     .arg(st.st_nlink);
+    else if ((st.st_mode & 077) != 0 && ::fchmod(fd.get(), 0600) != 0)
+        *error = QStringLiteral("others may read it and it cannot be made private (%1)")
+                     .arg(fsutil::errorText(errno));
+    if (!error->isEmpty())
+        return {};
+    // Regular: reads and writes no longer need to not block.
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+    if (folder)
+        *folder = std::move(dir.fd);
+    return fd;
+}
+
+// Reads every line of the results file fd from its start; for each parsed one calls take.
+// False with *error set when the file cannot be read as results.
+template <typename Take>
+bool readLines(int fd, QString* error, Take take)
+{
+    if (::lseek(fd, 0, SEEK_SET) != 0) {
+        *error = fsutil::errorText(errno);
+        return false;
+    }
+    BoundedLineReader reader(fd, 64 * 1024, kResultsMaxBytes);
+    QByteArray line;
+    for (;;) {
+        switch (reader.next(&line)) {
+        case BoundedLineReader::Line: {
+            if (line.trimmed().isEmpty())
+                continue;
+            const std::optional<QJsonObject> object = parseLine(line);
+            if (object) {
+                take(*object);
+                continue;
+            }
+            // A power cut or a full disk can leave the last line half written.
+            if (!reader.lineEnded())
+                continue;
+            *error = QStringLiteral("line %1 is not a results line").arg(reader.lineNumber());
+            return false;
+        }
+        case BoundedLineReader::End:
+            return true;
+        case BoundedLineReader::LineTooLong:
+            *error =
+                QStringLiteral("line %1 is too long for a results line").arg(reader.lineNumber());
+            return false;
+        case BoundedLineReader::TooMuch:
+            *error = QStringLiteral("it is longer than %1").arg(sizeText(kResultsMaxBytes));
+            return false;
+        case BoundedLineReader::Failed:
+            *error = reader.errorString();
+            return false;
+        }
+    }
+}
+
+bool writeAll(int fd, const QByteArray& bytes, QString* error)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            *error = fsutil::errorText(n < 0 ? errno : EIO);
+            return false;
+        }
+        done += n;
+    }
+    if (::fdatasync(fd) != 0) {
+        *error = fsutil::errorText(errno);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -66,20 +228,39 @@ QString batchStepName(BatchStep step)
     return QString();
 }
 
-QByteArray batchHeaderLine(const QString& source, const QByteArray& sha256, int cards,
+QByteArray CardIdentity::of(const BatchCard& card) const
+{
+    QByteArray text("card\n");
+    for (const BatchTrack& track : card.tracks)
+        text += QByteArray::number(track.method.index()) + ':' + track.bytes.toHex() + '\n';
+    return keyedHash(m_key, text).left(32);
+}
+
+QByteArray CardIdentity::ofBatch(const QList<BatchCard>& cards) const
+{
+    QByteArray text("batch\n");
+    for (const BatchCard& card : cards)
+        text += of(card) + '\n';
+    return keyedHash(m_key, text);
+}
+
+QByteArray batchHeaderLine(const QString& source, const QByteArray& id, int cards,
                            const QDateTime& time)
 {
     JsonLine json;
     json.add("batch", source)
-        .add("sha256", QString::fromLatin1(sha256))
+        .add("id", QString::fromLatin1(id))
         .add("cards", cards)
         .add("time", isoTime(time));
     return json.text() + '\n';
 }
 
-QByteArray batchProgressLine(const BatchCard& card, BatchStep step, const QDateTime& time)
+QByteArray batchProgressLine(const BatchCard& card, const BatchTrack* track, BatchStep step,
+                             const QDateTime& time)
 {
     JsonLine json = cardFields(card);
+    if (track && card.severalTracks())
+        json.add("track", track->method.shortName());
     json.add("step", batchStepName(step)).add("time", isoTime(time));
     return json.text() + '\n';
 }
@@ -104,143 +285,194 @@ QByteArray batchResultLine(const BatchCard& card, const BatchResult& result, boo
         json.addNull("written");
         break;
     }
-    if (!result.ok)
-        json.add("code", errorCodeName(result.code.value())).add("error", result.error);
+    if (!result.ok && result.code)
+        json.add("code", errorCodeName(*result.code)).add("error", result.error);
     json.add("time", isoTime(result.time));
-    const DecodedTrack track = decodeMethodTrack(card.method, card.bytes);
-    if (track.decodable)
-        json.add("pan", maskPan(track.pan));
-    if (reveal)
-        json.add("data", QString::fromLatin1(card.bytes));
+    for (const BatchTrack& track : card.tracks) {
+        const DecodedTrack decoded = decodeMethodTrack(track.method, track.bytes);
+        if (decoded.decodable) {
+            json.add("pan", maskPan(decoded.pan));
+            break;
+        }
+    }
+    if (reveal && !card.severalTracks()) {
+        json.add("data", QString::fromLatin1(card.tracks.first().bytes));
+    } else if (reveal) {
+        JsonLine tracks;
+        for (const BatchTrack& track : card.tracks)
+            tracks.add(track.method.row().shortName, QString::fromLatin1(track.bytes));
+        json.addRaw("tracks", tracks.text());
+    }
     return json.text() + '\n';
 }
 
-ResultsFile::~ResultsFile()
+ResumeState::Track ResumeState::track(int index, CardMethodId method, bool severalTracks) const
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
+    const Card card = cards.value(index);
+    if (!severalTracks)
+        return card.whole;
+    // Every arm of a track is recorded with the track first: one never named was never armed.
+    if (card.tracks.contains(method.shortName()))
+        return card.tracks.value(method.shortName());
+    return card.whole.written == WriteState::Yes ? card.whole : Track{};
 }
 
-bool ResultsFile::open(const QString& path, QString* error)
+int ResumeState::writtenCards(const QList<BatchCard>& batch) const
 {
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
-    if (fd < 0) {
-        *error = errno == ELOOP ? QStringLiteral("it is a symbolic link") : qt_error_string(errno);
+    int written = 0;
+    for (const BatchCard& card : batch) {
+        bool all = true;
+        for (const BatchTrack& each : card.tracks)
+            all = all && track(card.index, each.method, card.severalTracks()).written ==
+                             WriteState::Yes;
+        written += all ? 1 : 0;
+    }
+    return written;
+}
+
+ResultsJournal::~ResultsJournal()
+{
+    close();
+}
+
+bool ResultsJournal::open(const QString& path, QString* error)
+{
+    close();
+    fsutil::Fd folder;
+    bool made = false;
+    fsutil::Fd fd = openResults(path, O_RDWR | O_APPEND, true, &folder, &made, error);
+    if (!fd.isValid())
+        return false;
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        const QString holder = FolderLock::holderOf(fd.get());
+        *error = errno == EWOULDBLOCK
+                     ? QStringLiteral("another run keeps its results there now%1; wait for it to "
+                                      "end, or stop it, and run this again")
+                           .arg(holder.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(holder))
+                     : fsutil::errorText(errno);
         return false;
     }
-    struct stat st {
-    };
-    QString why;
-    if (::fstat(fd, &st) != 0)
-        why = qt_error_string(errno);
-    else if (!S_ISREG(st.st_mode))
-        why = QStringLiteral("it is not a regular file");
-    else if (st.st_uid != ::geteuid())
-        why = QStringLiteral("it belongs to another user");
-    if (!why.isEmpty()) {
-        ::close(fd);
-        *error = why;
-        return false;
-    }
-    m_fd = fd;
+    m_fd = fd.release();
+    m_folder = folder.release();
     m_path = path;
+    m_name = QFileInfo(path).fileName();
+    m_made = made;
+    m_written = false;
     return true;
 }
 
-bool ResultsFile::append(const QByteArray& line, QString* error)
+bool ResultsJournal::read(const QList<BatchCard>& cards, const QByteArray& identity,
+                          const QByteArray& sha256, const QString& source, ResumeState* state,
+                          QString* error)
 {
-    qsizetype done = 0;
-    while (done < line.size()) {
-        const ssize_t n = ::write(m_fd, line.constData() + done, size_t(line.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            *error = qt_error_string(n < 0 ? errno : EIO);
-            return false;
-        }
-        done += n;
-    }
-    if (::fdatasync(m_fd) != 0) {
-        *error = qt_error_string(errno);
-        return false;
-    }
-    return true;
-}
-
-bool readResumeFile(const QString& path, const QByteArray& sha256, ResumeState* state,
-                    QString* error)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        *error = errno == ELOOP ? QStringLiteral("it is a symbolic link") : qt_error_string(errno);
-        return false;
-    }
-    struct stat st {
-    };
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        *error = QStringLiteral("it is not a regular file");
-        return false;
-    }
-    BoundedLineReader reader(fd, 64 * 1024, kResultsMaxBytes);
-    ResumeState found;
-    bool ours = false;
+    enum class Run { None, Ours, Earlier, Other };
+    Run run = Run::None;
+    bool anyLine = false;
     bool anyOfOurs = false;
-    bool anyRecord = false;
-    QByteArray line;
-    QString problem;
-    for (bool reading = true; reading && problem.isEmpty();) {
-        switch (reader.next(&line)) {
-        case BoundedLineReader::Line: {
-            if (line.trimmed().isEmpty())
-                break;
-            const QJsonDocument document = QJsonDocument::fromJson(line);
-            if (!document.isObject()) {
-                // A power cut can leave the last line half written.
-                if (!reader.lineEnded())
-                    break;
-                problem = QStringLiteral("line %1 is not a results line").arg(reader.lineNumber());
-                break;
-            }
-            const QJsonObject object = document.object();
-            anyRecord = true;
-            if (object.contains(QLatin1String("batch"))) {
-                ours = object.value(QLatin1String("sha256")).toString().toLatin1() == sha256;
-                anyOfOurs = anyOfOurs || ours;
-                break;
-            }
-            const int index = object.value(QLatin1String("index")).toInt(0);
-            if (!ours || index <= 0)
-                break;
-            found.cards.insert(index, recordedState(object));
-            break;
+    ResumeState found;
+    const bool read = readLines(m_fd, error, [&](const QJsonObject& object) {
+        anyLine = true;
+        if (object.contains(QLatin1String("batch"))) {
+            const QByteArray id = object.value(QLatin1String("id")).toString().toLatin1();
+            const QByteArray sha = object.value(QLatin1String("sha256")).toString().toLatin1();
+            run = (!id.isEmpty() && id == identity) || (!sha.isEmpty() && sha == sha256) ? Run::Ours
+                  : object.value(QLatin1String("batch")).toString() == source ? Run::Earlier
+                                                                                : Run::Other;
+            anyOfOurs = anyOfOurs || run != Run::Other;
+            found.sameBatch = found.sameBatch || run == Run::Ours;
+            return;
         }
-        case BoundedLineReader::End:
-            reading = false;
-            break;
-        case BoundedLineReader::LineTooLong:
-            problem =
-                QStringLiteral("line %1 is too long for a results line").arg(reader.lineNumber());
-            break;
-        case BoundedLineReader::TooMuch:
-            problem = QStringLiteral("it is longer than %1").arg(sizeText(kResultsMaxBytes));
-            break;
-        case BoundedLineReader::Failed:
-            problem = reader.errorString();
-            break;
+        const int index = object.value(QLatin1String("index")).toInt(0);
+        if (index <= 0 || run == Run::None || run == Run::Other)
+            return;
+        const QByteArray id = object.value(QLatin1String("card")).toString().toLatin1();
+        const bool sameCard = index <= cards.size() && !id.isEmpty() &&
+                              cards.at(index - 1).id == id;
+        if (!sameCard && (run == Run::Earlier || !id.isEmpty())) {
+            if (!found.changed.contains(index))
+                found.changed << index;
+            return;
         }
-    }
-    ::close(fd);
-    if (problem.isEmpty() && anyRecord && !anyOfOurs)
-        problem = QStringLiteral("it holds no results of these cards (another batch, or the "
-                                 "batch file has changed since)");
-    if (!problem.isEmpty()) {
-        *error = problem;
+        ResumeState::Card& card = found.cards[index];
+        const QString track = object.value(QLatin1String("track")).toString();
+        (track.isEmpty() ? card.whole : card.tracks[track]) = recordedTrack(object);
+    });
+    if (!read)
+        return false;
+    if (anyLine && !anyOfOurs) {
+        *error = QStringLiteral("it holds no results of these cards: another batch's, or results "
+                                "made with another results key (another machine or user)");
         return false;
     }
-    found.recorded = int(found.cards.size());
+    std::sort(found.changed.begin(), found.changed.end());
     *state = found;
     return true;
+}
+
+bool ResultsJournal::begin(const QByteArray& header, qint64* cut, QString* error)
+{
+    *cut = 0;
+    struct stat st {
+    };
+    if (::fstat(m_fd, &st) != 0) {
+        *error = fsutil::errorText(errno);
+        return false;
+    }
+    // Back to the end of the last whole line.
+    qint64 end = st.st_size;
+    char byte = '\n';
+    while (end > 0 && ::pread(m_fd, &byte, 1, end - 1) == 1 && byte != '\n')
+        --end;
+    if (end != st.st_size) {
+        if (::ftruncate(m_fd, end) != 0) {
+            *error = fsutil::errorText(errno);
+            return false;
+        }
+        *cut = st.st_size - end;
+    }
+    return append(header, error);
+}
+
+bool ResultsJournal::append(const QByteArray& line, QString* error)
+{
+    m_written = true;
+    return writeAll(m_fd, line, error);
+}
+
+void ResultsJournal::close()
+{
+    if (m_fd < 0)
+        return;
+    // A run that never reached the reader leaves no file it made behind.
+    if (m_made && !m_written) {
+        struct stat mine {
+        };
+        struct stat there {
+        };
+        const QByteArray local = QFile::encodeName(m_name);
+        if (::fstat(m_fd, &mine) == 0 &&
+            ::fstatat(m_folder, local.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+            mine.st_dev == there.st_dev && mine.st_ino == there.st_ino && mine.st_size == 0)
+            ::unlinkat(m_folder, local.constData(), 0);
+    }
+    ::close(m_fd);
+    ::close(m_folder);
+    m_fd = -1;
+    m_folder = -1;
+}
+
+bool readWrittenIdentities(const QString& path, QSet<QByteArray>* ids, QString* error)
+{
+    bool made = false;
+    const fsutil::Fd fd = openResults(path, O_RDONLY, false, nullptr, &made, error);
+    if (!fd.isValid())
+        return false;
+    return readLines(fd.get(), error, [&](const QJsonObject& object) {
+        const QByteArray id = object.value(QLatin1String("card")).toString().toLatin1();
+        // A card of several tracks is written once its result says so.
+        if (id.isEmpty() || object.contains(QLatin1String("track")))
+            return;
+        if (recordedTrack(object).written == WriteState::Yes)
+            ids->insert(id);
+    });
 }

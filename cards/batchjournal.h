@@ -1,17 +1,22 @@
 #pragma once
 
 #include "cards/errorcode.h"
+#include "link/protocol/cardmethod.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
+#include <QList>
+#include <QSet>
 #include <QString>
 #include <optional>
 
 struct BatchCard;
+struct BatchTrack;
 
-// How far a card of a batch got: its data loaded into the reader, the reader armed for the
-// swipe, the write confirmed by the reader, the card read back the same.
+// How far a card (or one track of a card with several) got: its data loaded into the reader,
+// the reader armed for the swipe, the write confirmed by the reader, the track read back the
+// same.
 enum class BatchStep { None, Loaded, Armed, Written, Verified };
 QString batchStepName(BatchStep step);
 
@@ -28,52 +33,106 @@ struct BatchResult {
     QDateTime time;                // UTC
 };
 
+// Identities in results files that tell nothing of the cards' data: keyed hashes
+// (HMAC-SHA256) under the user's private key (config/resultskey.h). The same card data has the
+// same identity in every results file of the same user and key.
+class CardIdentity
+{
+public:
+    explicit CardIdentity(const QByteArray& key) : m_key(key) {}
+    // 32 hex digits for a card, from its tracks' methods and data.
+    QByteArray of(const BatchCard& card) const;
+    // 64 hex digits for a batch: its cards' identities in order, so that comments, blank lines
+    // and the way a line is written do not change it.
+    QByteArray ofBatch(const QList<BatchCard>& cards) const;
+
+private:
+    QByteArray m_key;
+};
+
 // The lines of a results file and of a batch's standard output: one JSON object each.
 // The first line of a run ties the results to the batch's cards.
-QByteArray batchHeaderLine(const QString& source, const QByteArray& sha256, int cards,
+QByteArray batchHeaderLine(const QString& source, const QByteArray& id, int cards,
                            const QDateTime& time);
-// Progress of a card that has no result yet: written (synced) before the step is taken.
-QByteArray batchProgressLine(const BatchCard& card, BatchStep step, const QDateTime& time);
+// Progress of a card (track: of the track in hand, for a card with several) that has no result
+// yet: written (synced) before the step is taken.
+QByteArray batchProgressLine(const BatchCard& card, const BatchTrack* track, BatchStep step,
+                             const QDateTime& time);
 // A card's result. The account number appears masked, when the data has one; the data only
 // when revealed.
 QByteArray batchResultLine(const BatchCard& card, const BatchResult& result, bool verify,
                            bool reveal);
 
-// A results file the tool opens itself: appended to, every line written whole and synced to
-// the disk before the call returns.
-class ResultsFile
+// What the results files say of the cards of a batch, by card index and, for a card of several
+// tracks, by track. Cards it does not name were never started.
+struct ResumeState {
+    struct Track {
+        WriteState written = WriteState::No;
+        bool verified = false;
+    };
+    struct Card {
+        Track whole;                 // from the lines about the whole card
+        QHash<QString, Track> tracks; // from the lines about one of its tracks, by method
+    };
+    QHash<int, Card> cards;
+    // The file holds a run of these very cards (or of an earlier state of this batch file).
+    bool sameBatch = false;
+    // Cards recorded as started under another card's data at the same place: the batch file
+    // changed since (index -> the card's line now).
+    QList<int> changed;
+
+    // What the file says of a track of the card at index.
+    Track track(int index, CardMethodId method, bool severalTracks) const;
+    // Cards recorded as written (every track of them).
+    int writtenCards(const QList<BatchCard>& cards) const;
+};
+
+// The results file of a batch, kept by one run at a time. Every line is written whole and
+// synced to the disk before append() returns, so a card's intent is on disk before its arm
+// goes out.
+class ResultsJournal
 {
 public:
-    ResultsFile() = default;
-    ResultsFile(const ResultsFile&) = delete;
-    ResultsFile& operator=(const ResultsFile&) = delete;
-    ~ResultsFile();
+    ResultsJournal() = default;
+    ResultsJournal(const ResultsJournal&) = delete;
+    ResultsJournal& operator=(const ResultsJournal&) = delete;
+    ~ResultsJournal();
 
-    // Only a regular file of the user's own (made 0600 when new); never a link's target.
+    // Opens path for this run: the folders on the way are judged as the ports folder's are, and
+    // the file must be the user's regular file with one name (never a link, a FIFO, a device or
+    // a folder); a new one is made 0600, an existing one tightened to 0600. It is locked for as
+    // long as this object lives: a second run is refused at once, naming the holder. Nothing is
+    // written yet.
     bool open(const QString& path, QString* error);
     bool isOpen() const { return m_fd >= 0; }
     QString path() const { return m_path; }
+
+    // What the file records of these cards (ids set), in all the runs it holds. identity: the
+    // batch's; sha256: the unkeyed hash files written before keyed identities used; source: the
+    // batch's name, to know an earlier state of the same file. False with *error set when the
+    // file cannot be read as results.
+    bool read(const QList<BatchCard>& cards, const QByteArray& identity, const QByteArray& sha256,
+              const QString& source, ResumeState* state, QString* error);
+
+    // The run's first line, once the reader is held: a torn last line an interrupted run left
+    // (a power cut, a full disk) is cut first; *cut says how many bytes, for a message.
+    bool begin(const QByteArray& header, qint64* cut, QString* error);
     bool append(const QByteArray& line, QString* error);
+    // Lets go; a file this run made and never wrote to is removed.
+    void close();
 
 private:
     int m_fd = -1;
+    int m_folder = -1;
     QString m_path;
+    QString m_name;
+    bool m_made = false;
+    bool m_written = false;
 };
 
-// What an earlier run's results file says of each card, by index: written (skip it), not
-// written (write it), in doubt (check it with a swipe first). Cards it does not name were
-// never started.
-struct ResumeState {
-    QHash<int, WriteState> cards;
-    int recorded = 0; // cards named
-};
+// The identities of the cards a results file records as written, for a later job's check that
+// it writes none of them again (--not-in). False with *error set when the file cannot be read.
+bool readWrittenIdentities(const QString& path, QSet<QByteArray>* ids, QString* error);
 
-// Reads a results file of a run of the same cards (the header's sha256 must match); records
-// of another batch in the same file are ignored, and a file with none of ours is refused (an
-// empty one names no card). A torn last line (a power cut mid-write) is
-// ignored; any other malformed line makes the file unusable.
-bool readResumeFile(const QString& path, const QByteArray& sha256, ResumeState* state,
-                    QString* error);
-
-// A results file is read whole line by line but never held: this bounds only how long it may be.
+// A results file is read line by line and never held whole: this bounds only how long it may be.
 inline constexpr qint64 kResultsMaxBytes = 256 * 1024 * 1024;

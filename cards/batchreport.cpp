@@ -5,6 +5,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 
 // A command line word as a shell reads it back.
@@ -34,28 +36,43 @@ QByteArray jsonList(const QList<int>& indexes)
     return '[' + list + ']';
 }
 
+// The command that goes on after the card the run stopped at: with the results file, or from
+// the right card; empty when there is nothing left, or when a card in doubt must be read back
+// first (doubt: that card).
+QString goOnCommand(const BatchTally& tally, const BatchCard& stopped, int total,
+                    const BatchInvocation& run, bool* doubt)
+{
+    *doubt = false;
+    if (!run.resultsPath.isEmpty())
+        return resumeCommand(run.arguments, {QStringLiteral("--resume"), run.resultsPath},
+                             {QStringLiteral("--results")});
+    if (tally.stoppedCard == WriteState::InDoubt) {
+        *doubt = true;
+        return resumeCommand(run.arguments,
+                             {QStringLiteral("--start"), QString::number(stopped.index)});
+    }
+    const int next = stopped.index + (tally.stoppedCard == WriteState::Yes ? 1 : 0);
+    if (next > total)
+        return QString();
+    return resumeCommand(run.arguments, {QStringLiteral("--start"), QString::number(next)});
+}
+
 // How to go on after the card the run stopped at: resume from the results file, or start at
 // the right card, having read back a card whose write is in doubt.
 QString resumeAdvice(const BatchTally& tally, const BatchCard& stopped, int total,
                      const BatchInvocation& run)
 {
-    if (!run.resultsPath.isEmpty())
-        return QStringLiteral("resume with: ") +
-               resumeCommand(run.arguments, {QStringLiteral("--resume"), run.resultsPath});
-    if (tally.stoppedCard == WriteState::InDoubt)
+    bool doubt = false;
+    const QString command = goOnCommand(tally, stopped, total, run, &doubt);
+    if (doubt)
         return QStringLiteral("read card %1 back (tarnavel-cli read) and compare it with line "
                               "%2, then resume with: %3, or with --start %4 if it holds that "
                               "data")
             .arg(stopped.index)
             .arg(stopped.line)
-            .arg(resumeCommand(run.arguments,
-                               {QStringLiteral("--start"), QString::number(stopped.index)}))
+            .arg(command)
             .arg(stopped.index + 1);
-    const int next = stopped.index + (tally.stoppedCard == WriteState::Yes ? 1 : 0);
-    if (next > total)
-        return QString();
-    return QStringLiteral("resume with: ") +
-           resumeCommand(run.arguments, {QStringLiteral("--start"), QString::number(next)});
+    return command.isEmpty() ? QString() : QStringLiteral("resume with: ") + command;
 }
 
 // Where the run stopped, why, what became of the card in hand, and how to go on.
@@ -87,18 +104,21 @@ QString stoppedText(const BatchTally& tally, const BatchCard& stopped, int total
 
 } // namespace
 
-QString resumeCommand(const QStringList& arguments, const QStringList& instead)
+QString resumeCommand(const QStringList& arguments, const QStringList& instead,
+                      const QStringList& drop)
 {
+    const QStringList dropped = QStringList{QStringLiteral("--start"), QStringLiteral("--resume")} + drop;
     QStringList words;
     bool inserted = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& word = arguments.at(i);
-        if (word == QLatin1String("--start") || word == QLatin1String("--resume")) {
+        if (dropped.contains(word)) {
             ++i;
             continue;
         }
-        if (word.startsWith(QLatin1String("--start=")) ||
-            word.startsWith(QLatin1String("--resume=")))
+        if (std::any_of(dropped.begin(), dropped.end(), [&word](const QString& option) {
+                return word.startsWith(option + QLatin1Char('='));
+            }))
             continue;
         words << shellWord(word);
         if (!inserted && word == QLatin1String("batch")) {
@@ -122,7 +142,9 @@ QString batchSummary(const BatchTally& tally, const QList<BatchCard>& cards,
                           .arg(total - attempted - (run.start - 1))
                           .arg(total);
     if (tally.skipped > 0)
-        summary += QStringLiteral(", %1 already written before").arg(tally.skipped);
+        summary += QStringLiteral(", %1 already %2 before")
+                       .arg(tally.skipped)
+                       .arg(run.verify ? QStringLiteral("verified") : QStringLiteral("written"));
     if (!tally.failedIndexes.isEmpty())
         summary += QStringLiteral("; failed: ") + cardList(tally.failedIndexes);
     if (!tally.inDoubt.isEmpty())
@@ -147,19 +169,31 @@ std::optional<ErrorCode> batchErrorCode(const BatchTally& tally)
 }
 
 QByteArray batchReportJson(const QString& source, int status, std::optional<ErrorCode> code,
-                           const BatchTally& tally, int total, bool verify)
+                           const BatchTally& tally, const QList<BatchCard>& cards,
+                           const BatchInvocation& run)
 {
     JsonLine json;
     json.add("batch", source)
         .add("result", status == exitcode::Ok ? QStringLiteral("done") : QStringLiteral("failed"))
         .add("exit", status);
     if (status != exitcode::Ok && code)
-        json.add("code", errorCodeName(*code));
-    json.add("cards", total)
-        .add(verify ? "verified" : "written", tally.done)
+        json.add("code", errorCodeName(*code))
+            .add("error", batchSummary(tally, cards, run).remove(QRegularExpression(
+                              QStringLiteral("^batch: "))));
+    json.add("cards", int(cards.size()))
+        .add(run.verify ? "verified" : "written", tally.done)
         .add("skipped", tally.skipped)
         .addRaw("failed", jsonList(tally.failedIndexes))
         .addRaw("in_doubt", jsonList(tally.inDoubt));
+    if (tally.stoppedAt > 0) {
+        bool doubt = false;
+        const QString command =
+            goOnCommand(tally, cards.at(tally.stoppedAt - 1), int(cards.size()), run, &doubt);
+        if (!command.isEmpty())
+            json.add("resume", command);
+        if (doubt)
+            json.add("read_back_first", tally.stoppedAt);
+    }
     return json.text() + '\n';
 }
 

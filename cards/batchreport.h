@@ -25,17 +25,22 @@ struct BatchInvocation {
 QString batchSummary(const BatchTally& tally, const QList<BatchCard>& cards,
                      const BatchInvocation& run);
 
-// The command that goes on where a run stopped: the same arguments without --start and
-// --resume, with `instead` after the command's name, each word as a shell reads it back.
-QString resumeCommand(const QStringList& arguments, const QStringList& instead);
+// The command that goes on where a run stopped: the same arguments without --start, --resume
+// and the options in drop, with `instead` after the command's name, each word as a shell reads
+// it back.
+QString resumeCommand(const QStringList& arguments, const QStringList& instead,
+                      const QStringList& drop = {});
 
 // The code a run ends with: what stopped it, else its first failed card's; none when every
 // card was done.
 std::optional<ErrorCode> batchErrorCode(const BatchTally& tally);
 
-// The one JSON object that ends a run's output with --json.
+// The one JSON object that ends a run's output with --json: the counts, and for a run that did
+// not finish, the error (the summary) and the command that goes on ("read_back_first": the
+// card to read back before it).
 QByteArray batchReportJson(const QString& source, int status, std::optional<ErrorCode> code,
-                           const BatchTally& tally, int total, bool verify);
+                           const BatchTally& tally, const QList<BatchCard>& cards,
+                           const BatchInvocation& run);
 
 // "card 3 of 10: 2 written, 0 failed, 4.0 cards/min, about 1:45 left", at nowMs on the clock
 // the run started by.

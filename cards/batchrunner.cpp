@@ -38,7 +38,7 @@ QString BatchRunner::settlePrompt()
 }
 
 BatchTally BatchRunner::run(const QList<BatchCard>& cards, int start, const ResumeState& resume,
-                            ResultsFile* results)
+                            ResultsJournal* results)
 {
     m_results = results;
     m_tally = BatchTally{};
@@ -48,20 +48,28 @@ BatchTally BatchRunner::run(const QList<BatchCard>& cards, int start, const Resu
         if (card.index < start)
             continue;
         m_tally.position = card.index;
-        const WriteState prior = resume.cards.value(card.index, WriteState::No);
-        if (prior == WriteState::Yes) {
+        bool done = true;
+        bool anyStarted = false;
+        for (const BatchTrack& track : card.tracks) {
+            const ResumeState::Track prior =
+                resume.track(card.index, track.method, card.severalTracks());
+            done = done && prior.written == WriteState::Yes &&
+                   (!m_options.verify || prior.verified);
+            anyStarted = anyStarted || prior.written != WriteState::No;
+        }
+        if (done) {
             ++m_tally.skipped;
             continue;
         }
         if (m_front.stopRequested()) {
             stopWith(BatchStop::Interrupted, QString());
             m_tally.stoppedAt = card.index;
-            m_tally.stoppedCard = prior;
+            m_tally.stoppedCard = anyStarted ? WriteState::InDoubt : WriteState::No;
             break;
         }
-        m_front.cardInHand(card, m_tally.total);
+        m_front.cardInHand(card, nullptr, m_tally.total);
         m_front.progress(m_tally);
-        BatchResult result = handle(card, prior);
+        BatchResult result = handle(card, resume);
         result.time = QDateTime::currentDateTimeUtc();
         const bool recorded = record(card, result);
         if (result.ok) {
@@ -96,30 +104,117 @@ BatchTally BatchRunner::run(const QList<BatchCard>& cards, int start, const Resu
     return m_tally;
 }
 
-BatchResult BatchRunner::handle(const BatchCard& card, WriteState prior)
+BatchResult BatchRunner::handle(const BatchCard& card, const ResumeState& resume)
+{
+    const bool several = card.severalTracks();
+    QList<ResumeState::Track> states;
+    for (const BatchTrack& track : card.tracks)
+        states << resume.track(card.index, track.method, several);
+    BatchResult failed;
+    bool broke = false;
+    // One track is written and read back in one go. Several are all written first, each with a
+    // swipe of its own, then read back one by one, so that the read-back also sees what a later
+    // track's write did to an earlier one.
+    for (qsizetype t = 0; t < card.tracks.size() && !broke; ++t) {
+        const BatchTrack& track = card.tracks.at(t);
+        if (states.at(t).written == WriteState::Yes && (several || !m_options.verify ||
+                                                        states.at(t).verified))
+            continue;
+        if (several)
+            m_front.cardInHand(card, &track, m_tally.total);
+        const BatchResult result = handleTrack(card, track, states.at(t), !several && m_options.verify);
+        states[t].written = result.written;
+        states[t].verified = result.step == BatchStep::Verified;
+        if (!result.ok) {
+            failed = result;
+            if (several)
+                failed.error = track.method.shortName() + QStringLiteral(": ") + failed.error;
+        } else if (several && !progressLine(card, track, BatchStep::Written)) {
+            failed = {result.step, result.written, false, ErrorCode::ResultsUnwritable,
+                      m_tally.stopMessage, {}};
+        }
+        broke = !failed.error.isEmpty() || failed.code.has_value();
+    }
+    for (qsizetype t = 0; several && m_options.verify && !broke && t < card.tracks.size(); ++t) {
+        const BatchTrack& track = card.tracks.at(t);
+        if (states.at(t).verified)
+            continue;
+        m_front.cardInHand(card, &track, m_tally.total);
+        const BatchResult result = handleTrack(card, track, states.at(t), true);
+        states[t].verified = result.ok;
+        if (!result.ok) {
+            failed = result;
+            failed.error = track.method.shortName() + QStringLiteral(": ") + failed.error;
+            broke = true;
+        } else if (!progressLine(card, track, BatchStep::Verified)) {
+            failed = {result.step, result.written, false, ErrorCode::ResultsUnwritable,
+                      m_tally.stopMessage, {}};
+            broke = true;
+        }
+    }
+    // The card as a whole: written when every track is, in doubt when some are (or may be).
+    int written = 0;
+    bool doubt = false;
+    for (const ResumeState::Track& state : std::as_const(states)) {
+        written += state.written == WriteState::Yes ? 1 : 0;
+        doubt = doubt || state.written == WriteState::InDoubt;
+    }
+    BatchResult result = failed;
+    result.written = written == states.size() ? WriteState::Yes
+                     : written == 0 && !doubt ? WriteState::No
+                                              : WriteState::InDoubt;
+    if (!broke) {
+        result.ok = true;
+        result.step = m_options.verify ? BatchStep::Verified : BatchStep::Written;
+    } else if (several && written > 0 && written < states.size()) {
+        QStringList done;
+        for (qsizetype t = 0; t < states.size(); ++t) {
+            if (states.at(t).written == WriteState::Yes)
+                done << card.tracks.at(t).method.shortName();
+        }
+        result.error += QStringLiteral(" (written: %1)").arg(done.join(QStringLiteral(", ")));
+    }
+    return result;
+}
+
+BatchResult BatchRunner::handleTrack(const BatchCard& card, const BatchTrack& track,
+                                     const ResumeState::Track& prior, bool verifyNow)
 {
     BatchResult result;
     Phase phase = Phase::Write;
-    if (prior == WriteState::InDoubt) {
+    // Its write is recorded already: only the read-back is owed.
+    bool writtenNoted = prior.written == WriteState::Yes || card.severalTracks();
+    if (prior.written == WriteState::Yes) {
+        phase = Phase::Verify;
+        result.step = BatchStep::Written;
+        result.written = WriteState::Yes;
+        m_front.note(QStringLiteral("card %1 (line %2)%3: written by an earlier run, not read "
+                                    "back yet")
+                         .arg(card.index)
+                         .arg(card.line)
+                         .arg(card.severalTracks() ? QStringLiteral(", ") + track.method.name()
+                                                   : QString()));
+    } else if (prior.written == WriteState::InDoubt) {
         phase = Phase::Settle;
         result.step = BatchStep::Armed;
         result.written = WriteState::InDoubt;
-        m_front.note(QStringLiteral("card %1 (line %2): the last run ended while it was being "
+        m_front.note(QStringLiteral("card %1 (line %2)%3: the last run ended while it was being "
                                     "written")
                          .arg(card.index)
-                         .arg(card.line));
+                         .arg(card.line)
+                         .arg(card.severalTracks() ? QStringLiteral(", ") + track.method.name()
+                                                   : QString()));
     }
-    bool writtenNoted = false;
     while (phase != Phase::Done) {
         switch (phase) {
         case Phase::Settle:
-            phase = settlePhase(card, result);
+            phase = settlePhase(track, result);
             break;
         case Phase::Write:
-            phase = writePhase(card, result);
+            phase = writePhase(card, track, result, verifyNow);
             break;
         case Phase::Verify:
-            phase = verifyPhase(card, result, writtenNoted);
+            phase = verifyPhase(card, track, result, writtenNoted);
             break;
         case Phase::Done:
             break;
@@ -128,13 +223,16 @@ BatchResult BatchRunner::handle(const BatchCard& card, WriteState prior)
     return result;
 }
 
-BatchRunner::Phase BatchRunner::settlePhase(const BatchCard& card, BatchResult& result)
+BatchRunner::Phase BatchRunner::settlePhase(const BatchTrack& track, BatchResult& result)
 {
     CardOutcome outcome;
-    const WriteState found = settle(card, outcome);
+    const WriteState found = settle(track, outcome);
     if (found == WriteState::Yes) {
-        result.step = m_options.verify ? BatchStep::Verified : BatchStep::Written;
+        result.step = BatchStep::Written;
         result.written = WriteState::Yes;
+        // The read that settled it read it back the same.
+        if (m_options.verify)
+            result.step = BatchStep::Verified;
         result.ok = true;
         return Phase::Done;
     }
@@ -150,14 +248,15 @@ BatchRunner::Phase BatchRunner::settlePhase(const BatchCard& card, BatchResult& 
     return Phase::Done;
 }
 
-BatchRunner::Phase BatchRunner::writePhase(const BatchCard& card, BatchResult& result)
+BatchRunner::Phase BatchRunner::writePhase(const BatchCard& card, const BatchTrack& track,
+                                           BatchResult& result, bool verifyNow)
 {
     bool intentLost = false;
     m_operations.beforeArm = [&] {
-        intentLost = !progressLine(card, BatchStep::Armed);
+        intentLost = !progressLine(card, track, BatchStep::Armed);
         return !intentLost;
     };
-    const CardOutcome outcome = m_operations.writeCard(card.method, card.bytes);
+    const CardOutcome outcome = m_operations.writeCard(track.method, track.bytes);
     m_operations.beforeArm = nullptr;
     result.written = outcome.written          ? WriteState::Yes
                      : outcome.writeUncertain ? WriteState::InDoubt
@@ -178,7 +277,7 @@ BatchRunner::Phase BatchRunner::writePhase(const BatchCard& card, BatchResult& r
         return Phase::Done;
     }
     if (result.written == WriteState::Yes) {
-        if (!m_options.verify) {
+        if (!verifyNow) {
             result.ok = true;
             return Phase::Done;
         }
@@ -196,28 +295,28 @@ BatchRunner::Phase BatchRunner::writePhase(const BatchCard& card, BatchResult& r
     return Phase::Done;
 }
 
-BatchRunner::Phase BatchRunner::verifyPhase(const BatchCard& card, BatchResult& result,
-                                            bool& writtenNoted)
+BatchRunner::Phase BatchRunner::verifyPhase(const BatchCard& card, const BatchTrack& track,
+                                            BatchResult& result, bool& writtenNoted)
 {
     // The card is written whatever the read back finds.
     if (!writtenNoted) {
-        if (!progressLine(card, BatchStep::Written)) {
+        if (!progressLine(card, track, BatchStep::Written)) {
             result.code = ErrorCode::ResultsUnwritable;
             result.error = m_tally.stopMessage;
             return Phase::Done;
         }
         writtenNoted = true;
     }
-    CardOutcome outcome = m_operations.readCard(card.method, CardOperations::verifyPrompt());
+    CardOutcome outcome = m_operations.readCard(track.method, CardOperations::verifyPrompt());
     if (outcome.ok()) {
-        if (outcome.data == card.bytes) {
+        if (outcome.data == track.bytes) {
             result.step = BatchStep::Verified;
             result.ok = true;
             return Phase::Done;
         }
         qsizetype at = 0;
-        while (at < outcome.data.size() && at < card.bytes.size() &&
-               outcome.data.at(at) == card.bytes.at(at))
+        while (at < outcome.data.size() && at < track.bytes.size() &&
+               outcome.data.at(at) == track.bytes.at(at))
             ++at;
         outcome.result = CardOutcome::Mismatch;
         outcome.position = int(at) + 1;
@@ -231,11 +330,11 @@ BatchRunner::Phase BatchRunner::verifyPhase(const BatchCard& card, BatchResult& 
     return Phase::Done;
 }
 
-WriteState BatchRunner::settle(const BatchCard& card, CardOutcome& outcome)
+WriteState BatchRunner::settle(const BatchTrack& track, CardOutcome& outcome)
 {
-    outcome = m_operations.readCard(card.method, settlePrompt());
+    outcome = m_operations.readCard(track.method, settlePrompt());
     if (outcome.ok())
-        return outcome.data == card.bytes ? WriteState::Yes : WriteState::No;
+        return outcome.data == track.bytes ? WriteState::Yes : WriteState::No;
     if (cardHoldsNothing(outcome))
         return WriteState::No;
     if (outcome.result == CardOutcome::Interrupted)
@@ -303,12 +402,13 @@ bool BatchRunner::waitForReader()
     return false;
 }
 
-bool BatchRunner::progressLine(const BatchCard& card, BatchStep step)
+bool BatchRunner::progressLine(const BatchCard& card, const BatchTrack& track, BatchStep step)
 {
     if (!m_results)
         return true;
     QString error;
-    if (m_results->append(batchProgressLine(card, step, QDateTime::currentDateTimeUtc()), &error))
+    if (m_results->append(batchProgressLine(card, &track, step, QDateTime::currentDateTimeUtc()),
+                          &error))
         return true;
     stopWith(
         BatchStop::ResultsFailed,
@@ -320,11 +420,14 @@ bool BatchRunner::record(const BatchCard& card, const BatchResult& result)
 {
     const QByteArray line = batchResultLine(card, result, m_options.verify, m_options.reveal);
     QString error;
-    if (m_results && !m_results->append(line, &error)) {
-        stopWith(BatchStop::ResultsFailed,
-                 QStringLiteral("the results could not be written to %1: %2")
-                     .arg(m_results->path(), error));
-        return false;
+    if (m_results) {
+        if (!m_results->append(line, &error)) {
+            stopWith(BatchStop::ResultsFailed,
+                     QStringLiteral("the results could not be written to %1: %2")
+                         .arg(m_results->path(), error));
+            return false;
+        }
+        m_tally.lastRecorded = card.index;
     }
     if (!m_front.emitResult(line, &error)) {
         stopWith(
@@ -332,7 +435,8 @@ bool BatchRunner::record(const BatchCard& card, const BatchResult& result)
             QStringLiteral("the results could not be written to standard output: %1").arg(error));
         return false;
     }
-    m_tally.lastRecorded = card.index;
+    if (!m_results)
+        m_tally.lastRecorded = card.index;
     return true;
 }
 

@@ -14,7 +14,7 @@ class IClock;
 class IEventPump;
 class LinkDriver;
 class ReaderLink;
-class ResultsFile;
+class ResultsJournal;
 
 struct BatchOptions {
     bool verify = false;
@@ -31,7 +31,7 @@ struct BatchTally {
     int total = 0;
     int done = 0; // written (and verified) in this run
     int failed = 0;
-    int skipped = 0; // already written, by the results resumed from
+    int skipped = 0; // already written (and verified), by the results resumed from
     QList<int> failedIndexes;
     QList<int> inDoubt; // cards whose write is in doubt at the end
     BatchStop stop = BatchStop::None;
@@ -39,7 +39,8 @@ struct BatchTally {
     WriteState stoppedCard = WriteState::No; // what became of it
     std::optional<ErrorCode> firstCode;      // code of the first failure
     QString stopMessage;                     // what stopped it, when that is not a card's failure
-    int lastRecorded = 0;                    // the last card whose result was recorded
+    // The last card whose result reached the results file (standard output without one).
+    int lastRecorded = 0;
     int position = 0;                        // cards handled so far, skipped ones included
     qint64 startedMs = 0;
 };
@@ -49,8 +50,9 @@ class BatchFrontEnd
 {
 public:
     virtual ~BatchFrontEnd() = default;
-    // The card about to be handled; its prompts follow.
-    virtual void cardInHand(const BatchCard& card, int total) = 0;
+    // The card about to be handled (track: the track in hand, for a card with several); its
+    // prompts follow.
+    virtual void cardInHand(const BatchCard& card, const BatchTrack* track, int total) = 0;
     // A line for the operator (a reader being waited for, a card to be checked).
     virtual void note(const QString& text) = 0;
     // A card's result line for standard output; false with *error when it could not go out.
@@ -62,10 +64,12 @@ public:
     virtual bool stopRequested() = 0;
 };
 
-// Writes a batch of cards exactly once: a card counts as written the moment the reader
-// confirms the write, the intent to arm is on disk before the arm goes out, a card whose write
-// is in doubt is read back (one swipe) before anything else is done with it, and a card is
-// skipped only when it is known to be written. It runs on a link in the command line's rhythm.
+// Writes a batch of cards exactly once: a track counts as written the moment the reader
+// confirms the write, the intent to arm is on disk before the arm goes out, a track whose write
+// is in doubt is read back (one swipe) before anything else is done with it, and a track is
+// skipped only when it is known to be written (and, with verify, read back the same). A card of
+// several tracks takes a swipe a track, in the order of its tracks; it is written when all of
+// them are. It runs on a link in the command line's rhythm.
 class BatchRunner
 {
 public:
@@ -75,28 +79,32 @@ public:
     // results: the file every step and result goes to, synced (nullptr: none).
     // resume: what an earlier run recorded. start: the first card's index.
     BatchTally run(const QList<BatchCard>& cards, int start, const ResumeState& resume,
-                   ResultsFile* results);
+                   ResultsJournal* results);
 
     static QString settlePrompt();
 
 private:
-    // The steps of one card: each fills in the result and says which comes next.
+    // The steps of one track: each fills in the result and says which comes next.
     enum class Phase { Settle, Write, Verify, Done };
 
-    BatchResult handle(const BatchCard& card, WriteState prior);
-    // A card whose write is in doubt is read back first.
-    Phase settlePhase(const BatchCard& card, BatchResult& result);
-    Phase writePhase(const BatchCard& card, BatchResult& result);
-    // writtenNoted: the card's "written" step is in the results already.
-    Phase verifyPhase(const BatchCard& card, BatchResult& result, bool& writtenNoted);
-    // Reads the card back once: whether it holds the data.
-    WriteState settle(const BatchCard& card, CardOutcome& outcome);
+    BatchResult handle(const BatchCard& card, const ResumeState& resume);
+    // Writes a track (after settling one in doubt), and verifies it when verifyNow.
+    BatchResult handleTrack(const BatchCard& card, const BatchTrack& track,
+                            const ResumeState::Track& prior, bool verifyNow);
+    // A track whose write is in doubt is read back first.
+    Phase settlePhase(const BatchTrack& track, BatchResult& result);
+    Phase writePhase(const BatchCard& card, const BatchTrack& track, BatchResult& result,
+                     bool verifyNow);
+    // writtenNoted: the track's "written" step is in the results already.
+    Phase verifyPhase(const BatchCard& card, const BatchTrack& track, BatchResult& result,
+                      bool& writtenNoted);
+    // Reads the track back once: whether it holds the data.
+    WriteState settle(const BatchTrack& track, CardOutcome& outcome);
     bool waitForReader();
     // After a signal: the reset's reply (or a "card written" before it) tells what happened.
     WriteState afterInterrupt(const CardOutcome& outcome);
     bool record(const BatchCard& card, const BatchResult& result);
-    bool progressLine(const BatchCard& card, BatchStep step);
-    // what: the exchange that failed ("write", "verify read", "check read").
+    bool progressLine(const BatchCard& card, const BatchTrack& track, BatchStep step);
     void fail(BatchResult& result, const CardOutcome& outcome, const QString& what);
     void stopWith(BatchStop stop, const QString& message);
     bool waitAllowed(const CardOutcome& outcome);
@@ -109,6 +117,6 @@ private:
     IEventPump& m_pump;
     BatchFrontEnd& m_front;
     BatchOptions m_options;
-    ResultsFile* m_results = nullptr;
+    ResultsJournal* m_results = nullptr;
     BatchTally m_tally;
 };

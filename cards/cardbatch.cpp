@@ -1,15 +1,19 @@
 #include "cards/cardbatch.h"
 
 #include "cards/cardmethods.h"
+#include "cards/trackdecode.h"
 #include "platform/boundedinput.h"
 
 #include <QCryptographicHash>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QSet>
 #include <QStringDecoder>
+
+#include <algorithm>
 
 namespace {
 
@@ -63,6 +67,74 @@ QStringList topLevelKeys(const QByteArray& text)
     return keys;
 }
 
+// The method a JSON "method" value names: an index or a short name.
+std::optional<CardMethodId> methodOfValue(const QJsonValue& value)
+{
+    if (value.isDouble()) {
+        const double number = value.toDouble();
+        return number == double(int(number)) ? CardMethodId::fromIndex(int(number)) : std::nullopt;
+    }
+    return value.isString() ? CardMethodId::fromText(value.toString()) : std::nullopt;
+}
+
+// {"method": ..., "data": ...}: one track.
+bool parseOneTrack(const QJsonObject& object, BatchCard& card, QString* why)
+{
+    const QJsonValue method = object.value(QLatin1String("method"));
+    const std::optional<CardMethodId> given =
+        method.isUndefined() ? card.tracks.first().method : methodOfValue(method);
+    if (!given) {
+        *why = QStringLiteral("\"method\" is 0 to %1 or %2")
+                   .arg(CARD_METHOD_COUNT - 1)
+                   .arg(CardMethodId::shortNames());
+        return false;
+    }
+    const QJsonValue data = object.value(QLatin1String("data"));
+    if (!data.isString()) {
+        *why = QStringLiteral("\"data\" must be a string");
+        return false;
+    }
+    card.tracks = {BatchTrack(*given)};
+    card.tracks.first().data = data.toString();
+    return true;
+}
+
+// {"iso1": ..., "iso2": ...}: a track for each method named, in the order of the tracks.
+bool parseTracks(const QJsonObject& object, const QStringList& keys, BatchCard& card, QString* why)
+{
+    QList<BatchTrack> tracks;
+    for (const QString& key : keys) {
+        const std::optional<CardMethodId> method = CardMethodId::fromText(key);
+        if (!method || key != method->shortName()) {
+            *why = QStringLiteral("unknown key \"%1\" (a card has \"method\" and \"data\", or "
+                                  "a track for each of %2)")
+                       .arg(key, CardMethodId::shortNames());
+            return false;
+        }
+        if (!object.value(key).isString()) {
+            *why = QStringLiteral("\"%1\" must be a string").arg(key);
+            return false;
+        }
+        for (const BatchTrack& other : std::as_const(tracks)) {
+            if (other.method.track() == method->track()) {
+                *why = QStringLiteral("\"%1\" and \"%2\" are both on track %3: a card has one "
+                                      "of each track")
+                           .arg(other.method.shortName(), key)
+                           .arg(method->track() + 1);
+                return false;
+            }
+        }
+        BatchTrack track(*method);
+        track.data = object.value(key).toString();
+        tracks.append(track);
+    }
+    std::sort(tracks.begin(), tracks.end(), [](const BatchTrack& a, const BatchTrack& b) {
+        return a.method.track() < b.method.track();
+    });
+    card.tracks = tracks;
+    return true;
+}
+
 // A JSON card line; false with *why set when it is not one.
 bool parseObject(const QByteArray& line, BatchCard& card, QString* why)
 {
@@ -72,13 +144,15 @@ bool parseObject(const QByteArray& line, BatchCard& card, QString* why)
         *why = QStringLiteral("not a JSON object (%1)").arg(parseError.errorString());
         return false;
     }
+    const QStringList keys = topLevelKeys(line);
+    if (keys.isEmpty()) {
+        *why = QStringLiteral("no track (a card has \"method\" and \"data\", or a track for "
+                              "each of %1)")
+                   .arg(CardMethodId::shortNames());
+        return false;
+    }
     QSet<QString> seen;
-    for (const QString& key : topLevelKeys(line)) {
-        if (key != QLatin1String("method") && key != QLatin1String("data")) {
-            *why =
-                QStringLiteral("unknown key \"%1\" (a card has \"method\" and \"data\")").arg(key);
-            return false;
-        }
+    for (const QString& key : keys) {
         if (seen.contains(key)) {
             *why = QStringLiteral("the key \"%1\" is given twice").arg(key);
             return false;
@@ -86,60 +160,75 @@ bool parseObject(const QByteArray& line, BatchCard& card, QString* why)
         seen.insert(key);
     }
     const QJsonObject object = document.object();
-    const QJsonValue method = object.value(QLatin1String("method"));
-    std::optional<CardMethodId> given = card.method;
-    if (method.isDouble()) {
-        const double number = method.toDouble();
-        given = number == double(int(number)) ? CardMethodId::fromIndex(int(number)) : std::nullopt;
-    } else if (method.isString()) {
-        given = CardMethodId::fromText(method.toString());
-    } else if (!method.isUndefined()) {
-        given = std::nullopt;
+    const bool oneTrack = seen.contains(QStringLiteral("data")) ||
+                          seen.contains(QStringLiteral("method"));
+    if (!oneTrack)
+        return parseTracks(object, keys, card, why);
+    for (const QString& key : keys) {
+        if (key != QLatin1String("method") && key != QLatin1String("data")) {
+            *why =
+                QStringLiteral("unknown key \"%1\" (a card has \"method\" and \"data\")").arg(key);
+            return false;
+        }
     }
-    if (!given) {
-        *why = QStringLiteral("\"method\" is 0 to %1 or %2")
-                   .arg(CARD_METHOD_COUNT - 1)
-                   .arg(CardMethodId::shortNames());
-        return false;
-    }
-    card.method = *given;
-    const QJsonValue data = object.value(QLatin1String("data"));
-    if (!data.isString()) {
-        *why = QStringLiteral("\"data\" must be a string");
-        return false;
-    }
-    card.data = data.toString();
-    return true;
+    return parseOneTrack(object, card, why);
 }
 
-// What the write check says of a card's data; empty when it passes.
-QString dataProblem(BatchCard& card, bool allowEmpty)
+// What the write check says of a track's data; empty when it passes.
+QString dataProblem(BatchTrack& track, bool allowEmpty)
 {
-    const TrackDataCheck check = inspectCardData(card.method, card.data, allowEmpty);
+    const TrackDataCheck check = inspectCardData(track.method, track.data, allowEmpty);
     switch (check.verdict) {
     case TrackDataCheck::Invalid:
         return QStringLiteral("invalid character \"%1\" at position %2 of the data: %3")
             .arg(check.character)
             .arg(check.position)
-            .arg(acceptedCharactersText(card.method));
+            .arg(acceptedCharactersText(track.method));
     case TrackDataCheck::TooLong:
         return QStringLiteral("%1 characters: %2 holds at most %3")
-            .arg(card.data.size())
-            .arg(card.method.name())
-            .arg(card.method.capacity());
+            .arg(track.data.size())
+            .arg(track.method.name())
+            .arg(track.method.capacity());
     case TrackDataCheck::Empty:
         return QStringLiteral("no data: writing it would erase the track (--allow-empty "
                               "writes it)");
     case TrackDataCheck::Unchecked:
-        card.unchecked = true;
+        track.unchecked = true;
         break;
     case TrackDataCheck::Passed:
         break;
     }
     // Every character passed as one byte.
-    card.bytes = check.data.toLatin1();
+    track.bytes = check.data.toLatin1();
     return QString();
 }
+
+// The faults of a card's tracks, each named by its method when the card has several.
+QString cardProblem(BatchCard& card, bool allowEmpty)
+{
+    QStringList problems;
+    for (BatchTrack& track : card.tracks) {
+        const QString why = dataProblem(track, allowEmpty);
+        if (!why.isEmpty())
+            problems << (card.severalTracks() ? track.method.shortName() + QStringLiteral(": ")
+                                              : QString()) +
+                            why;
+    }
+    return problems.join(QStringLiteral("; "));
+}
+
+} // namespace
+
+const BatchTrack* BatchCard::track(CardMethodId method) const
+{
+    for (const BatchTrack& each : tracks) {
+        if (each.method == method)
+            return &each;
+    }
+    return nullptr;
+}
+
+namespace {
 
 class BatchParser
 {
@@ -168,9 +257,10 @@ public:
         const QString trimmed = text.trimmed();
         if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char('#')))
             return;
-        BatchCard card(m_defaultMethod);
+        BatchCard card;
         card.index = int(m_batch.cards.size()) + 1;
         card.line = number;
+        card.tracks = {BatchTrack(m_defaultMethod)};
         if (trimmed.startsWith(QLatin1Char('{'))) {
             QString why;
             if (!parseObject(trimmed.toUtf8(), card, &why)) {
@@ -178,9 +268,9 @@ public:
                 return;
             }
         } else {
-            card.data = text;
+            card.tracks.first().data = text;
         }
-        const QString why = dataProblem(card, m_allowEmpty);
+        const QString why = cardProblem(card, m_allowEmpty);
         if (!why.isEmpty())
             problem(number, why, true);
         m_batch.cards.append(card);
@@ -265,4 +355,37 @@ CardBatch parseCardBatch(const QByteArray& text, CardMethodId defaultMethod, boo
         parser.take(lines.at(i), int(i) + 1);
     }
     return parser.finish();
+}
+
+QList<BatchProblem> duplicateCards(const QList<BatchCard>& cards)
+{
+    QList<BatchProblem> problems;
+    QHash<QByteArray, const BatchCard*> sameData;
+    QHash<QString, const BatchCard*> sameNumber;
+    for (const BatchCard& card : cards) {
+        QByteArray data;
+        QStringList numbers;
+        for (const BatchTrack& track : card.tracks) {
+            data += QByteArray::number(track.method.index()) + ':' + track.bytes + '\n';
+            const DecodedTrack decoded = decodeMethodTrack(track.method, track.bytes);
+            if (decoded.decodable && !numbers.contains(decoded.pan))
+                numbers << decoded.pan;
+        }
+        const BatchCard* earlier = sameData.value(data);
+        QString what = QStringLiteral("the same data");
+        for (const QString& number : std::as_const(numbers)) {
+            if (!earlier && (earlier = sameNumber.value(number)))
+                what = QStringLiteral("the same account number");
+            sameNumber.insert(number, sameNumber.value(number, &card));
+        }
+        if (earlier)
+            problems.append({card.line,
+                             QStringLiteral("%1 as card %2 (line %3)")
+                                 .arg(what)
+                                 .arg(earlier->index)
+                                 .arg(earlier->line),
+                             true});
+        sameData.insert(data, sameData.value(data, &card));
+    }
+    return problems;
 }

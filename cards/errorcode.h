@@ -11,7 +11,7 @@ inline constexpr int NoReply = 3;       // no reply or no swipe within the time-
 inline constexpr int Reader = 4;        // the reader reported an error status
 inline constexpr int Rejected = 5;      // data check, declined warning, not decodable
 inline constexpr int Mismatch = 6;      // verify found other data on the card
-inline constexpr int Results = 7;       // the results could not be written
+inline constexpr int Results = 7;       // the results could not be written or used
 inline constexpr int Interrupted = 130; // with SIGINT; 129 SIGHUP, 143 SIGTERM
 } // namespace exitcode
 
@@ -39,6 +39,9 @@ enum class ErrorCode {
     NotDecodable,
     Mismatch,
     ResultsUnwritable,
+    ResultsRefused,
+    ResumeRefused,
+    DuplicateCards,
     Interrupted,
 };
 
@@ -85,6 +88,13 @@ inline constexpr ErrorCodeInfo kErrorCodes[] = {
      "the card read back differs from the data written"},
     {ErrorCode::ResultsUnwritable, "results_unwritable", exitcode::Results,
      "the results could not be written"},
+    {ErrorCode::ResultsRefused, "results_refused", exitcode::Results,
+     "the results file cannot be used: not the user's own regular file, in use by another run, "
+     "or already holding cards of this batch"},
+    {ErrorCode::ResumeRefused, "resume_refused", exitcode::Results,
+     "the results file records other cards, or the batch file has changed since"},
+    {ErrorCode::DuplicateCards, "duplicate_cards", exitcode::Rejected,
+     "two cards of the job cannot be told apart, or a card is already written"},
     {ErrorCode::Interrupted, "interrupted", exitcode::Interrupted,
      "ended by SIGHUP, SIGINT (Ctrl+C) or SIGTERM"},
 };

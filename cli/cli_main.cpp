@@ -2,6 +2,7 @@
 
 #include "cli/clicommands.h"
 #include "cli/clienvironment.h"
+#include "config/resultskey.h"
 #include "platform/clock.h"
 #include "platform/coredumps.h"
 #include "platform/eventpump.h"
@@ -27,7 +28,9 @@ int main(int argc, char* argv[])
     QtEventPump pump(clock);
     ProcessStreams streams;
     Interrupts interrupts;
-    const CliEnvironment environment{makeSystemPort, store,   storePath,  clock,
-                                     pump,           streams, interrupts, nullptr};
+    const CliEnvironment environment{
+        makeSystemPort, store,   storePath,  clock,
+        pump,           streams, interrupts, nullptr,
+        [](QString* error) { return loadResultsKey(configDirectory(), error); }};
     return runCli(environment, QCoreApplication::arguments().mid(1));
 }

@@ -26,7 +26,7 @@ const CliOption* findShort(QChar name)
 bool mayBeEmpty(Opt id)
 {
     return id != Opt::Port && id != Opt::Settings && id != Opt::Timeout && id != Opt::Method &&
-           id != Opt::Results && id != Opt::Resume;
+           id != Opt::Results && id != Opt::Resume && id != Opt::NotIn;
 }
 
 } // namespace
@@ -85,6 +85,13 @@ const QList<CliOption>& cliOptions()
         {Opt::Check, "check", 0, nullptr, "only check the file; no reader is needed", false},
         {Opt::Force, "force", 0, nullptr,
          "with ports link, take the number from a running\ntarnavel-sim", false},
+        {Opt::AllowDuplicates, "allow-duplicates", 0, nullptr,
+         "write cards that cannot be told apart, or that a --not-in\nfile records as written",
+         false},
+        {Opt::NotIn, "not-in", 0, "FILE",
+         "refuse cards that FILE (an earlier job's results)\nrecords as written; may be given "
+         "again",
+         false},
     };
     return options;
 }
@@ -124,6 +131,7 @@ struct Parse {
             return false;
         }
         args.given.insert(known.id, value);
+        args.all[known.id].append(value);
         given << &known;
         return true;
     }

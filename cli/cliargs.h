@@ -28,6 +28,8 @@ enum class Opt {
     WaitReader,
     Check,
     Force,
+    AllowDuplicates,
+    NotIn,
 };
 
 struct CliOption {
@@ -50,10 +52,12 @@ QList<Opt> globalOptions(bool withVersion);
 struct CliArgs {
     QString command; // empty when none was given
     QStringList operands;
-    QHash<Opt, QString> given; // flags map to an empty text
+    QHash<Opt, QString> given; // flags map to an empty text; the last value given
+    QHash<Opt, QStringList> all; // every value given, for options that may be given again
 
     bool has(Opt option) const { return given.contains(option); }
     QString value(Opt option) const { return given.value(option); }
+    QStringList values(Opt option) const { return all.value(option); }
 };
 
 // False with *error set on a usage error: an unknown command or option, a missing or empty

@@ -4,6 +4,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class IClock;
 class IEventPump;
@@ -53,6 +54,9 @@ struct CliEnvironment {
     // Told of the link a command opens, and of nullptr once it is gone: a pump on a manual
     // clock runs that link's poll.
     std::function<void(ReaderLink*)> onLink;
+    // The key that identifies batches in results files (loadResultsKey); nothing, with *error
+    // set, when it cannot be had.
+    std::function<std::optional<QByteArray>(QString* error)> resultsKey;
 };
 
 // The real serial port (QtSerialPort) for CliEnvironment::makePort.

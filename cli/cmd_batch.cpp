@@ -23,9 +23,15 @@ class CliBatchFront : public BatchFrontEnd
 public:
     CliBatchFront(CliContext& ctx, ReaderSession& session) : m_ctx(ctx), m_session(session) {}
 
-    void cardInHand(const BatchCard& card, int total) override
+    void cardInHand(const BatchCard& card, const BatchTrack* track, int total) override
     {
-        m_session.status().setContext(QStringLiteral("Card %1 of %2").arg(card.index).arg(total));
+        QString context = QStringLiteral("Card %1 of %2").arg(card.index).arg(total);
+        if (track)
+            context += QStringLiteral(", %1 (track %2 of %3)")
+                           .arg(track->method.name())
+                           .arg(track - card.tracks.constData() + 1)
+                           .arg(card.tracks.size());
+        m_session.status().setContext(context);
     }
     void note(const QString& text) override { m_ctx.console.message(text); }
     void cardFailed(const BatchCard& card, const BatchResult& result) override
@@ -71,11 +77,14 @@ int numberOption(CliContext& ctx, Opt option, int lowest, int highest, int fallb
     return exitcode::Ok;
 }
 
-// Every fault of the file, before the reader is touched: a few named by line.
-int refuseBatch(CliContext& ctx, const QString& file, const QList<BatchProblem>& problems)
+// Every fault of the file, before the reader is touched: a few named by line (all of them in
+// the JSON object).
+int refuseBatch(CliContext& ctx, const QString& file, const QList<BatchProblem>& problems,
+                std::optional<ErrorCode> code = std::nullopt)
 {
     constexpr int kShown = 5;
     bool dataOnly = true;
+    QByteArray listed;
     for (qsizetype i = 0; i < problems.size(); ++i) {
         dataOnly = dataOnly && problems.at(i).data;
         if (i < kShown)
@@ -83,6 +92,9 @@ int refuseBatch(CliContext& ctx, const QString& file, const QList<BatchProblem>&
                                     .arg(file)
                                     .arg(problems.at(i).line)
                                     .arg(problems.at(i).text));
+        JsonLine problem;
+        problem.add("line", problems.at(i).line).add("error", problems.at(i).text);
+        listed += (listed.isEmpty() ? "" : ", ") + problem.text();
     }
     QString summary = QStringLiteral("%1: %2 line%3 with faults")
                           .arg(file)
@@ -91,7 +103,20 @@ int refuseBatch(CliContext& ctx, const QString& file, const QList<BatchProblem>&
     if (problems.size() > kShown)
         summary += QStringLiteral(" (%1 not shown)").arg(problems.size() - kShown);
     summary += QStringLiteral("; no card was written");
-    return ctx.fail(dataOnly ? ErrorCode::Rejected : ErrorCode::InvalidBatch, summary);
+    const int status =
+        ctx.fail(code ? *code : dataOnly ? ErrorCode::Rejected : ErrorCode::InvalidBatch, summary);
+    if (ctx.args.has(Opt::Json)) {
+        JsonLine json;
+        json.add("batch", file)
+            .add("result", QStringLiteral("failed"))
+            .add("exit", status)
+            .add("code", errorCodeName(ctx.failure.code))
+            .add("error", summary)
+            .addRaw("problems", '[' + listed + ']');
+        ctx.console.out(json.text() + '\n');
+        ctx.jsonPrinted = true;
+    }
+    return status;
 }
 
 // The whole file, read and every card checked before the reader is touched.
@@ -122,18 +147,50 @@ int confirmUnchecked(CliContext& ctx, const CardBatch& cards, int start, const Q
 {
     bool confirmed[CARD_METHOD_COUNT] = {};
     for (const BatchCard& card : cards.cards) {
-        if (!card.unchecked || card.index < start || ctx.args.has(Opt::Yes) ||
-            confirmed[card.method.index()])
-            continue;
-        confirmed[card.method.index()] =
-            ctx.console.askYesNo(oneLine(formatWarningText(card.method)));
-        if (!confirmed[card.method.index()])
-            return ctx.fail(
-                ctx.interrupts.interrupted() ? ErrorCode::Interrupted : ErrorCode::Declined,
-                QStringLiteral("%1:%2: ").arg(source).arg(card.line) +
-                    uncheckedRefusal(card.method) + QStringLiteral("; no card was written"));
+        for (const BatchTrack& track : card.tracks) {
+            bool& done = confirmed[track.method.index()];
+            if (!track.unchecked || card.index < start || ctx.args.has(Opt::Yes) || done)
+                continue;
+            done = ctx.console.askYesNo(oneLine(formatWarningText(track.method)));
+            if (!done)
+                return ctx.fail(
+                    ctx.interrupts.interrupted() ? ErrorCode::Interrupted : ErrorCode::Declined,
+                    QStringLiteral("%1:%2: ").arg(source).arg(card.line) +
+                        uncheckedRefusal(track.method) + QStringLiteral("; no card was written"));
+        }
     }
     return exitcode::Ok;
+}
+
+// Cards that cannot be told apart, within the file or from an earlier job's results (--not-in),
+// before the reader is touched.
+int refuseDuplicates(CliContext& ctx, const CardBatch& cards, const QString& source,
+                     const QString& resultsPath)
+{
+    if (ctx.args.has(Opt::AllowDuplicates))
+        return exitcode::Ok;
+    QList<BatchProblem> problems = duplicateCards(cards.cards);
+    for (const QString& path : ctx.args.values(Opt::NotIn)) {
+        // The run's own results are what a resume goes by.
+        if (!resultsPath.isEmpty() && QFileInfo(path) == QFileInfo(resultsPath))
+            continue;
+        QSet<QByteArray> written;
+        QString error;
+        if (!readWrittenIdentities(path, &written, &error))
+            return ctx.fail(ErrorCode::InputUnreadable,
+                            QStringLiteral("cannot read %1 (--not-in): %2").arg(path, error));
+        for (const BatchCard& card : cards.cards) {
+            if (written.contains(card.id))
+                problems.append({card.line,
+                                 QStringLiteral("%1 records this card as written").arg(path),
+                                 true});
+        }
+    }
+    if (problems.isEmpty())
+        return exitcode::Ok;
+    std::sort(problems.begin(), problems.end(),
+              [](const BatchProblem& a, const BatchProblem& b) { return a.line < b.line; });
+    return refuseBatch(ctx, source, problems, ErrorCode::DuplicateCards);
 }
 
 // --check: the file is fine, and nothing else is done.
@@ -151,35 +208,76 @@ int reportChecked(CliContext& ctx, const QString& source, int total)
     return exitcode::Ok;
 }
 
-// What an earlier run recorded (--resume), and the results file of this one (--results) with
-// its first line, before the reader is touched.
-int openJournal(CliContext& ctx, const CardBatch& cards, const QString& source, ResumeState* resume,
-                ResultsFile* results)
+// The results file of this run: --resume FILE goes on with what FILE records (and records this
+// run there too), --results FILE keeps a new record. Read and locked before the reader is
+// touched; nothing is written to it before the reader is held.
+int openJournal(CliContext& ctx, const CardBatch& cards, const QString& source,
+                const QByteArray& identity, ResumeState* resume, ResultsJournal* journal)
 {
     const CliArgs& args = ctx.args;
-    const QString resultsPath = args.value(Opt::Results);
-    QString error;
-    if (args.has(Opt::Resume)) {
-        const QString path = args.value(Opt::Resume);
-        const bool firstRun =
-            !QFileInfo::exists(path) &&
-            QFileInfo(path).absoluteFilePath() == QFileInfo(resultsPath).absoluteFilePath();
-        if (!firstRun && !readResumeFile(path, cards.sha256, resume, &error))
-            return ctx.usage(QStringLiteral("cannot resume from %1: %2").arg(path, error));
-    }
-    if (resultsPath.isEmpty())
+    const bool resuming = args.has(Opt::Resume);
+    const QString path = resuming ? args.value(Opt::Resume) : args.value(Opt::Results);
+    if (path.isEmpty())
         return exitcode::Ok;
-    if (!results->open(resultsPath, &error))
-        return ctx.usage(QStringLiteral("cannot write the results to %1: %2; no card was "
-                                        "written")
-                             .arg(resultsPath, error));
-    if (!results->append(batchHeaderLine(source, cards.sha256, int(cards.cards.size()),
-                                         QDateTime::currentDateTimeUtc()),
-                         &error))
-        return ctx.fail(ErrorCode::ResultsUnwritable,
-                        QStringLiteral("the results could not be written to %1: %2; no card "
+    if (resuming && args.has(Opt::Results) &&
+        QFileInfo(args.value(Opt::Results)) != QFileInfo(path))
+        return ctx.fail(ErrorCode::ResultsRefused,
+                        QStringLiteral("--resume %1 and --results %2 name two files: every run "
+                                       "of a batch records in the one it resumes from, so give "
+                                       "--resume %1 alone")
+                            .arg(path, args.value(Opt::Results)));
+    QString error;
+    if (!journal->open(path, &error))
+        return ctx.fail(ErrorCode::ResultsRefused,
+                        QStringLiteral("cannot keep the results in %1: %2; no card was written")
+                            .arg(path, error));
+    if (!journal->read(cards.cards, identity, cards.sha256, source, resume, &error))
+        return ctx.fail(resuming ? ErrorCode::ResumeRefused : ErrorCode::ResultsRefused,
+                        QStringLiteral("cannot %1 %2: %3; no card was written")
+                            .arg(resuming ? QStringLiteral("resume from")
+                                          : QStringLiteral("keep the results in"),
+                                 path, error));
+    if (!resume->changed.isEmpty()) {
+        QStringList named;
+        for (const int index : std::as_const(resume->changed).mid(0, 5))
+            named << (index <= cards.cards.size()
+                          ? QStringLiteral("card %1 (line %2)")
+                                .arg(index)
+                                .arg(cards.cards.at(index - 1).line)
+                          : QStringLiteral("card %1 (no longer in the file)").arg(index));
+        if (resume->changed.size() > 5)
+            named << QStringLiteral("%1 more").arg(resume->changed.size() - 5);
+        return ctx.fail(
+            ErrorCode::ResumeRefused,
+            QStringLiteral("%1 has changed since %2 recorded its cards: %3 %4 other data now. To "
+                           "go on as it was, put the file back; to write the changed batch, keep "
+                           "its results in a new file and refuse what this one records as "
+                           "written (--results NEW --not-in %2). No card was written")
+                .arg(source, path, named.join(QStringLiteral(", ")),
+                     resume->changed.size() == 1 ? QStringLiteral("holds")
+                                                 : QStringLiteral("hold")));
+    }
+    int started = 0;
+    for (const BatchCard& card : cards.cards) {
+        for (const BatchTrack& track : card.tracks) {
+            if (resume->track(card.index, track.method, card.severalTracks()).written !=
+                WriteState::No) {
+                ++started;
+                break;
+            }
+        }
+    }
+    if (!resuming && started > 0)
+        return ctx.fail(ErrorCode::ResultsRefused,
+                        QStringLiteral("%1 already records %2 card%3 of this batch as started or "
+                                       "written. To go on where it stopped: %4. To write every "
+                                       "card again, keep the results in another file. No card "
                                        "was written")
-                            .arg(resultsPath, error));
+                            .arg(path)
+                            .arg(started)
+                            .arg(started == 1 ? QString() : QStringLiteral("s"))
+                            .arg(resumeCommand(ctx.arguments, {QStringLiteral("--resume"), path},
+                                               {QStringLiteral("--results")})));
     return exitcode::Ok;
 }
 
@@ -188,20 +286,22 @@ int checkReaderMethods(CliContext& ctx, ReaderSession& session, const CardBatch&
                        const QString& source)
 {
     QList<BatchProblem> lacking;
+    const QList<CardMethodId> unsupported = unsupportedMethods(session.link().ReaderType());
     for (const BatchCard& card : cards.cards) {
-        if (card.index >= start &&
-            unsupportedMethods(session.link().ReaderType()).contains(card.method))
-            lacking.append({card.line,
-                            QStringLiteral("%1 is not offered by this reader (type %2)")
-                                .arg(card.method.name())
-                                .arg(session.link().ReaderType()),
-                            false});
+        for (const BatchTrack& track : card.tracks) {
+            if (card.index >= start && unsupported.contains(track.method)) {
+                lacking.append({card.line,
+                                QStringLiteral("%1 is not offered by this reader (type %2)")
+                                    .arg(track.method.name())
+                                    .arg(session.link().ReaderType()),
+                                false});
+                break;
+            }
+        }
     }
     if (lacking.isEmpty())
         return exitcode::Ok;
-    refuseBatch(ctx, source, lacking);
-    ctx.failure = {exitcode::Usage, ErrorCode::UnsupportedMethod, ctx.failure.message};
-    return exitcode::Usage;
+    return refuseBatch(ctx, source, lacking, ErrorCode::UnsupportedMethod);
 }
 
 // The summary on standard error, the exit status, and with --json the report.
@@ -215,11 +315,25 @@ int finishBatch(CliContext& ctx, const BatchTally& tally, const CardBatch& cards
     if (status != exitcode::Ok)
         ctx.fail(*code, summary, true);
     if (ctx.args.has(Opt::Json)) {
-        ctx.console.out(
-            batchReportJson(source, status, code, tally, int(cards.cards.size()), run.verify));
+        ctx.console.out(batchReportJson(source, status, code, tally, cards.cards, run));
         ctx.jsonPrinted = true;
     }
     return status;
+}
+
+// The key that identifies the cards in results files, and their identities.
+int identifyCards(CliContext& ctx, CardBatch* cards, QByteArray* identity)
+{
+    QString error;
+    const std::optional<QByteArray> key = ctx.env.resultsKey(&error);
+    if (!key)
+        return ctx.fail(ErrorCode::ResultsRefused,
+                        QStringLiteral("cannot identify the cards in results files: %1").arg(error));
+    const CardIdentity identities(*key);
+    for (BatchCard& card : cards->cards)
+        card.id = identities.of(card);
+    *identity = identities.ofBatch(cards->cards);
+    return exitcode::Ok;
 }
 
 int batch(CliContext& ctx)
@@ -251,31 +365,58 @@ int batch(CliContext& ctx)
         return status;
     if (const int status = confirmUnchecked(ctx, cards, start, source))
         return status;
+    QByteArray identity;
+    if (const int status = identifyCards(ctx, &cards, &identity))
+        return status;
+    const QString resultsPath =
+        args.has(Opt::Resume) ? args.value(Opt::Resume) : args.value(Opt::Results);
+    if (const int status = refuseDuplicates(ctx, cards, source, resultsPath))
+        return status;
     if (args.has(Opt::Check))
         return reportChecked(ctx, source, total);
+    ResumeState resume;
+    ResultsJournal journal;
+    if (const int status = openJournal(ctx, cards, source, identity, &resume, &journal))
+        return status;
+    const BatchInvocation run{ctx.arguments, start, options.verify,
+                              journal.isOpen() ? journal.path() : QString(),
+                              file == QLatin1String("-")};
     if (total == 0) {
         ctx.console.message(QStringLiteral("batch: no cards in %1").arg(source));
+        if (args.has(Opt::Json)) {
+            ctx.console.out(
+                batchReportJson(source, exitcode::Ok, std::nullopt, BatchTally{}, cards.cards, run));
+            ctx.jsonPrinted = true;
+        }
         return exitcode::Ok;
     }
-    ResumeState resume;
-    ResultsFile results;
-    if (const int status = openJournal(ctx, cards, source, &resume, &results))
-        return status;
     if (const int status = session.bringUp())
         return status;
     if (const int status = checkReaderMethods(ctx, session, cards, start, source))
         return status;
+    // The reader is held: only now does this run leave a mark in the results.
+    qint64 cut = 0;
+    QString error;
+    if (journal.isOpen() &&
+        !journal.begin(batchHeaderLine(source, identity, total, QDateTime::currentDateTimeUtc()),
+                       &cut, &error))
+        return ctx.fail(ErrorCode::ResultsUnwritable,
+                        QStringLiteral("the results could not be written to %1: %2; no card "
+                                       "was written")
+                            .arg(journal.path(), error));
+    if (cut > 0)
+        ctx.console.message(QStringLiteral("%1: cut a torn last line of %2 bytes that an "
+                                           "interrupted run left")
+                                .arg(journal.path())
+                                .arg(cut));
 
     CliBatchFront front(ctx, session);
     BatchRunner runner(session.operations(), session.link(), session.driver(), session.clock(),
                        session.pump(), front, options);
     const BatchTally tally =
-        runner.run(cards.cards, start, resume, results.isOpen() ? &results : nullptr);
+        runner.run(cards.cards, start, resume, journal.isOpen() ? &journal : nullptr);
     session.status().setContext(QString());
     ctx.console.setProgress(QString());
-    const BatchInvocation run{ctx.arguments, start, options.verify,
-                              results.isOpen() ? args.value(Opt::Results) : QString(),
-                              file == QLatin1String("-")};
     return finishBatch(ctx, tally, cards, run, source);
 }
 
@@ -286,7 +427,8 @@ const CliCommand kBatchCommand = {
     "[-m METHOD] [--verify] [--keep-going] [--results FILE] [--resume FILE] FILE|-",
     "write (and verify) one card for each line of FILE",
     {Opt::Method, Opt::Yes, Opt::AllowEmpty, Opt::Verify, Opt::KeepGoing, Opt::Start, Opt::Results,
-     Opt::Resume, Opt::MaxFailures, Opt::WaitReader, Opt::Check},
+     Opt::Resume, Opt::MaxFailures, Opt::WaitReader, Opt::Check, Opt::AllowDuplicates,
+     Opt::NotIn},
     1,
     1,
     "batch takes one file of cards, or - for standard input",

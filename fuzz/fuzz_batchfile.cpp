@@ -34,12 +34,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         previous = card.line;
         if (faulty.contains(card.line))
             continue;
-        const TrackDataCheck check = inspectCardData(card.method, card.data, allowEmpty);
-        FUZZ_CHECK(check.verdict == TrackDataCheck::Passed ||
-                   check.verdict == TrackDataCheck::Unchecked);
-        FUZZ_CHECK(card.bytes == check.data.toLatin1());
-        FUZZ_CHECK(card.bytes.size() <= card.method.capacity());
-        FUZZ_CHECK(allowEmpty || !card.data.isEmpty());
+        FUZZ_CHECK(!card.tracks.isEmpty());
+        for (qsizetype t = 0; t < card.tracks.size(); ++t) {
+            const BatchTrack& track = card.tracks.at(t);
+            // One track a card's track, in the order of the tracks.
+            FUZZ_CHECK(t == 0 || card.tracks.at(t - 1).method.track() < track.method.track());
+            const TrackDataCheck check = inspectCardData(track.method, track.data, allowEmpty);
+            FUZZ_CHECK(check.verdict == TrackDataCheck::Passed ||
+                       check.verdict == TrackDataCheck::Unchecked);
+            FUZZ_CHECK(track.bytes == check.data.toLatin1());
+            FUZZ_CHECK(track.bytes.size() <= track.method.capacity());
+            FUZZ_CHECK(allowEmpty || !track.data.isEmpty());
+        }
     }
     FUZZ_CHECK(batch.sha256.size() == 64);
     return 0;

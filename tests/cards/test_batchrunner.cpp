@@ -66,7 +66,10 @@ struct Run : BatchFrontEnd {
         pump.stepMs = 10;
         pump.setLink(&link);
     }
-    void cardInHand(const BatchCard& card, int) override { inHand = card.index; }
+    void cardInHand(const BatchCard& card, const BatchTrack*, int) override
+    {
+        inHand = card.index;
+    }
     void note(const QString&) override {}
     void cardFailed(const BatchCard&, const BatchResult&) override {}
     bool emitResult(const QByteArray& line, QString*) override
@@ -114,14 +117,23 @@ void TestBatchRunner::exactlyOnceWhateverHappens()
     int disruptions[3] = {}; // kills, signals, pulled cables
     for (int round = 0; round < 40; ++round) {
         constexpr int kCards = 6;
+        // Every other round, cards of two tracks: a swipe a track, each exactly once.
+        const bool twoTracks = round % 2 == 1;
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString results = dir.filePath(QStringLiteral("results.jsonl"));
         QByteArray text;
         for (int k = 1; k <= kCards; ++k)
-            text += QStringLiteral(";%1%1=%1?\n").arg(k).toLatin1();
-        const CardBatch batch = parseCardBatch(text, *CardMethodId::fromIndex(1), false);
+            text += (twoTracks ? QStringLiteral("{\"iso1\": \"%B%1^C%1^?\", \"iso2\": \";%1%1=%1?\"}\n")
+                               : QStringLiteral(";%1%1=%1?\n"))
+                        .arg(k)
+                        .toLatin1();
+        CardBatch batch = parseCardBatch(text, *CardMethodId::fromIndex(1), false);
         QCOMPARE(batch.cards.size(), kCards);
+        const CardIdentity identities(QByteArray(32, 'k'));
+        for (BatchCard& card : batch.cards)
+            card.id = identities.of(card);
+        const QByteArray identity = identities.ofBatch(batch.cards);
 
         ReaderModel model;
         QList<ReaderCard> deck(kCards);
@@ -191,20 +203,23 @@ void TestBatchRunner::exactlyOnceWhateverHappens()
             };
             ResumeState resume;
             QString error;
-            if (QFileInfo::exists(results))
-                QVERIFY2(readResumeFile(results, batch.sha256, &resume, &error), qPrintable(error));
-            ResultsFile file;
-            QVERIFY2(file.open(results, &error), qPrintable(error));
-            QVERIFY(file.append(batchHeaderLine(QStringLiteral("cards"), batch.sha256, kCards,
-                                                QDateTime::currentDateTimeUtc()),
-                                &error));
+            ResultsJournal journal;
+            QVERIFY2(journal.open(results, &error), qPrintable(error));
+            QVERIFY2(journal.read(batch.cards, identity, batch.sha256, QStringLiteral("cards"),
+                                  &resume, &error),
+                     qPrintable(error));
+            QVERIFY(resume.changed.isEmpty());
             try {
                 run.driver.open();
                 if (!run.link.commandLine()->startClean())
                     continue;
+                qint64 cut = 0;
+                QVERIFY(journal.begin(batchHeaderLine(QStringLiteral("cards"), identity, kCards,
+                                                      QDateTime::currentDateTimeUtc()),
+                                      &cut, &error));
                 BatchRunner runner(run.operations, run.link, run.driver, run.clock, run.pump, run,
                                    options);
-                const BatchTally tally = runner.run(batch.cards, 1, resume, &file);
+                const BatchTally tally = runner.run(batch.cards, 1, resume, &journal);
                 done = tally.stop == BatchStop::None && tally.failed == 0 &&
                        tally.done + tally.skipped == kCards;
             } catch (const Killed&) {
@@ -217,19 +232,23 @@ void TestBatchRunner::exactlyOnceWhateverHappens()
             done,
             qPrintable(QStringLiteral("round %1 never finished (seed %2)").arg(round).arg(seed)));
         for (int card = 0; card < kCards; ++card) {
-            QVERIFY2(writes[card] == 1,
+            const BatchCard& written = batch.cards.at(card);
+            QVERIFY2(writes[card] == written.tracks.size(),
                      qPrintable(QStringLiteral("card %1 written %2 times (seed %3):\n%4")
                                     .arg(card + 1)
                                     .arg(writes[card])
                                     .arg(seed)
                                     .arg(events.join(QLatin1Char('\n')))));
-            QCOMPARE(model.deck().at(card).tracks[1], batch.cards.at(card).bytes);
+            for (const BatchTrack& track : written.tracks)
+                QCOMPARE(model.deck().at(card).tracks[track.method.track()], track.bytes);
         }
+        ResultsJournal journal;
         ResumeState recorded;
         QString error;
-        QVERIFY(readResumeFile(results, batch.sha256, &recorded, &error));
-        for (int card = 1; card <= kCards; ++card)
-            QCOMPARE(recorded.cards.value(card), WriteState::Yes);
+        QVERIFY(journal.open(results, &error));
+        QVERIFY(journal.read(batch.cards, identity, batch.sha256, QStringLiteral("cards"),
+                             &recorded, &error));
+        QCOMPARE(recorded.writtenCards(batch.cards), kCards);
     }
     qInfo("seed %u: %d runs, %d kills, %d signals, %d pulled cables, no card written twice", seed,
           runsInAll, disruptions[0], disruptions[1], disruptions[2]);

@@ -17,6 +17,8 @@ private slots:
     void batchFaults();
     void batchInputBounds_data();
     void batchInputBounds();
+    void duplicates_data();
+    void duplicates();
 };
 
 void TestTrackFiles::decode_data()
@@ -85,20 +87,29 @@ void TestTrackFiles::batchFile()
                             "   \n"
                             "{\"method\": \"iso1\", \"data\": \"#HASH\"}\n"
                             "{\"method\": 4, \"data\": \"x\"}\n"
-                            "{\"data\": \"77\"}";
+                            "{\"data\": \"77\"}\n"
+                            "{\"iso2\": \";1=1?\", \"iso1\": \"%B1^X^?\"}";
     const CardBatch batch = parseCardBatch(text, *CardMethodId::fromIndex(2), false);
     QVERIFY(batch.problems.isEmpty());
     const QList<BatchCard>& cards = batch.cards;
-    QCOMPARE(cards.size(), 4);
-    const QList<int> lines = {cards[0].line, cards[1].line, cards[2].line, cards[3].line};
-    QCOMPARE(lines, (QList<int>{2, 5, 6, 7}));
-    const QList<int> methods = {cards[0].method.index(), cards[1].method.index(),
-                                cards[2].method.index(), cards[3].method.index()};
-    QCOMPARE(methods, (QList<int>{2, 0, 4, 2}));
-    QCOMPARE(cards[0].data, QStringLiteral(";123=4?"));
-    QCOMPARE(cards[0].bytes, QByteArray(";123=4?") + QByteArray(97, '0'));
-    QCOMPARE(cards[1].data, QStringLiteral("#HASH"));
-    QVERIFY(cards[2].unchecked && !cards[0].unchecked);
+    QCOMPARE(cards.size(), 5);
+    QList<int> lines;
+    QStringList methods;
+    for (const BatchCard& card : cards) {
+        lines << card.line;
+        QStringList names;
+        for (const BatchTrack& track : card.tracks)
+            names << track.method.shortName();
+        methods << names.join(QLatin1Char('+'));
+    }
+    QCOMPARE(lines, (QList<int>{2, 5, 6, 7, 8}));
+    // A card of several tracks takes them in the order of the card's tracks.
+    QCOMPARE(methods, (QStringList{"iso3", "iso1", "iso1t3", "iso3", "iso1+iso2"}));
+    QCOMPARE(cards[0].tracks.first().data, QStringLiteral(";123=4?"));
+    QCOMPARE(cards[0].tracks.first().bytes, QByteArray(";123=4?") + QByteArray(97, '0'));
+    QCOMPARE(cards[1].tracks.first().data, QStringLiteral("#HASH"));
+    QVERIFY(cards[2].tracks.first().unchecked && !cards[0].tracks.first().unchecked);
+    QCOMPARE(cards[4].tracks.last().bytes, QByteArray(";1=1?") + QByteArray(32, '0'));
     QCOMPARE(cards[3].index, 4);
     QCOMPARE(batch.sha256.size(), 64);
 }
@@ -131,6 +142,16 @@ void TestTrackFiles::batchFaults_data()
     QTest::newRow("data not text")
         << QByteArray("{\"method\": 1}") << "\"data\" must be a string" << false;
     QTest::newRow("not JSON") << QByteArray("{not json") << "not a JSON object" << false;
+    QTest::newRow("two methods on one track")
+        << QByteArray("{\"iso2\": \"1\", \"ibm\": \"2\"}")
+        << "\"iso2\" and \"ibm\" are both on track 2" << false;
+    QTest::newRow("a track of no method")
+        << QByteArray("{\"iso1\": \"A\", \"iso9\": \"2\"}") << "unknown key \"iso9\"" << false;
+    QTest::newRow("a track's data not text")
+        << QByteArray("{\"iso1\": \"A\", \"iso2\": 12}") << "\"iso2\" must be a string" << false;
+    QTest::newRow("a fault of one of several tracks")
+        << QByteArray("{\"iso1\": \"A\", \"iso2\": \"1a\"}")
+        << "iso2: invalid character \"a\" at position 2" << true;
 }
 
 void TestTrackFiles::batchFaults()
@@ -148,7 +169,7 @@ void TestTrackFiles::batchFaults()
     }
     QCOMPARE(batch.problems.at(0).line, 2);
     QCOMPARE(batch.problems.at(1).line, 4);
-    QCOMPARE(batch.cards.constFirst().bytes.left(5), QByteArray(";1=1?"));
+    QCOMPARE(batch.cards.constFirst().tracks.first().bytes.left(5), QByteArray(";1=1?"));
     // What --allow-empty lets through is empty data alone.
     if (fault == QLatin1String("no data"))
         QVERIFY(parseCardBatch(line2, *CardMethodId::fromIndex(1), true).problems.isEmpty());
@@ -179,6 +200,39 @@ void TestTrackFiles::batchInputBounds()
     QString why;
     QVERIFY(!readCardBatch(int(file.handle()), *CardMethodId::fromIndex(1), false, &batch, &why));
     QVERIFY2(why.startsWith(error), qPrintable(why));
+}
+
+void TestTrackFiles::duplicates_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QStringList>("found"); // "line: what"
+
+    QTest::newRow("all different") << QByteArray(";1?\n;2?\n;3?\n") << QStringList{};
+    QTest::newRow("the same data twice")
+        << QByteArray(";1?\n;2?\n;1?\n") << QStringList{"3: the same data as card 1 (line 1)"};
+    QTest::newRow("a track every card shares tells none apart")
+        << QByteArray("{\"iso1\": \"%BHOTEL^\", \"iso2\": \";1?\"}\n"
+                      "{\"iso1\": \"%BHOTEL^\", \"iso2\": \";2?\"}\n")
+        << QStringList{};
+    QTest::newRow("the same account number under another name")
+        << QByteArray("{\"iso1\": \"%B4111111111111111^ANN/A^2912101?\", "
+                      "\"iso2\": \";4111111111111111=2912101?\"}\n"
+                      "{\"iso1\": \"%B4111111111111111^BO/B^2912101?\", "
+                      "\"iso2\": \";4111111111111111=2912101?\"}\n")
+        << QStringList{"2: the same account number as card 1 (line 1)"};
+    QTest::newRow("one card alone is no duplicate") << QByteArray(";1?\n") << QStringList{};
+}
+
+void TestTrackFiles::duplicates()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, found);
+    const CardBatch batch = parseCardBatch(text, *CardMethodId::fromIndex(1), false);
+    QVERIFY(batch.problems.isEmpty());
+    QStringList problems;
+    for (const BatchProblem& problem : duplicateCards(batch.cards))
+        problems << QStringLiteral("%1: %2").arg(problem.line).arg(problem.text);
+    QCOMPARE(problems, found);
 }
 
 QTEST_GUILESS_MAIN(TestTrackFiles)

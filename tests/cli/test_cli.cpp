@@ -279,7 +279,8 @@ void TestCli::commands_data()
 
     // A card's result line: index, line, result, step, written, code and error, the time.
     const auto result = [](int index, int line, const char* rest) {
-        return QStringLiteral("\\{\"index\": %1, \"line\": %2, %3, \"time\": \"[-0-9T:]+Z\"\\}\n")
+        return QStringLiteral("\\{\"index\": %1, \"line\": %2, \"card\": \"[0-9a-f]{32}\", %3, "
+                              "\"time\": \"[-0-9T:]+Z\"\\}\n")
             .arg(index)
             .arg(line)
             .arg(QLatin1String(rest));
@@ -420,7 +421,8 @@ void TestCli::commands_data()
     QTest::newRow("batch refuses a method the reader lacks")
         << QStringList{"type 2"} << QStringList{"--json", "batch", "-"}
         << QByteArray("{\"method\": \"iso1\", \"data\": \"A\"}\n;1=1?\n") << none << 1
-        << "re:\\{\"command\": \"batch\", .*\"code\": \"unsupported_method\", .*\\}\n"
+        << "re:\\{\"batch\": \"standard input\", .*\"code\": \"unsupported_method\", .*"
+           "\"problems\": \\[\\{\"line\": 1, .*\\}\\]\\}\n"
         << QStringList{"standard input:1: ISO on Track 1 is not offered by this reader (type 2)"}
         << QStringList{"k", "!A;1=1?" + zeros(32)} << QString();
     QTest::newRow("batch keeps going past a write error, verified")
@@ -440,7 +442,8 @@ void TestCli::commands_data()
     QTest::newRow("batch resumes, revealed")
         << QStringList{"auto"} << QStringList{"batch", "--start", "2", "--reveal", "-"} << good
         << none << 0
-        << "re:\\{\"index\": 2, \"line\": 3, \"result\": \"written\", \"step\": \"written\", "
+        << "re:\\{\"index\": 2, \"line\": 3, \"card\": \"[0-9a-f]{32}\", \"result\": \"written\", "
+           "\"step\": \"written\", "
            "\"written\": true, \"time\": \"[-0-9T:]+Z\", \"data\": \";3=3\\?" +
                zeros(32) + "\"\\}\n"
         << QStringList{"1 written, 0 failed"} << QStringList{"A;3=3?" + zeros(32)} << QString();

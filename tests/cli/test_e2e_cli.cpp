@@ -121,7 +121,8 @@ void TestE2eCli::commands_data()
 
     // A card's result line: index, line, result, step, written, code and error, the time.
     const auto result = [](int index, int line, const char* rest) {
-        return QStringLiteral("\\{\"index\": %1, \"line\": %2, %3, \"time\": \"[-0-9T:]+Z\"\\}\n")
+        return QStringLiteral("\\{\"index\": %1, \"line\": %2, \"card\": \"[0-9a-f]{32}\", %3, "
+                              "\"time\": \"[-0-9T:]+Z\"\\}\n")
             .arg(index)
             .arg(line)
             .arg(QLatin1String(rest));

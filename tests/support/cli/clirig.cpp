@@ -77,6 +77,9 @@ CliRun CliRig::run(const QStringList& arguments, const QByteArray& input)
                                          pump.setLink(link);
                                          if (!link)
                                              port = nullptr;
+                                     },
+                                     [](QString*) {
+                                         return std::optional<QByteArray>(QByteArray(32, 'k'));
                                      }};
     pump.onPass = [&] {
         if (onPass && port)
