@@ -51,8 +51,8 @@ ResumeState::Track recordedTrack(const QJsonObject& object)
         const QJsonValue written = object.value(QLatin1String("written"));
         track.written = written.isBool() ? (written.toBool() ? WriteState::Yes : WriteState::No)
                                          : WriteState::InDoubt;
-        track.verified = object.value(QLatin1String("result")).toString() ==
-                         QLatin1String("verified");
+        track.verified =
+            object.value(QLatin1String("result")).toString() == QLatin1String("verified");
         return track;
     }
     if (step == QLatin1String("written") || step == QLatin1String("verified"))
@@ -82,8 +82,8 @@ std::optional<QJsonObject> parseLine(const QByteArray& line)
 // Opens a results file named on the command line: below folders judged as the ports folder's
 // are, never through a link at its own name, and only the user's regular file with one name.
 // make: create it (0600) when missing, and tell whether this call did.
-fsutil::Fd openResults(const QString& path, int flags, bool make, fsutil::Fd* folder,
-                       bool* made, QString* error)
+fsutil::Fd openResults(const QString& path, int flags, bool make, fsutil::Fd* folder, bool* made,
+                       QString* error)
 {
     const QFileInfo info(QDir::current().absoluteFilePath(path));
     const QString name = info.fileName();
@@ -98,8 +98,8 @@ fsutil::Fd openResults(const QString& path, int flags, bool make, fsutil::Fd* fo
     }
     // Whoever may change the folder may put another file in this one's place between runs; a
     // sticky folder (such as /tmp) keeps others from what is the user's in it.
-    const bool sticky = (dir.st.st_mode & S_ISVTX) &&
-                        (dir.st.st_uid == ::geteuid() || dir.st.st_uid == 0);
+    const bool sticky =
+        (dir.st.st_mode & S_ISVTX) && (dir.st.st_uid == ::geteuid() || dir.st.st_uid == 0);
     const QString untrusted = fsutil::untrustedReason(dir.st, dir.path, fsutil::Role::Passage);
     if (!sticky && !untrusted.isEmpty()) {
         *error = untrusted;
@@ -109,12 +109,12 @@ fsutil::Fd openResults(const QString& path, int flags, bool make, fsutil::Fd* fo
     const int common = O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
     fsutil::Fd fd(::openat(dir.fd.get(), local.constData(), flags | common));
     if (!fd.isValid() && errno == ENOENT && make) {
-        fd = fsutil::Fd(::openat(dir.fd.get(), local.constData(), flags | common | O_CREAT | O_EXCL,
-                                 0600));
+        fd = fsutil::Fd(
+            ::openat(dir.fd.get(), local.constData(), flags | common | O_CREAT | O_EXCL, 0600));
         *made = fd.isValid();
     }
     if (!fd.isValid()) {
-        *error = errno == ELOOP ? QStringLiteral("it is a symbolic link")
+        *error = errno == ELOOP    ? QStringLiteral("it is a symbolic link")
                  : errno == EISDIR ? QStringLiteral("it is a folder")
                                    : fsutil::errorText(errno);
         return {};
@@ -125,20 +125,23 @@ fsutil::Fd openResults(const QString& path, int flags, bool make, fsutil::Fd* fo
         *error = fsutil::errorText(errno);
         return {};
     }
+    QString why;
     if (!S_ISREG(st.st_mode))
-        *error = S_ISFIFO(st.st_mode) ? QStringLiteral("it is a FIFO, not a regular file")
-                                      : QStringLiteral("it is not a regular file");
+        why = S_ISFIFO(st.st_mode) ? QStringLiteral("it is a FIFO, not a regular file")
+                                   : QStringLiteral("it is not a regular file");
     else if (st.st_uid != ::geteuid())
-        *error = QStringLiteral("it belongs to another user (%1)").arg(fsutil::ownerText(st.st_uid));
+        why = QStringLiteral("it belongs to another user (%1)").arg(fsutil::ownerText(st.st_uid));
     else if (st.st_nlink != 1)
-        *error = QStringLiteral("it has %1 names (hard links): through another, someone else "
-                                "may read or change it; copy it to a file of its own")
-                     .arg(st.st_nlink);
+        why = QStringLiteral("it has %1 names (hard links): through another, someone else may "
+                             "read or change it; copy it to a file of its own")
+                  .arg(st.st_nlink);
     else if ((st.st_mode & 077) != 0 && ::fchmod(fd.get(), 0600) != 0)
-        *error = QStringLiteral("others may read it and it cannot be made private (%1)")
-                     .arg(fsutil::errorText(errno));
-    if (!error->isEmpty())
+        why = QStringLiteral("others may read it and it cannot be made private (%1)")
+                  .arg(fsutil::errorText(errno));
+    if (!why.isEmpty()) {
+        *error = why;
         return {};
+    }
     // Regular: reads and writes no longer need to not block.
     ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
     if (folder)
@@ -148,8 +151,7 @@ fsutil::Fd openResults(const QString& path, int flags, bool make, fsutil::Fd* fo
 
 // Reads every line of the results file fd from its start; for each parsed one calls take.
 // False with *error set when the file cannot be read as results.
-template <typename Take>
-bool readLines(int fd, QString* error, Take take)
+template <typename Take> bool readLines(int fd, QString* error, Take take)
 {
     if (::lseek(fd, 0, SEEK_SET) != 0) {
         *error = fsutil::errorText(errno);
@@ -323,8 +325,8 @@ int ResumeState::writtenCards(const QList<BatchCard>& batch) const
     for (const BatchCard& card : batch) {
         bool all = true;
         for (const BatchTrack& each : card.tracks)
-            all = all && track(card.index, each.method, card.severalTracks()).written ==
-                             WriteState::Yes;
+            all = all &&
+                  track(card.index, each.method, card.severalTracks()).written == WriteState::Yes;
         written += all ? 1 : 0;
     }
     return written;
@@ -377,7 +379,7 @@ bool ResultsJournal::read(const QList<BatchCard>& cards, const QByteArray& ident
             const QByteArray sha = object.value(QLatin1String("sha256")).toString().toLatin1();
             run = (!id.isEmpty() && id == identity) || (!sha.isEmpty() && sha == sha256) ? Run::Ours
                   : object.value(QLatin1String("batch")).toString() == source ? Run::Earlier
-                                                                                : Run::Other;
+                                                                              : Run::Other;
             anyOfOurs = anyOfOurs || run != Run::Other;
             found.sameBatch = found.sameBatch || run == Run::Ours;
             return;
@@ -386,8 +388,8 @@ bool ResultsJournal::read(const QList<BatchCard>& cards, const QByteArray& ident
         if (index <= 0 || run == Run::None || run == Run::Other)
             return;
         const QByteArray id = object.value(QLatin1String("card")).toString().toLatin1();
-        const bool sameCard = index <= cards.size() && !id.isEmpty() &&
-                              cards.at(index - 1).id == id;
+        const bool sameCard =
+            index <= cards.size() && !id.isEmpty() && cards.at(index - 1).id == id;
         if (!sameCard && (run == Run::Earlier || !id.isEmpty())) {
             if (!found.changed.contains(index))
                 found.changed << index;

@@ -71,7 +71,7 @@ struct ResumeState {
         bool verified = false;
     };
     struct Card {
-        Track whole;                 // from the lines about the whole card
+        Track whole;                  // from the lines about the whole card
         QHash<QString, Track> tracks; // from the lines about one of its tracks, by method
     };
     QHash<int, Card> cards;

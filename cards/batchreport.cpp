@@ -107,7 +107,8 @@ QString stoppedText(const BatchTally& tally, const BatchCard& stopped, int total
 QString resumeCommand(const QStringList& arguments, const QStringList& instead,
                       const QStringList& drop)
 {
-    const QStringList dropped = QStringList{QStringLiteral("--start"), QStringLiteral("--resume")} + drop;
+    const QStringList dropped =
+        QStringList{QStringLiteral("--start"), QStringLiteral("--resume")} + drop;
     QStringList words;
     bool inserted = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -178,8 +179,8 @@ QByteArray batchReportJson(const QString& source, int status, std::optional<Erro
         .add("exit", status);
     if (status != exitcode::Ok && code)
         json.add("code", errorCodeName(*code))
-            .add("error", batchSummary(tally, cards, run).remove(QRegularExpression(
-                              QStringLiteral("^batch: "))));
+            .add("error", batchSummary(tally, cards, run)
+                              .remove(QRegularExpression(QStringLiteral("^batch: "))));
     json.add("cards", int(cards.size()))
         .add(run.verify ? "verified" : "written", tally.done)
         .add("skipped", tally.skipped)

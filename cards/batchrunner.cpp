@@ -53,8 +53,8 @@ BatchTally BatchRunner::run(const QList<BatchCard>& cards, int start, const Resu
         for (const BatchTrack& track : card.tracks) {
             const ResumeState::Track prior =
                 resume.track(card.index, track.method, card.severalTracks());
-            done = done && prior.written == WriteState::Yes &&
-                   (!m_options.verify || prior.verified);
+            done =
+                done && prior.written == WriteState::Yes && (!m_options.verify || prior.verified);
             anyStarted = anyStarted || prior.written != WriteState::No;
         }
         if (done) {
@@ -117,12 +117,13 @@ BatchResult BatchRunner::handle(const BatchCard& card, const ResumeState& resume
     // track's write did to an earlier one.
     for (qsizetype t = 0; t < card.tracks.size() && !broke; ++t) {
         const BatchTrack& track = card.tracks.at(t);
-        if (states.at(t).written == WriteState::Yes && (several || !m_options.verify ||
-                                                        states.at(t).verified))
+        if (states.at(t).written == WriteState::Yes &&
+            (several || !m_options.verify || states.at(t).verified))
             continue;
         if (several)
             m_front.cardInHand(card, &track, m_tally.total);
-        const BatchResult result = handleTrack(card, track, states.at(t), !several && m_options.verify);
+        const BatchResult result =
+            handleTrack(card, track, states.at(t), !several && m_options.verify);
         states[t].written = result.written;
         states[t].verified = result.step == BatchStep::Verified;
         if (!result.ok) {
@@ -130,8 +131,12 @@ BatchResult BatchRunner::handle(const BatchCard& card, const ResumeState& resume
             if (several)
                 failed.error = track.method.shortName() + QStringLiteral(": ") + failed.error;
         } else if (several && !progressLine(card, track, BatchStep::Written)) {
-            failed = {result.step, result.written, false, ErrorCode::ResultsUnwritable,
-                      m_tally.stopMessage, {}};
+            failed = {result.step,
+                      result.written,
+                      false,
+                      ErrorCode::ResultsUnwritable,
+                      m_tally.stopMessage,
+                      {}};
         }
         broke = !failed.error.isEmpty() || failed.code.has_value();
     }
@@ -147,8 +152,12 @@ BatchResult BatchRunner::handle(const BatchCard& card, const ResumeState& resume
             failed.error = track.method.shortName() + QStringLiteral(": ") + failed.error;
             broke = true;
         } else if (!progressLine(card, track, BatchStep::Verified)) {
-            failed = {result.step, result.written, false, ErrorCode::ResultsUnwritable,
-                      m_tally.stopMessage, {}};
+            failed = {result.step,
+                      result.written,
+                      false,
+                      ErrorCode::ResultsUnwritable,
+                      m_tally.stopMessage,
+                      {}};
             broke = true;
         }
     }

@@ -41,7 +41,7 @@ struct BatchTally {
     QString stopMessage;                     // what stopped it, when that is not a card's failure
     // The last card whose result reached the results file (standard output without one).
     int lastRecorded = 0;
-    int position = 0;                        // cards handled so far, skipped ones included
+    int position = 0; // cards handled so far, skipped ones included
     qint64 startedMs = 0;
 };
 

@@ -160,8 +160,8 @@ bool parseObject(const QByteArray& line, BatchCard& card, QString* why)
         seen.insert(key);
     }
     const QJsonObject object = document.object();
-    const bool oneTrack = seen.contains(QStringLiteral("data")) ||
-                          seen.contains(QStringLiteral("method"));
+    const bool oneTrack =
+        seen.contains(QStringLiteral("data")) || seen.contains(QStringLiteral("method"));
     if (!oneTrack)
         return parseTracks(object, keys, card, why);
     for (const QString& key : keys) {

@@ -55,9 +55,9 @@ inline constexpr int kBatchMaxProblems = 100;
 // defaultMethod, a JSON object {"method": 1 or "iso2", "data": "..."}, or a JSON object of
 // several tracks keyed by their methods' short names {"iso1": "...", "iso2": "..."} (one method
 // a track); no other key and no repeated one. Blank lines and lines starting with "#" are
-// skipped (data that starts with "#" goes in a JSON line). Every card is checked as a write checks it (allowEmpty: empty data
-// passes). Problems are collected for every line; false with *error only when the input could
-// not be read whole (a limit passed, a read error), naming where.
+// skipped (data that starts with "#" goes in a JSON line). Every card is checked as a write checks
+// it (allowEmpty: empty data passes). Problems are collected for every line; false with *error only
+// when the input could not be read whole (a limit passed, a read error), naming where.
 bool readCardBatch(int fd, CardMethodId defaultMethod, bool allowEmpty, CardBatch* batch,
                    QString* error);
 

@@ -28,9 +28,14 @@ int main(int argc, char* argv[])
     QtEventPump pump(clock);
     ProcessStreams streams;
     Interrupts interrupts;
-    const CliEnvironment environment{
-        makeSystemPort, store,   storePath,  clock,
-        pump,           streams, interrupts, nullptr,
-        [](QString* error) { return loadResultsKey(configDirectory(), error); }};
+    const CliEnvironment environment{makeSystemPort,
+                                     store,
+                                     storePath,
+                                     clock,
+                                     pump,
+                                     streams,
+                                     interrupts,
+                                     nullptr,
+                                     [](QString* error) { return loadResultsKey(configDirectory(), error); }};
     return runCli(environment, QCoreApplication::arguments().mid(1));
 }

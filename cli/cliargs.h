@@ -52,7 +52,7 @@ QList<Opt> globalOptions(bool withVersion);
 struct CliArgs {
     QString command; // empty when none was given
     QStringList operands;
-    QHash<Opt, QString> given; // flags map to an empty text; the last value given
+    QHash<Opt, QString> given;   // flags map to an empty text; the last value given
     QHash<Opt, QStringList> all; // every value given, for options that may be given again
 
     bool has(Opt option) const { return given.contains(option); }

@@ -14,9 +14,20 @@
 #include "platform/clock.h"
 #include "platform/interrupts.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace {
+
+// Two names of one file (existing or not).
+bool sameFile(const QString& a, const QString& b)
+{
+    const QFileInfo first(a);
+    const QFileInfo second(b);
+    if (first.exists() && second.exists())
+        return first == second;
+    return QDir::cleanPath(first.absoluteFilePath()) == QDir::cleanPath(second.absoluteFilePath());
+}
 
 class CliBatchFront : public BatchFrontEnd
 {
@@ -103,8 +114,10 @@ int refuseBatch(CliContext& ctx, const QString& file, const QList<BatchProblem>&
     if (problems.size() > kShown)
         summary += QStringLiteral(" (%1 not shown)").arg(problems.size() - kShown);
     summary += QStringLiteral("; no card was written");
-    const int status =
-        ctx.fail(code ? *code : dataOnly ? ErrorCode::Rejected : ErrorCode::InvalidBatch, summary);
+    const int status = ctx.fail(code       ? *code
+                                : dataOnly ? ErrorCode::Rejected
+                                           : ErrorCode::InvalidBatch,
+                                summary);
     if (ctx.args.has(Opt::Json)) {
         JsonLine json;
         json.add("batch", file)
@@ -172,7 +185,7 @@ int refuseDuplicates(CliContext& ctx, const CardBatch& cards, const QString& sou
     QList<BatchProblem> problems = duplicateCards(cards.cards);
     for (const QString& path : ctx.args.values(Opt::NotIn)) {
         // The run's own results are what a resume goes by.
-        if (!resultsPath.isEmpty() && QFileInfo(path) == QFileInfo(resultsPath))
+        if (!resultsPath.isEmpty() && sameFile(path, resultsPath))
             continue;
         QSet<QByteArray> written;
         QString error;
@@ -181,9 +194,8 @@ int refuseDuplicates(CliContext& ctx, const CardBatch& cards, const QString& sou
                             QStringLiteral("cannot read %1 (--not-in): %2").arg(path, error));
         for (const BatchCard& card : cards.cards) {
             if (written.contains(card.id))
-                problems.append({card.line,
-                                 QStringLiteral("%1 records this card as written").arg(path),
-                                 true});
+                problems.append(
+                    {card.line, QStringLiteral("%1 records this card as written").arg(path), true});
         }
     }
     if (problems.isEmpty())
@@ -219,8 +231,7 @@ int openJournal(CliContext& ctx, const CardBatch& cards, const QString& source,
     const QString path = resuming ? args.value(Opt::Resume) : args.value(Opt::Results);
     if (path.isEmpty())
         return exitcode::Ok;
-    if (resuming && args.has(Opt::Results) &&
-        QFileInfo(args.value(Opt::Results)) != QFileInfo(path))
+    if (resuming && args.has(Opt::Results) && !sameFile(args.value(Opt::Results), path))
         return ctx.fail(ErrorCode::ResultsRefused,
                         QStringLiteral("--resume %1 and --results %2 name two files: every run "
                                        "of a batch records in the one it resumes from, so give "
@@ -327,8 +338,9 @@ int identifyCards(CliContext& ctx, CardBatch* cards, QByteArray* identity)
     QString error;
     const std::optional<QByteArray> key = ctx.env.resultsKey(&error);
     if (!key)
-        return ctx.fail(ErrorCode::ResultsRefused,
-                        QStringLiteral("cannot identify the cards in results files: %1").arg(error));
+        return ctx.fail(
+            ErrorCode::ResultsRefused,
+            QStringLiteral("cannot identify the cards in results files: %1").arg(error));
     const CardIdentity identities(*key);
     for (BatchCard& card : cards->cards)
         card.id = identities.of(card);
@@ -384,8 +396,8 @@ int batch(CliContext& ctx)
     if (total == 0) {
         ctx.console.message(QStringLiteral("batch: no cards in %1").arg(source));
         if (args.has(Opt::Json)) {
-            ctx.console.out(
-                batchReportJson(source, exitcode::Ok, std::nullopt, BatchTally{}, cards.cards, run));
+            ctx.console.out(batchReportJson(source, exitcode::Ok, std::nullopt, BatchTally{},
+                                            cards.cards, run));
             ctx.jsonPrinted = true;
         }
         return exitcode::Ok;
@@ -427,8 +439,7 @@ const CliCommand kBatchCommand = {
     "[-m METHOD] [--verify] [--keep-going] [--results FILE] [--resume FILE] FILE|-",
     "write (and verify) one card for each line of FILE",
     {Opt::Method, Opt::Yes, Opt::AllowEmpty, Opt::Verify, Opt::KeepGoing, Opt::Start, Opt::Results,
-     Opt::Resume, Opt::MaxFailures, Opt::WaitReader, Opt::Check, Opt::AllowDuplicates,
-     Opt::NotIn},
+     Opt::Resume, Opt::MaxFailures, Opt::WaitReader, Opt::Check, Opt::AllowDuplicates, Opt::NotIn},
     1,
     1,
     "batch takes one file of cards, or - for standard input",

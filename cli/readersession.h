@@ -1,10 +1,10 @@
 #pragma once
 
 #include "cards/cardoperations.h"
-#include "link/protocol/cardmethod.h"
 #include "cards/errorcode.h"
 #include "cli/console.h"
 #include "config/appsettings.h"
+#include "link/protocol/cardmethod.h"
 
 #include <memory>
 

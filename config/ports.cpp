@@ -173,4 +173,3 @@ bool unlinkPort(int number, QString* error, const QString& folder)
     // only the number is free again.
     return linkmark::remove(ports.fd(), number, error);
 }
-

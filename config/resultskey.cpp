@@ -69,8 +69,8 @@ std::optional<QByteArray> loadResultsKey(const QString& folder, QString* error)
     }
     const QString shown = folder + QLatin1Char('/') + QLatin1String(kName);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const fsutil::Fd existing(::openat(dir.fd.get(), kName,
-                                           O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        const fsutil::Fd existing(::openat(
+            dir.fd.get(), kName, O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
         if (existing.isValid())
             return readKey(existing.get(), shown, error);
         if (errno != ENOENT) {
@@ -85,10 +85,10 @@ std::optional<QByteArray> loadResultsKey(const QString& folder, QString* error)
                                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         QByteArray key(kResultsKeyBytes, '\0');
         QRandomGenerator::system()->generate(key.begin(), key.end());
-        const bool written = made.isValid() &&
-                             ::write(made.get(), key.constData(), size_t(key.size())) ==
-                                 key.size() &&
-                             ::fsync(made.get()) == 0;
+        const bool written =
+            made.isValid() &&
+            ::write(made.get(), key.constData(), size_t(key.size())) == key.size() &&
+            ::fsync(made.get()) == 0;
         const int failure = errno;
         const bool linked =
             written && ::linkat(dir.fd.get(), kNewName, dir.fd.get(), kName, 0) == 0;

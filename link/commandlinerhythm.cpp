@@ -101,6 +101,15 @@ bool CommandLineRhythm::waitForSwipeStatus()
 
 QByteArray CommandLineRhythm::oneFrame(const QByteArray& received)
 {
+    // A reply nobody has looked at yet stays: what comes meanwhile waits its turn (and goes
+    // before the next command, if no wait takes it), however many polls run before the waiting
+    // operation looks.
+    if (!m_link.m_waitingForReply) {
+        m_carry += received;
+        if (m_carry.size() > ReaderLink::kMaxReplyBuffer)
+            m_carry = m_carry.right(ReaderLink::kMaxReplyBuffer);
+        return QByteArray();
+    }
     // Frames that came in one read are taken one a poll, so that each wait sees its own.
     const QByteArray all = m_link.m_replyBuffer + m_carry + received;
     m_carry.clear();

@@ -66,10 +66,7 @@ struct Run : BatchFrontEnd {
         pump.stepMs = 10;
         pump.setLink(&link);
     }
-    void cardInHand(const BatchCard& card, const BatchTrack*, int) override
-    {
-        inHand = card.index;
-    }
+    void cardInHand(const BatchCard& card, const BatchTrack*, int) override { inHand = card.index; }
     void note(const QString&) override {}
     void cardFailed(const BatchCard&, const BatchResult&) override {}
     bool emitResult(const QByteArray& line, QString*) override
@@ -124,10 +121,11 @@ void TestBatchRunner::exactlyOnceWhateverHappens()
         const QString results = dir.filePath(QStringLiteral("results.jsonl"));
         QByteArray text;
         for (int k = 1; k <= kCards; ++k)
-            text += (twoTracks ? QStringLiteral("{\"iso1\": \"%B%1^C%1^?\", \"iso2\": \";%1%1=%1?\"}\n")
-                               : QStringLiteral(";%1%1=%1?\n"))
-                        .arg(k)
-                        .toLatin1();
+            text +=
+                (twoTracks ? QStringLiteral("{\"iso1\": \"%B%1^C%1^?\", \"iso2\": \";%1%1=%1?\"}\n")
+                           : QStringLiteral(";%1%1=%1?\n"))
+                    .arg(k)
+                    .toLatin1();
         CardBatch batch = parseCardBatch(text, *CardMethodId::fromIndex(1), false);
         QCOMPARE(batch.cards.size(), kCards);
         const CardIdentity identities(QByteArray(32, 'k'));

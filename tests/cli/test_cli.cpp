@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -109,7 +110,19 @@ QString manSection(const QString& name)
     return page.mid(start, end < 0 ? -1 : end - start);
 }
 
+// One run of a row that takes several: %F and %G stand for two results files of the row's own.
+struct Run {
+    QStringList rig; // see setUp(); "swipe once": only the first swipe prompt is answered
+    QStringList args;
+    QByteArray input;
+    int status;
+    QString errHas;
+    QString neverSent; // the data of a frame this run must not send
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(QList<Run>)
 
 class TestCli : public QObject
 {
@@ -123,6 +136,8 @@ private slots:
     void completion();
     void commands_data();
     void commands();
+    void resultsFile_data();
+    void resultsFile();
     void errorTables();
 };
 
@@ -525,6 +540,133 @@ void TestCli::commands()
         QVERIFY2(at < cli.sent.size(), qPrintable(data + QStringLiteral(" not sent in order")));
         ++at;
     }
+}
+
+// The results file as a batch keeps it, over several runs: one record for a batch, kept by the
+// run that holds the reader, read back where a write went unverified, and never a card twice.
+void TestCli::resultsFile_data()
+{
+    QTest::addColumn<QList<Run>>("runs");
+    QTest::addColumn<bool>("fileLeft"); // %F exists at the end
+
+    const QByteArray two = ";1=1?\n;3=3?\n";
+    const QByteArray one = ";1=1?\n";
+    const QString load1 = "A;1=1?" + zeros(32);
+    QTest::newRow("--results of a batch already started")
+        << QList<Run>{{{"auto"}, {"batch", "--results", "%F", "-"}, two, 0, {}, {}},
+                      {{"auto"},
+                       {"batch", "--results", "%F", "-"},
+                       two,
+                       7,
+                       "%F already records 2 cards of this batch as started or written. To go on "
+                       "where it stopped: tarnavel-cli batch --resume %F -",
+                       load1}}
+        << true;
+    QTest::newRow("--resume alone keeps the record")
+        << QList<Run>{{{"auto", "swipe-error"}, {"batch", "--resume", "%F", "-"}, two, 4, {}, {}},
+                      {{"auto"}, {"batch", "--resume", "%F", "-"}, two, 0, "2 written", {}},
+                      {{"auto"},
+                       {"batch", "--resume", "%F", "-"},
+                       two,
+                       0,
+                       "0 written, 0 failed, 0 not attempted, of 2 cards, 2 already written",
+                       load1}}
+        << true;
+    QTest::newRow("--resume and --results naming two files")
+        << QList<Run>{{{"auto"},
+                       {"batch", "--resume", "%F", "--results", "%G", "-"},
+                       two,
+                       7,
+                       "--resume %F and --results %G name two files",
+                       load1}}
+        << false;
+    QTest::newRow("a reader that never answers leaves no results")
+        << QList<Run>{{{"silent h"}, {"batch", "--results", "%F", "-"}, two, 3, {}, load1}}
+        << false;
+    QTest::newRow("an unverified card is read back on resume, not written again")
+        << QList<Run>{{{"swipe once"},
+                       {"batch", "--verify", "--results", "%F", "-t", "1", "-"},
+                       one,
+                       3,
+                       "verify read: no card swiped within 1 s (the card was written)",
+                       {}},
+                      {{"auto"},
+                       {"batch", "--verify", "--resume", "%F", "-"},
+                       one,
+                       0,
+                       "card 1 (line 1): written by an earlier run, not read back yet",
+                       load1}}
+        << true;
+    QTest::newRow("cards that cannot be told apart")
+        << QList<Run>{{{"auto"},
+                       {"batch", "-"},
+                       ";1=1?\n;1=1?\n",
+                       5,
+                       "standard input:2: the same data as card 1 (line 1)",
+                       load1},
+                      {{"auto"}, {"batch", "--allow-duplicates", "-"}, ";1=1?\n;1=1?\n", 0, {}, {}}}
+        << false;
+    QTest::newRow("a card an earlier job wrote")
+        << QList<Run>{{{"auto"}, {"batch", "--results", "%F", "-"}, one, 0, {}, {}},
+                      {{"auto"},
+                       {"batch", "--not-in", "%F", "-"},
+                       two,
+                       5,
+                       "standard input:1: %F records this card as written",
+                       load1}}
+        << true;
+    QTest::newRow("a batch file changed under its results")
+        << QList<Run>{{{"auto"}, {"batch", "--resume", "%F", "-"}, two, 0, {}, {}},
+                      {{"auto"},
+                       {"batch", "--resume", "%F", "-"},
+                       ";1=1?\n;3=9?\n",
+                       7,
+                       "standard input has changed since %F recorded its cards: card 2 (line 2) "
+                       "holds other data now",
+                       "A;3=9?" + zeros(32)}}
+        << true;
+}
+
+void TestCli::resultsFile()
+{
+    QFETCH(QList<Run>, runs);
+    QFETCH(bool, fileLeft);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString f = dir.filePath(QStringLiteral("f.jsonl"));
+    const QString g = dir.filePath(QStringLiteral("g.jsonl"));
+    // One reader for all the runs: the cards it wrote stay written.
+    CliRig rig;
+    for (const Run& run : std::as_const(runs)) {
+        rig.autoSwipe = false;
+        rig.onPass = nullptr;
+        rig.sent.clear();
+        rig.model.clearFaults();
+        setUp(rig, run.rig);
+        bool swiped = false;
+        if (run.rig.contains(QStringLiteral("swipe once")))
+            rig.onPass = [&rig, &swiped](const QString& err) {
+                if (!swiped && swipePrompts(err) == 1 && rig.model.isArmed()) {
+                    rig.port->swipe(0);
+                    swiped = true;
+                }
+            };
+        QStringList args;
+        for (const QString& word : run.args)
+            args << QString(word).replace(QLatin1String("%F"), f).replace(QLatin1String("%G"), g);
+        const CliRun result = rig.run(args, run.input);
+        QVERIFY2(result.status == run.status,
+                 qPrintable(QStringLiteral("%1: exit %2, standard error:\n%3")
+                                .arg(args.join(QLatin1Char(' ')))
+                                .arg(result.status)
+                                .arg(result.err)));
+        const QString errHas =
+            QString(run.errHas).replace(QLatin1String("%F"), f).replace(QLatin1String("%G"), g);
+        QVERIFY2(result.err.contains(errHas), qPrintable(result.err));
+        if (!run.neverSent.isEmpty())
+            QVERIFY(!rig.sent.contains(run.neverSent.toLatin1()));
+    }
+    QCOMPARE(QFile::exists(f), fileLeft);
 }
 
 // The error codes' table is the one the manual page lists, and the exit statuses it stands

@@ -1,0 +1,335 @@
+// The results file of a batch: who may keep it, what it says after a crash, and what a resume
+// makes of it.
+
+#include "cards/batchjournal.h"
+#include "cards/cardbatch.h"
+#include "config/resultskey.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray kKey(32, 'k');
+
+CardBatch cardsOf(const QByteArray& text, const QByteArray& key = kKey)
+{
+    CardBatch batch = parseCardBatch(text, *CardMethodId::fromIndex(1), false);
+    const CardIdentity identities(key);
+    for (BatchCard& card : batch.cards)
+        card.id = identities.of(card);
+    return batch;
+}
+
+QByteArray identityOf(const CardBatch& batch, const QByteArray& key = kKey)
+{
+    return CardIdentity(key).ofBatch(batch.cards);
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// What a run of batch writes for its cards: a header, then an intent and a result each.
+QByteArray runOf(const CardBatch& batch, const QString& source, const QByteArray& key,
+                 const QList<BatchStep>& steps)
+{
+    QByteArray text = batchHeaderLine(source, identityOf(batch, key), int(batch.cards.size()),
+                                      QDateTime::currentDateTimeUtc());
+    for (qsizetype i = 0; i < steps.size() && i < batch.cards.size(); ++i)
+        text += batchProgressLine(batch.cards.at(i), nullptr, steps.at(i),
+                                  QDateTime::currentDateTimeUtc());
+    return text;
+}
+
+} // namespace
+
+class TestResultsJournal : public QObject
+{
+    Q_OBJECT
+private slots:
+    void refusedFiles_data();
+    void refusedFiles();
+    void oneRunAtATime();
+    void nothingLeftBehindBeforeTheReader();
+    void resume_data();
+    void resume();
+    void tornLastLineIsCut();
+    void nothingOfTheDataInTheFile();
+    void writtenIdentities();
+    void keyMadeOnce();
+};
+
+void TestResultsJournal::refusedFiles_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("refusal"); // empty: accepted
+    QTest::newRow("a new file") << "new"
+                                << "";
+    QTest::newRow("a symbolic link") << "link"
+                                     << "it is a symbolic link";
+    QTest::newRow("a FIFO") << "fifo"
+                            << "it is a FIFO, not a regular file";
+    QTest::newRow("a folder") << "folder"
+                              << "";
+    QTest::newRow("a second name") << "hard link"
+                                   << "it has 2 names";
+    QTest::newRow("another user's") << "other owner"
+                                    << "it belongs to another user";
+    QTest::newRow("readable by others: made private") << "0644"
+                                                      << "";
+    QTest::newRow("in a folder others may write") << "open folder"
+                                                  << "can be changed by";
+}
+
+void TestResultsJournal::refusedFiles()
+{
+    QFETCH(QString, what);
+    QFETCH(QString, refusal);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString path = dir.filePath(QStringLiteral("results.jsonl"));
+    const QByteArray local = QFile::encodeName(path);
+    if (what == QLatin1String("link")) {
+        writeFile(dir.filePath(QStringLiteral("target")), QByteArray());
+        QVERIFY(::symlink("target", local.constData()) == 0);
+    } else if (what == QLatin1String("fifo")) {
+        QVERIFY(::mkfifo(local.constData(), 0600) == 0);
+    } else if (what == QLatin1String("folder")) {
+        QVERIFY(QDir().mkpath(path));
+        refusal = QStringLiteral("it is a folder");
+    } else if (what == QLatin1String("hard link")) {
+        writeFile(path, QByteArray());
+        QVERIFY(::link(local.constData(), QFile::encodeName(path + "2").constData()) == 0);
+    } else if (what == QLatin1String("other owner")) {
+        writeFile(path, QByteArray());
+        if (::geteuid() != 0)
+            QSKIP("only root can give a file to another user");
+        QVERIFY(::chown(local.constData(), 65534, 65534) == 0);
+    } else if (what == QLatin1String("0644")) {
+        writeFile(path, QByteArray());
+        QVERIFY(::chmod(local.constData(), 0644) == 0);
+    } else if (what == QLatin1String("open folder")) {
+        const QString open = dir.filePath(QStringLiteral("open"));
+        QVERIFY(QDir().mkpath(open));
+        QVERIFY(::chmod(QFile::encodeName(open).constData(), 0777) == 0);
+        path = open + QStringLiteral("/results.jsonl");
+    }
+    ResultsJournal journal;
+    QString error;
+    // Never a hang, whatever stands there (a FIFO nobody writes to included).
+    const bool opened = journal.open(path, &error);
+    QCOMPARE(opened, refusal.isEmpty());
+    QVERIFY2(error.contains(refusal), qPrintable(error));
+    if (opened) {
+        struct stat st {
+        };
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0600));
+    }
+}
+
+void TestResultsJournal::oneRunAtATime()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("results.jsonl"));
+    ResultsJournal first;
+    ResultsJournal second;
+    QString error;
+    QVERIFY(first.open(path, &error));
+    QVERIFY(!second.open(path, &error));
+    // The holder is named where the kernel tells it.
+    QVERIFY2(error.startsWith(QStringLiteral("another run keeps its results there now")),
+             qPrintable(error));
+    QVERIFY2(error.contains(QStringLiteral("process %1").arg(::getpid())), qPrintable(error));
+    first.close();
+    QVERIFY2(second.open(path, &error), qPrintable(error));
+}
+
+void TestResultsJournal::nothingLeftBehindBeforeTheReader()
+{
+    QTemporaryDir dir;
+    const QString made = dir.filePath(QStringLiteral("new.jsonl"));
+    const QString earlier = dir.filePath(QStringLiteral("earlier.jsonl"));
+    const CardBatch batch = cardsOf(";1=1?\n");
+    const QByteArray before = runOf(batch, QStringLiteral("cards"), kKey, {BatchStep::Written});
+    writeFile(earlier, before);
+    QString error;
+    for (const QString& path : {made, earlier}) {
+        ResultsJournal journal;
+        QVERIFY(journal.open(path, &error));
+        ResumeState state;
+        QVERIFY2(journal.read(batch.cards, identityOf(batch), batch.sha256, QStringLiteral("cards"),
+                              &state, &error),
+                 qPrintable(error));
+        // The reader never answered: the run ends here.
+    }
+    QVERIFY(!QFile::exists(made));
+    QCOMPARE(readAll(earlier), before);
+}
+
+void TestResultsJournal::resume_data()
+{
+    QTest::addColumn<QByteArray>("recorded");    // the batch file of the earlier run
+    QTest::addColumn<QByteArray>("recordedKey"); // its key
+    QTest::addColumn<QString>("recordedSource");
+    QTest::addColumn<QList<BatchStep>>("steps"); // how far each of its cards got
+    QTest::addColumn<QByteArray>("now");         // the batch file now
+    QTest::addColumn<QString>("expected");       // per card "w"ritten, "v"erified, "d"oubt, "-"; or
+                                                 // "changed: 2" or "error: ..."
+
+    const QByteArray three(";1=1?\n;2=2?\n;3=3?\n");
+    const QList<BatchStep> steps{BatchStep::Verified, BatchStep::Written, BatchStep::Armed};
+    QTest::newRow("the same batch") << three << kKey << "cards" << steps << three << "v w d";
+    QTest::newRow("comments added: the same cards")
+        << three << kKey << "cards" << steps << "# job 7\n" + three + "\n# end\n"
+        << "v w d";
+    QTest::newRow("a written card changed")
+        << three << kKey << "cards" << steps << QByteArray(";1=1?\n;2=9?\n;3=3?\n") << "changed: 2";
+    QTest::newRow("a card not yet started changed")
+        << three << kKey << "cards" << QList<BatchStep>{BatchStep::Written}
+        << QByteArray(";1=1?\n;2=9?\n;3=3?\n") << "w - -";
+    QTest::newRow("another batch's file")
+        << three << kKey << "other" << steps << QByteArray(";7=7?\n")
+        << "error: it holds no results of these cards";
+    QTest::newRow("made with another key") << three << QByteArray(32, 'x') << "other" << steps
+                                           << three << "error: it holds no results of these cards";
+}
+
+void TestResultsJournal::resume()
+{
+    QFETCH(QByteArray, recorded);
+    QFETCH(QByteArray, recordedKey);
+    QFETCH(QString, recordedSource);
+    QFETCH(QList<BatchStep>, steps);
+    QFETCH(QByteArray, now);
+    QFETCH(QString, expected);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("results.jsonl"));
+    writeFile(path, runOf(cardsOf(recorded, recordedKey), recordedSource, recordedKey, steps));
+    const CardBatch batch = cardsOf(now);
+    ResultsJournal journal;
+    QString error;
+    QVERIFY(journal.open(path, &error));
+    ResumeState state;
+    QString found;
+    if (!journal.read(batch.cards, identityOf(batch), batch.sha256, QStringLiteral("cards"), &state,
+                      &error)) {
+        found = QStringLiteral("error: ") + error.left(expected.size() - 7);
+    } else if (!state.changed.isEmpty()) {
+        QStringList changed;
+        for (const int index : std::as_const(state.changed))
+            changed << QString::number(index);
+        found = QStringLiteral("changed: ") + changed.join(QLatin1Char(' '));
+    } else {
+        QStringList cards;
+        for (const BatchCard& card : batch.cards) {
+            const ResumeState::Track track =
+                state.track(card.index, card.tracks.first().method, false);
+            cards << (track.verified                         ? QStringLiteral("v")
+                      : track.written == WriteState::Yes     ? QStringLiteral("w")
+                      : track.written == WriteState::InDoubt ? QStringLiteral("d")
+                                                             : QStringLiteral("-"));
+        }
+        found = cards.join(QLatin1Char(' '));
+    }
+    QCOMPARE(found, expected);
+}
+
+void TestResultsJournal::tornLastLineIsCut()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("results.jsonl"));
+    const CardBatch batch = cardsOf(";1=1?\n;2=2?\n");
+    const QByteArray whole = runOf(batch, QStringLiteral("cards"), kKey, {BatchStep::Written});
+    // A full disk left half a line; an older version then appended its header to it.
+    const QByteArray older =
+        "{\"index" + batchHeaderLine(QStringLiteral("cards"), identityOf(batch), 2,
+                                     QDateTime::currentDateTimeUtc());
+    writeFile(path, whole + older + "{\"index");
+    ResultsJournal journal;
+    QString error;
+    QVERIFY(journal.open(path, &error));
+    ResumeState state;
+    QVERIFY2(journal.read(batch.cards, identityOf(batch), batch.sha256, QStringLiteral("cards"),
+                          &state, &error),
+             qPrintable(error));
+    QCOMPARE(state.track(1, batch.cards.first().tracks.first().method, false).written,
+             WriteState::Yes);
+    qint64 cut = 0;
+    const QByteArray header = batchHeaderLine(QStringLiteral("cards"), identityOf(batch), 2,
+                                              QDateTime::currentDateTimeUtc());
+    QVERIFY(journal.begin(header, &cut, &error));
+    QCOMPARE(cut, qint64(7));
+    QCOMPARE(readAll(path), whole + older + header);
+}
+
+void TestResultsJournal::nothingOfTheDataInTheFile()
+{
+    // One card, whose account number could be tried against an unkeyed hash of the file.
+    const QByteArray text(";4111111111111111=2912101?\n");
+    const CardBatch batch = cardsOf(text);
+    BatchResult result;
+    result.ok = true;
+    result.step = BatchStep::Written;
+    result.written = WriteState::Yes;
+    const QByteArray lines = runOf(batch, QStringLiteral("cards"), kKey, {BatchStep::Armed}) +
+                             batchResultLine(batch.cards.first(), result, false, false);
+    QVERIFY(!lines.contains(batch.sha256));
+    QVERIFY(!lines.contains("4111111111111111"));
+    QVERIFY(lines.contains("411111******1111"));
+    // Without the key the identities say nothing: another key gives others.
+    QVERIFY(identityOf(cardsOf(text, QByteArray(32, 'x')), QByteArray(32, 'x')) !=
+            identityOf(batch));
+}
+
+void TestResultsJournal::writtenIdentities()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("results.jsonl"));
+    const CardBatch batch = cardsOf(";1=1?\n;2=2?\n;3=3?\n");
+    writeFile(path, runOf(batch, QStringLiteral("cards"), kKey,
+                          {BatchStep::Verified, BatchStep::Armed, BatchStep::Written}));
+    QSet<QByteArray> ids;
+    QString error;
+    QVERIFY2(readWrittenIdentities(path, &ids, &error), qPrintable(error));
+    QCOMPARE(ids, (QSet<QByteArray>{batch.cards.at(0).id, batch.cards.at(2).id}));
+}
+
+void TestResultsJournal::keyMadeOnce()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("config"));
+    QString error;
+    const std::optional<QByteArray> key = loadResultsKey(folder, &error);
+    QVERIFY2(key, qPrintable(error));
+    QCOMPARE(key->size(), kResultsKeyBytes);
+    QCOMPARE(loadResultsKey(folder, &error), key);
+    struct stat st {
+    };
+    QCOMPARE(::stat(QFile::encodeName(folder + "/results.key").constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, mode_t(0600));
+    // A key of the wrong size is not a key: nothing is written over it.
+    QVERIFY(::truncate(QFile::encodeName(folder + "/results.key").constData(), 5) == 0);
+    QVERIFY(!loadResultsKey(folder, &error));
+    QVERIFY2(error.contains(QStringLiteral("is not a key of yours")), qPrintable(error));
+}
+
+QTEST_GUILESS_MAIN(TestResultsJournal)
+#include "test_resultsjournal.moc"
