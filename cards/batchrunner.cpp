@@ -110,6 +110,8 @@ BatchResult BatchRunner::handle(const BatchCard& card, const ResumeState& resume
     QList<ResumeState::Track> states;
     for (const BatchTrack& track : card.tracks)
         states << resume.track(card.index, track.method, several);
+    // What an earlier run left is told as the track is taken up again.
+    QList<bool> earlier(states.size(), true);
     BatchResult failed;
     bool broke = false;
     // One track is written and read back in one go. Several are all written first, each with a
@@ -123,7 +125,8 @@ BatchResult BatchRunner::handle(const BatchCard& card, const ResumeState& resume
         if (several)
             m_front.cardInHand(card, &track, m_tally.total);
         const BatchResult result =
-            handleTrack(card, track, states.at(t), !several && m_options.verify);
+            handleTrack(card, track, states.at(t), !several && m_options.verify, true);
+        earlier[t] = false;
         states[t].written = result.written;
         states[t].verified = result.step == BatchStep::Verified;
         if (!result.ok) {
@@ -145,7 +148,7 @@ BatchResult BatchRunner::handle(const BatchCard& card, const ResumeState& resume
         if (states.at(t).verified)
             continue;
         m_front.cardInHand(card, &track, m_tally.total);
-        const BatchResult result = handleTrack(card, track, states.at(t), true);
+        const BatchResult result = handleTrack(card, track, states.at(t), true, earlier.at(t));
         states[t].verified = result.ok;
         if (!result.ok) {
             failed = result;
@@ -187,7 +190,8 @@ BatchResult BatchRunner::handle(const BatchCard& card, const ResumeState& resume
 }
 
 BatchResult BatchRunner::handleTrack(const BatchCard& card, const BatchTrack& track,
-                                     const ResumeState::Track& prior, bool verifyNow)
+                                     const ResumeState::Track& prior, bool verifyNow,
+                                     bool fromEarlierRun)
 {
     BatchResult result;
     Phase phase = Phase::Write;
@@ -197,12 +201,13 @@ BatchResult BatchRunner::handleTrack(const BatchCard& card, const BatchTrack& tr
         phase = Phase::Verify;
         result.step = BatchStep::Written;
         result.written = WriteState::Yes;
-        m_front.note(QStringLiteral("card %1 (line %2)%3: written by an earlier run, not read "
-                                    "back yet")
-                         .arg(card.index)
-                         .arg(card.line)
-                         .arg(card.severalTracks() ? QStringLiteral(", ") + track.method.name()
-                                                   : QString()));
+        if (fromEarlierRun)
+            m_front.note(QStringLiteral("card %1 (line %2)%3: written by an earlier run, not read "
+                                        "back yet")
+                             .arg(card.index)
+                             .arg(card.line)
+                             .arg(card.severalTracks() ? QStringLiteral(", ") + track.method.name()
+                                                       : QString()));
     } else if (prior.written == WriteState::InDoubt) {
         phase = Phase::Settle;
         result.step = BatchStep::Armed;

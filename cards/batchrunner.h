@@ -88,9 +88,10 @@ private:
     enum class Phase { Settle, Write, Verify, Done };
 
     BatchResult handle(const BatchCard& card, const ResumeState& resume);
-    // Writes a track (after settling one in doubt), and verifies it when verifyNow.
+    // Writes a track (after settling one in doubt), and verifies it when verifyNow; prior says
+    // how far it got, in an earlier run when fromEarlierRun.
     BatchResult handleTrack(const BatchCard& card, const BatchTrack& track,
-                            const ResumeState::Track& prior, bool verifyNow);
+                            const ResumeState::Track& prior, bool verifyNow, bool fromEarlierRun);
     // A track whose write is in doubt is read back first.
     Phase settlePhase(const BatchTrack& track, BatchResult& result);
     Phase writePhase(const BatchCard& card, const BatchTrack& track, BatchResult& result,

@@ -34,8 +34,13 @@ QString jobProblem(const CardJob& job)
     return QString();
 }
 
-bool renderJob(const CardJob& job, bool allowEmpty, const std::function<bool(const JobCard&)>& take,
-               JobProblem* problem)
+namespace {
+
+// Renders the job's cards in order for take; check, when given, vets each track first and
+// stops the job at the first it refuses (by returning false).
+bool render(const CardJob& job, const std::function<bool(const JobCard&)>& take,
+            JobProblem* problem,
+            const std::function<bool(JobCard&, CardMethodId, const QString&)>& check)
 {
     const int count = job.table ? int(job.table->rows.size()) : job.count;
     // The columns each template names, as indexes into a row.
@@ -46,41 +51,26 @@ bool renderJob(const CardJob& job, bool allowEmpty, const std::function<bool(con
             indexes << job.table->column(column);
         columns << indexes;
     }
+    QStringList values;
     for (int position = 1; position <= count; ++position) {
         JobCard card;
         card.number = job.first + qint64(position - 1) * job.step;
         card.row = job.table ? job.table->rows.at(position - 1).number : 0;
-        const auto broke = [&](const CardMethodId method, const QString& text) {
-            *problem = {position, card.number, card.row,
-                        QStringLiteral("%1: %2").arg(method.shortName(), text)};
-            return false;
-        };
         for (qsizetype t = 0; t < job.tracks.size(); ++t) {
             const auto& [method, cardTemplate] = job.tracks.at(t);
-            QStringList values;
+            values.clear();
             for (const int column : columns.at(t))
                 values << job.table->rows.at(position - 1).fields.at(column);
             QString error;
             const std::optional<QString> data = cardTemplate.render(card.number, values, &error);
-            if (!data)
-                return broke(method, error);
-            const TrackDataCheck check = inspectCardData(method, *data, allowEmpty);
-            switch (check.verdict) {
-            case TrackDataCheck::Invalid:
-                return broke(method, QStringLiteral("invalid character \"%1\" at position %2: %3")
-                                         .arg(check.character)
-                                         .arg(check.position)
-                                         .arg(acceptedCharactersText(method)));
-            case TrackDataCheck::TooLong:
-                return broke(method, QStringLiteral("%1 characters: %2 holds at most %3")
-                                         .arg(data->size())
-                                         .arg(method.name())
-                                         .arg(method.capacity()));
-            case TrackDataCheck::Empty:
-                return broke(method, QStringLiteral("no data: it would erase the track"));
-            case TrackDataCheck::Passed:
-            case TrackDataCheck::Unchecked:
-                break;
+            if (!data) {
+                *problem = {position, card.number, card.row,
+                            QStringLiteral("%1: %2").arg(method.shortName(), error)};
+                return false;
+            }
+            if (check && !check(card, method, *data)) {
+                problem->card = position;
+                return false;
             }
             card.tracks.append({method, *data});
         }
@@ -90,6 +80,46 @@ bool renderJob(const CardJob& job, bool allowEmpty, const std::function<bool(con
         }
     }
     return true;
+}
+
+} // namespace
+
+bool renderJob(const CardJob& job, bool allowEmpty, const std::function<bool(const JobCard&)>& take,
+               JobProblem* problem)
+{
+    return render(job, take, problem,
+                  [&](JobCard& card, CardMethodId method, const QString& data) {
+                      const auto broke = [&](const QString& text) {
+                          *problem = {0, card.number, card.row,
+                                      QStringLiteral("%1: %2").arg(method.shortName(), text)};
+                          return false;
+                      };
+                      const TrackDataCheck check = inspectCardData(method, data, allowEmpty);
+                      switch (check.verdict) {
+                      case TrackDataCheck::Invalid:
+                          return broke(QStringLiteral("invalid character \"%1\" at position %2: %3")
+                                           .arg(check.character)
+                                           .arg(check.position)
+                                           .arg(acceptedCharactersText(method)));
+                      case TrackDataCheck::TooLong:
+                          return broke(QStringLiteral("%1 characters: %2 holds at most %3")
+                                           .arg(data.size())
+                                           .arg(method.name())
+                                           .arg(method.capacity()));
+                      case TrackDataCheck::Empty:
+                          return broke(QStringLiteral("no data: it would erase the track"));
+                      case TrackDataCheck::Passed:
+                      case TrackDataCheck::Unchecked:
+                          break;
+                      }
+                      return true;
+                  });
+}
+
+void renderCheckedJob(const CardJob& job, const std::function<bool(const JobCard&)>& take)
+{
+    JobProblem ignored;
+    render(job, take, &ignored, nullptr);
 }
 
 QByteArray batchLine(const JobCard& card)
@@ -103,4 +133,56 @@ QByteArray batchLine(const JobCard& card)
             json.add(method.row().shortName, data);
     }
     return json.text() + '\n';
+}
+
+bool jobBatch(const CardJob& job, bool allowEmpty, CardBatch* batch, JobProblem* problem)
+{
+    CardBatch made;
+    const bool rendered = renderJob(
+        job, allowEmpty,
+        [&](const JobCard& card) {
+            BatchCard cardOfBatch;
+            cardOfBatch.index = int(made.cards.size()) + 1;
+            cardOfBatch.line = card.row > 0 ? card.row : cardOfBatch.index;
+            for (const auto& [method, data] : card.tracks) {
+                BatchTrack track(method);
+                track.data = data;
+                const TrackDataCheck check = inspectCardData(method, data, allowEmpty);
+                track.bytes = check.data.toLatin1();
+                track.unchecked = check.verdict == TrackDataCheck::Unchecked;
+                cardOfBatch.tracks.append(track);
+            }
+            made.cards.append(cardOfBatch);
+            return made.cards.size() <= kBatchMaxCards;
+        },
+        problem);
+    if (!rendered && problem->text.isEmpty())
+        problem->text = QStringLiteral("more than %1 cards; split the job").arg(kBatchMaxCards);
+    if (!rendered)
+        return false;
+    *batch = made;
+    return true;
+}
+
+bool addJobTemplate(CardJob* job, const QString& spec, QString* error)
+{
+    const qsizetype equals = spec.indexOf(QLatin1Char('='));
+    const std::optional<CardMethodId> method =
+        equals > 0 ? CardMethodId::fromText(spec.left(equals)) : std::nullopt;
+    if (!method) {
+        *error = QStringLiteral("a template is METHOD=TEXT with METHOD one of %1, not \"%2\"")
+                     .arg(CardMethodId::shortNames(), spec);
+        return false;
+    }
+    QString why;
+    const std::optional<CardTemplate> parsed = CardTemplate::parse(spec.mid(equals + 1), &why);
+    if (!parsed) {
+        *error = QStringLiteral("the %1 template: %2").arg(method->shortName(), why);
+        return false;
+    }
+    job->tracks.append({*method, *parsed});
+    std::stable_sort(job->tracks.begin(), job->tracks.end(), [](const auto& a, const auto& b) {
+        return a.first.track() < b.first.track();
+    });
+    return true;
 }

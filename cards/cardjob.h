@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cards/cardbatch.h"
 #include "cards/cardtemplate.h"
 #include "cards/csvtable.h"
 #include "link/protocol/cardmethod.h"
@@ -45,7 +46,18 @@ QString jobProblem(const CardJob& job);
 // accept, empty data), naming it in *problem. False when a card broke or take returned false.
 bool renderJob(const CardJob& job, bool allowEmpty, const std::function<bool(const JobCard&)>& take,
                JobProblem* problem);
+// The same cards again, rendered without the checks a first renderJob has made already.
+void renderCheckedJob(const CardJob& job, const std::function<bool(const JobCard&)>& take);
 
 // The card as a line of a batch file: {"method": "iso2", "data": "..."} for one track, and
 // {"iso1": "...", "iso2": "..."} for several.
 QByteArray batchLine(const JobCard& card);
+
+// The job as the cards of a batch, checked and padded as a batch file's are: a card's line is
+// its CSV row (its number in the job without a table). False with *problem naming the first
+// card that would break.
+bool jobBatch(const CardJob& job, bool allowEmpty, CardBatch* batch, JobProblem* problem);
+
+// Parses "METHOD=TEMPLATE" (iso2=;603571{seq:10}{luhn}=2912?) into the job's tracks, in the order
+// of the card's tracks. False with *error set.
+bool addJobTemplate(CardJob* job, const QString& spec, QString* error);

@@ -19,6 +19,8 @@ public:
     QByteArray text() const { return '{' + m_fields + '}'; }
 
     static QByteArray quote(const QString& text);
+    // Qt's JSON writer's quoting, which quote() matches byte for byte (a test holds it to it).
+    static QByteArray quoteAsQt(const QString& text);
 
 private:
     JsonLine& field(const char* key, const QByteArray& value);

@@ -26,7 +26,8 @@ const CliOption* findShort(QChar name)
 bool mayBeEmpty(Opt id)
 {
     return id != Opt::Port && id != Opt::Settings && id != Opt::Timeout && id != Opt::Method &&
-           id != Opt::Results && id != Opt::Resume && id != Opt::NotIn;
+           id != Opt::Results && id != Opt::Resume && id != Opt::NotIn && id != Opt::From &&
+           id != Opt::Step && id != Opt::Count;
 }
 
 } // namespace
@@ -87,6 +88,19 @@ const QList<CliOption>& cliOptions()
          "with ports link, take the number from a running\ntarnavel-sim", false},
         {Opt::AllowDuplicates, "allow-duplicates", 0, nullptr,
          "write cards that cannot be told apart, or that a --not-in\nfile records as written",
+         false},
+        {Opt::Template, "template", 0, "METHOD=TEXT",
+         "track data for METHOD, one card after another: fixed\n"
+         "text with {seq} or {seq:WIDTH} (the card's number),\n"
+         "{luhn} (the check digit of the digits before it) and\n"
+         "{COLUMN} (a CSV column); may be given again",
+         false},
+        {Opt::From, "from", 0, "N", "the first card's number (default 1)", false},
+        {Opt::Step, "step", 0, "N", "what the number goes up by (default 1)", false},
+        {Opt::Count, "count", 0, "N", "how many cards (without a CSV file)", false},
+        {Opt::Csv, "csv", 0, nullptr,
+         "FILE is RFC 4180 CSV with a header row, a card a row,\nmapped into tracks by "
+         "--template",
          false},
         {Opt::NotIn, "not-in", 0, "FILE",
          "refuse cards that FILE (an earlier job's results)\nrecords as written; may be given "

@@ -30,6 +30,11 @@ enum class Opt {
     Force,
     AllowDuplicates,
     NotIn,
+    Template,
+    From,
+    Step,
+    Count,
+    Csv,
 };
 
 struct CliOption {

@@ -8,6 +8,7 @@
 #include "cards/jsonline.h"
 #include "cli/clishared.h"
 #include "cli/command.h"
+#include "cli/jobargs.h"
 #include "cli/readersession.h"
 #include "link/readerlink.h"
 #include "platform/boundedinput.h"
@@ -369,8 +370,18 @@ int batch(CliContext& ctx)
     const QString file = args.operands.constFirst();
     const QString source = file == QLatin1String("-") ? QStringLiteral("standard input") : file;
     CardBatch cards;
-    if (const int status = readBatch(ctx, *method, source, &cards))
+    if (args.has(Opt::Csv)) {
+        CliJob job;
+        if (const int status = jobFromArgs(ctx, file, &job))
+            return status;
+        if (const int status = jobCards(ctx, job, source, &cards))
+            return status;
+    } else if (args.has(Opt::Template)) {
+        return ctx.usage(QStringLiteral("--template maps the columns of a CSV file: add --csv, "
+                                        "or make a batch file with generate"));
+    } else if (const int status = readBatch(ctx, *method, source, &cards)) {
         return status;
+    }
     const int total = int(cards.cards.size());
     int start = 1;
     if (const int status = numberOption(ctx, Opt::Start, 1, qMax(1, total), 1, &start))
@@ -439,7 +450,8 @@ const CliCommand kBatchCommand = {
     "[-m METHOD] [--verify] [--keep-going] [--results FILE] [--resume FILE] FILE|-",
     "write (and verify) one card for each line of FILE",
     {Opt::Method, Opt::Yes, Opt::AllowEmpty, Opt::Verify, Opt::KeepGoing, Opt::Start, Opt::Results,
-     Opt::Resume, Opt::MaxFailures, Opt::WaitReader, Opt::Check, Opt::AllowDuplicates, Opt::NotIn},
+     Opt::Resume, Opt::MaxFailures, Opt::WaitReader, Opt::Check, Opt::AllowDuplicates, Opt::NotIn,
+     Opt::Csv, Opt::Template, Opt::From, Opt::Step},
     1,
     1,
     "batch takes one file of cards, or - for standard input",

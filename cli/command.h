@@ -69,6 +69,7 @@ extern const CliCommand kReadCommand;
 extern const CliCommand kWriteCommand;
 extern const CliCommand kVerifyCommand;
 extern const CliCommand kBatchCommand;
+extern const CliCommand kGenerateCommand;
 extern const CliCommand kResetCommand;
 extern const CliCommand kLedCommand;
 extern const CliCommand kDecodeCommand;

@@ -2,6 +2,7 @@
 
 #include "cards/cardjob.h"
 #include "cards/csvtable.h"
+#include "cards/jsonline.h"
 #include "cards/trackdecode.h"
 
 #include <QTest>
@@ -17,6 +18,7 @@ private slots:
     void luhn();
     void job_data();
     void job();
+    void jsonQuotingAsQt();
 };
 
 // A table as one line of text: the header, then each row as "number:field|field".
@@ -200,6 +202,18 @@ void TestJobs::job()
                     .arg(problem.row)
                     .arg(problem.text)};
     QCOMPARE(made, lines);
+}
+
+// Batch lines are quoted by hand for speed, exactly as Qt's JSON writer quotes: every code unit,
+// lone surrogates included, and a pair beyond the basic plane.
+void TestJobs::jsonQuotingAsQt()
+{
+    for (int unit = 0; unit <= 0xFFFF; ++unit) {
+        const QString text = QStringLiteral("a") + QChar(char16_t(unit)) + QStringLiteral("z");
+        QCOMPARE(JsonLine::quote(text), JsonLine::quoteAsQt(text));
+    }
+    const QString pair = QString::fromUcs4(U"\U0001F600 \"q\" \\");
+    QCOMPARE(JsonLine::quote(pair), JsonLine::quoteAsQt(pair));
 }
 
 QTEST_GUILESS_MAIN(TestJobs)

@@ -471,6 +471,40 @@ void TestCli::commands_data()
         << QStringList{"\r\033[Kcard 2 of 2: 1 written, 0 failed, ",
                        "\r\033[Ktarnavel-cli: batch: 2 written, 0 failed"}
         << QStringList{"A;1=1?" + zeros(32), "A;3=3?" + zeros(32)} << QString();
+    QTest::newRow("generate numbered cards")
+        << none
+        << QStringList{"generate", "--template", "iso2=;603571{seq:10}{luhn}=2912?", "--from",
+                       "9", "--count", "2"}
+        << QByteArray() << none << 0
+        << "{\"method\": \"iso2\", \"data\": \";60357100000000092=2912?\"}\n"
+           "{\"method\": \"iso2\", \"data\": \";60357100000000100=2912?\"}\n"
+        << QStringList{"generated 2 cards"} << QStringList{"!h"} << QString();
+    QTest::newRow("generate names the first card that breaks, and writes nothing")
+        << none << QStringList{"generate", "--template", "iso2=;{seq:2}?", "--count", "500"}
+        << QByteArray() << none << 5 << QString()
+        << QStringList{"card 100 (number 100): iso2: 100 has more than the 2 digits of {seq:2}; "
+                       "nothing was written"}
+        << none << QString();
+    QTest::newRow("generate from a spreadsheet, two tracks a card")
+        << none
+        << QStringList{"generate", "--template", "iso2=;{room}{seq:3}?", "--template",
+                       "iso1=%B{room}^{name}^?", "-"}
+        << QByteArray("\xEF\xBB\xBFroom,name\r\n101,\"ANN, A\"\r\n") << none << 0
+        << "{\"iso1\": \"%B101^ANN, A^?\", \"iso2\": \";101001?\"}\n" << none << none
+        << QString();
+    QTest::newRow("a spreadsheet's bad row is named before any card")
+        << QStringList{"auto"} << QStringList{"batch", "--csv", "--template", "iso2=;{room}?", "-"}
+        << QByteArray("room\n101\n\"102\n") << none << 1 << QString()
+        << QStringList{"row 3 (line 3): a quoted field is never closed"} << QStringList{"!h"}
+        << QString();
+    QTest::newRow("a spreadsheet written a swipe a track")
+        << QStringList{"auto"}
+        << QStringList{"batch", "--csv", "--template", "iso2=;{room}?", "--template",
+                       "iso1=%B{room}^?", "-"}
+        << QByteArray("room\n101\n") << none << 0 << "re:\\{\"index\": 1, \"line\": 2, .*\n"
+        << QStringList{"Card 1 of 1, ISO on Track 1 (track 1 of 2): swipe",
+                       "Card 1 of 1, ISO on Track 2 (track 2 of 2): swipe"}
+        << QStringList{"1%B101^?" + zeros(69), "A;101?" + zeros(32)} << QString();
     QTest::newRow("exit 7: the results cannot go out")
         << QStringList{"auto", "stdout closed"} << QStringList{"batch", "-"} << good << none << 7
         << QString()
