@@ -47,6 +47,9 @@ ResumeState::Track recordedTrack(const QJsonObject& object)
 {
     ResumeState::Track track;
     const QString step = object.value(QLatin1String("step")).toString();
+    // A box check only reads: it says nothing of what was written.
+    if (step == QLatin1String("compared"))
+        return track;
     if (object.contains(QLatin1String("result"))) {
         const QJsonValue written = object.value(QLatin1String("written"));
         track.written = written.isBool() ? (written.toBool() ? WriteState::Yes : WriteState::No)
@@ -226,6 +229,8 @@ QString batchStepName(BatchStep step)
         return QStringLiteral("written");
     case BatchStep::Verified:
         return QStringLiteral("verified");
+    case BatchStep::Compared:
+        return QStringLiteral("compared");
     }
     return QString();
 }
@@ -267,33 +272,41 @@ QByteArray batchProgressLine(const BatchCard& card, const BatchTrack* track, Bat
     return json.text() + '\n';
 }
 
-QByteArray batchResultLine(const BatchCard& card, const BatchResult& result, bool verify,
+QByteArray batchResultLine(const BatchCard& card, const BatchResult& result, BatchMode mode,
                            bool reveal)
 {
     JsonLine json = cardFields(card);
-    if (result.ok)
-        json.add("result", verify ? QStringLiteral("verified") : QStringLiteral("written"));
+    if (mode == BatchMode::Compare)
+        json.add("result", result.ok ? QStringLiteral("matched")
+                           : result.code == ErrorCode::Mismatch ? QStringLiteral("differs")
+                                                                : QStringLiteral("failed"));
+    else if (result.ok)
+        json.add("result", mode == BatchMode::Verify ? QStringLiteral("verified")
+                                                     : QStringLiteral("written"));
     else
         json.add("result", QStringLiteral("failed"));
     json.add("step", batchStepName(result.step));
-    switch (result.written) {
-    case WriteState::Yes:
-        json.add("written", true);
-        break;
-    case WriteState::No:
-        json.add("written", false);
-        break;
-    case WriteState::InDoubt:
-        json.addNull("written");
-        break;
+    // A box check writes nothing, and a write recorded before in the same file stays true.
+    if (mode != BatchMode::Compare) {
+        switch (result.written) {
+        case WriteState::Yes:
+            json.add("written", true);
+            break;
+        case WriteState::No:
+            json.add("written", false);
+            break;
+        case WriteState::InDoubt:
+            json.addNull("written");
+            break;
+        }
     }
     if (!result.ok && result.code)
         json.add("code", errorCodeName(*result.code)).add("error", result.error);
     json.add("time", isoTime(result.time));
     for (const BatchTrack& track : card.tracks) {
-        const DecodedTrack decoded = decodeMethodTrack(track.method, track.bytes);
-        if (decoded.decodable) {
-            json.add("pan", maskPan(decoded.pan));
+        const QString pan = accountNumberOf(track.method, track.bytes);
+        if (!pan.isEmpty()) {
+            json.add("pan", maskPan(pan));
             break;
         }
     }
@@ -397,7 +410,12 @@ bool ResultsJournal::read(const QList<BatchCard>& cards, const QByteArray& ident
         }
         ResumeState::Card& card = found.cards[index];
         const QString track = object.value(QLatin1String("track")).toString();
-        (track.isEmpty() ? card.whole : card.tracks[track]) = recordedTrack(object);
+        ResumeState::Track& slot = track.isEmpty() ? card.whole : card.tracks[track];
+        if (object.value(QLatin1String("step")).toString() == QLatin1String("compared"))
+            slot.matched =
+                object.value(QLatin1String("result")).toString() == QLatin1String("matched");
+        else
+            slot = recordedTrack(object);
     });
     if (!read)
         return false;
@@ -463,13 +481,17 @@ void ResultsJournal::close()
     m_folder = -1;
 }
 
-bool readWrittenIdentities(const QString& path, QSet<QByteArray>* ids, QString* error)
+bool readResultsLines(const QString& path, QString* error,
+                      const std::function<void(const QJsonObject&)>& take)
 {
     bool made = false;
     const fsutil::Fd fd = openResults(path, O_RDONLY, false, nullptr, &made, error);
-    if (!fd.isValid())
-        return false;
-    return readLines(fd.get(), error, [&](const QJsonObject& object) {
+    return fd.isValid() && readLines(fd.get(), error, take);
+}
+
+bool readWrittenIdentities(const QString& path, QSet<QByteArray>* ids, QString* error)
+{
+    return readResultsLines(path, error, [&](const QJsonObject& object) {
         const QByteArray id = object.value(QLatin1String("card")).toString().toLatin1();
         // A card of several tracks is written once its result says so.
         if (id.isEmpty() || object.contains(QLatin1String("track")))

@@ -9,15 +9,18 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <functional>
 #include <optional>
+
+class QJsonObject;
 
 struct BatchCard;
 struct BatchTrack;
 
 // How far a card (or one track of a card with several) got: its data loaded into the reader,
 // the reader armed for the swipe, the write confirmed by the reader, the track read back the
-// same.
-enum class BatchStep { None, Loaded, Armed, Written, Verified };
+// same; or, checking a box of cards against their list, the card read and compared.
+enum class BatchStep { None, Loaded, Armed, Written, Verified, Compared };
 QString batchStepName(BatchStep step);
 
 // Whether a card holds its data now: not written, written, or in doubt (armed, and the run
@@ -27,7 +30,8 @@ enum class WriteState { No, Yes, InDoubt };
 struct BatchResult {
     BatchStep step = BatchStep::None;
     WriteState written = WriteState::No;
-    bool ok = false; // everything asked for was done (written, and verified with --verify)
+    bool ok = false; // everything asked for was done (written, and verified with --verify; or
+                     // compared and matched)
     std::optional<ErrorCode> code; // why it is not ok
     QString error;                 // one line saying what went wrong
     QDateTime time;                // UTC
@@ -60,7 +64,8 @@ QByteArray batchProgressLine(const BatchCard& card, const BatchTrack* track, Bat
                              const QDateTime& time);
 // A card's result. The account number appears masked, when the data has one; the data only
 // when revealed.
-QByteArray batchResultLine(const BatchCard& card, const BatchResult& result, bool verify,
+enum class BatchMode { Write, Verify, Compare };
+QByteArray batchResultLine(const BatchCard& card, const BatchResult& result, BatchMode mode,
                            bool reveal);
 
 // What the results files say of the cards of a batch, by card index and, for a card of several
@@ -69,6 +74,7 @@ struct ResumeState {
     struct Track {
         WriteState written = WriteState::No;
         bool verified = false;
+        bool matched = false; // read by a box check and found to hold its line
     };
     struct Card {
         Track whole;                  // from the lines about the whole card
@@ -129,6 +135,12 @@ private:
     bool m_made = false;
     bool m_written = false;
 };
+
+// Every line of a results file, as JSON objects, for a reader of its own (a report). The file is
+// opened as a resume opens it: the user's own regular file, below folders judged. A torn last
+// line is skipped. False with *error set when the file cannot be read as results.
+bool readResultsLines(const QString& path, QString* error,
+                      const std::function<void(const QJsonObject&)>& take);
 
 // The identities of the cards a results file records as written, for a later job's check that
 // it writes none of them again (--not-in). False with *error set when the file cannot be read.

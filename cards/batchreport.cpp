@@ -20,6 +20,14 @@ QString shellWord(const QString& word)
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
+// What a card done in this run is.
+QString doneWord(const BatchInvocation& run)
+{
+    return run.compare  ? QStringLiteral("matched")
+           : run.verify ? QStringLiteral("verified")
+                        : QStringLiteral("written");
+}
+
 QString cardList(const QList<int>& indexes)
 {
     QStringList numbers;
@@ -45,16 +53,18 @@ QString goOnCommand(const BatchTally& tally, const BatchCard& stopped, int total
     *doubt = false;
     if (!run.resultsPath.isEmpty())
         return resumeCommand(run.arguments, {QStringLiteral("--resume"), run.resultsPath},
-                             {QStringLiteral("--results")});
-    if (tally.stoppedCard == WriteState::InDoubt) {
-        *doubt = true;
-        return resumeCommand(run.arguments,
-                             {QStringLiteral("--start"), QString::number(stopped.index)});
-    }
+                             {QStringLiteral("--results")}, run.command);
+    *doubt = tally.stoppedCard == WriteState::InDoubt;
     const int next = stopped.index + (tally.stoppedCard == WriteState::Yes ? 1 : 0);
     if (next > total)
         return QString();
-    return resumeCommand(run.arguments, {QStringLiteral("--start"), QString::number(next)});
+    // Copies are all alike: going on is making the ones still missing.
+    if (run.command == QLatin1String("copy"))
+        return resumeCommand(run.arguments,
+                             {QStringLiteral("-n"), QString::number(total - next + 1)},
+                             {QStringLiteral("-n"), QStringLiteral("--copies")}, run.command);
+    return resumeCommand(run.arguments, {QStringLiteral("--start"), QString::number(next)}, {},
+                         run.command);
 }
 
 // How to go on after the card the run stopped at: resume from the results file, or start at
@@ -64,6 +74,11 @@ QString resumeAdvice(const BatchTally& tally, const BatchCard& stopped, int tota
 {
     bool doubt = false;
     const QString command = goOnCommand(tally, stopped, total, run, &doubt);
+    if (doubt && run.command == QLatin1String("copy"))
+        return QStringLiteral("compare copy %1 with the master (tarnavel-cli compare), then go "
+                              "on with: %2, one copy fewer if it matches")
+            .arg(stopped.index)
+            .arg(command);
     if (doubt)
         return QStringLiteral("read card %1 back (tarnavel-cli read) and compare it with line "
                               "%2, then resume with: %3, or with --start %4 if it holds that "
@@ -79,10 +94,13 @@ QString resumeAdvice(const BatchTally& tally, const BatchCard& stopped, int tota
 QString stoppedText(const BatchTally& tally, const BatchCard& stopped, int total,
                     const BatchInvocation& run)
 {
-    QString text =
-        tally.stop == BatchStop::Interrupted
-            ? QStringLiteral("; interrupted at card %1").arg(stopped.index)
-            : QStringLiteral("; stopped at card %1 (line %2)").arg(stopped.index).arg(stopped.line);
+    const bool copy = run.command == QLatin1String("copy");
+    const QString card = QStringLiteral("%1 %2")
+                             .arg(copy ? QStringLiteral("copy") : QStringLiteral("card"))
+                             .arg(stopped.index);
+    QString text = tally.stop == BatchStop::Interrupted ? QStringLiteral("; interrupted at ") + card
+                   : copy ? QStringLiteral("; stopped at ") + card
+                          : QStringLiteral("; stopped at %1 (line %2)").arg(card).arg(stopped.line);
     if (!tally.stopMessage.isEmpty())
         text += QStringLiteral(": ") + tally.stopMessage;
     if (tally.stop == BatchStop::ResultsFailed)
@@ -93,7 +111,9 @@ QString stoppedText(const BatchTally& tally, const BatchCard& stopped, int total
                             : tally.stoppedCard == WriteState::No
                                 ? QStringLiteral("was not written")
                                 : QStringLiteral("may have been written");
-    text += QStringLiteral("; card %1 %2").arg(stopped.index).arg(written);
+    // A box being checked is only read.
+    if (!run.compare)
+        text += QStringLiteral("; %1 %2").arg(card, written);
     const QString advice = resumeAdvice(tally, stopped, total, run);
     if (!advice.isEmpty())
         text += QStringLiteral("; ") + advice;
@@ -105,7 +125,7 @@ QString stoppedText(const BatchTally& tally, const BatchCard& stopped, int total
 } // namespace
 
 QString resumeCommand(const QStringList& arguments, const QStringList& instead,
-                      const QStringList& drop)
+                      const QStringList& drop, const QString& command)
 {
     const QStringList dropped =
         QStringList{QStringLiteral("--start"), QStringLiteral("--resume")} + drop;
@@ -117,12 +137,14 @@ QString resumeCommand(const QStringList& arguments, const QStringList& instead,
             ++i;
             continue;
         }
+        // --option=value, and a short option with its value attached (-n5).
         if (std::any_of(dropped.begin(), dropped.end(), [&word](const QString& option) {
-                return word.startsWith(option + QLatin1Char('='));
+                return word.startsWith(option + QLatin1Char('=')) ||
+                       (option.size() == 2 && word.size() > 2 && word.startsWith(option));
             }))
             continue;
         words << shellWord(word);
-        if (!inserted && word == QLatin1String("batch")) {
+        if (!inserted && word == command) {
             for (const QString& option : instead)
                 words << shellWord(option);
             inserted = true;
@@ -136,16 +158,19 @@ QString batchSummary(const BatchTally& tally, const QList<BatchCard>& cards,
 {
     const int total = int(cards.size());
     const int attempted = tally.done + tally.failed + tally.skipped;
-    QString summary = QStringLiteral("batch: %1 %2, %3 failed, %4 not attempted, of %5 cards")
+    QString summary = QStringLiteral("%1: %2 %3, %4 failed, %5 not attempted, of %6 %7")
+                          .arg(run.command)
                           .arg(tally.done)
-                          .arg(run.verify ? QStringLiteral("verified") : QStringLiteral("written"))
+                          .arg(doneWord(run))
                           .arg(tally.failed)
                           .arg(total - attempted - (run.start - 1))
-                          .arg(total);
+                          .arg(total)
+                          .arg(run.command == QLatin1String("copy") ? QStringLiteral("copies")
+                                                                    : QStringLiteral("cards"));
     if (tally.skipped > 0)
         summary += QStringLiteral(", %1 already %2 before")
                        .arg(tally.skipped)
-                       .arg(run.verify ? QStringLiteral("verified") : QStringLiteral("written"));
+                       .arg(run.compare ? QStringLiteral("compared") : doneWord(run));
     if (!tally.failedIndexes.isEmpty())
         summary += QStringLiteral("; failed: ") + cardList(tally.failedIndexes);
     if (!tally.inDoubt.isEmpty())
@@ -180,9 +205,9 @@ QByteArray batchReportJson(const QString& source, int status, std::optional<Erro
     if (status != exitcode::Ok && code)
         json.add("code", errorCodeName(*code))
             .add("error", batchSummary(tally, cards, run)
-                              .remove(QRegularExpression(QStringLiteral("^batch: "))));
+                              .remove(QRegularExpression(QStringLiteral("^[a-z]+: "))));
     json.add("cards", int(cards.size()))
-        .add(run.verify ? "verified" : "written", tally.done)
+        .add(run.compare ? "matched" : run.verify ? "verified" : "written", tally.done)
         .add("skipped", tally.skipped)
         .addRaw("failed", jsonList(tally.failedIndexes))
         .addRaw("in_doubt", jsonList(tally.inDoubt));

@@ -16,8 +16,10 @@ struct BatchInvocation {
     QStringList arguments; // the command line as given, without the program's name
     int start = 1;         // the first card's index
     bool verify = false;
+    bool compare = false; // a box of cards checked against their list
     QString resultsPath; // the results file kept; empty for none
     bool fromStandardInput = false;
+    QString command = QStringLiteral("batch"); // batch, or copy: its copies are the cards
 };
 
 // What a batch run comes to, in one line: the counts, the failed cards and those in doubt,
@@ -29,7 +31,8 @@ QString batchSummary(const BatchTally& tally, const QList<BatchCard>& cards,
 // and the options in drop, with `instead` after the command's name, each word as a shell reads
 // it back.
 QString resumeCommand(const QStringList& arguments, const QStringList& instead,
-                      const QStringList& drop = {});
+                      const QStringList& drop = {},
+                      const QString& command = QStringLiteral("batch"));
 
 // The code a run ends with: what stopped it, else its first failed card's; none when every
 // card was done.

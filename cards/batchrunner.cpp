@@ -1,5 +1,6 @@
 #include "cards/batchrunner.h"
 
+#include "cards/cardcompare.h"
 #include "cards/cardoperations.h"
 #include "config/appsettings.h"
 #include "link/commandlinerhythm.h"
@@ -48,14 +49,16 @@ BatchTally BatchRunner::run(const QList<BatchCard>& cards, int start, const Resu
         if (card.index < start)
             continue;
         m_tally.position = card.index;
-        bool done = true;
+        // A box check goes on at the first card not found to hold its line.
+        bool done = !m_options.compare || resume.cards.value(card.index).whole.matched;
         bool anyStarted = false;
         for (const BatchTrack& track : card.tracks) {
             const ResumeState::Track prior =
                 resume.track(card.index, track.method, card.severalTracks());
-            done =
-                done && prior.written == WriteState::Yes && (!m_options.verify || prior.verified);
-            anyStarted = anyStarted || prior.written != WriteState::No;
+            if (!m_options.compare)
+                done = done && prior.written == WriteState::Yes &&
+                       (!m_options.verify || prior.verified);
+            anyStarted = anyStarted || (!m_options.compare && prior.written != WriteState::No);
         }
         if (done) {
             ++m_tally.skipped;
@@ -69,7 +72,7 @@ BatchTally BatchRunner::run(const QList<BatchCard>& cards, int start, const Resu
         }
         m_front.cardInHand(card, nullptr, m_tally.total);
         m_front.progress(m_tally);
-        BatchResult result = handle(card, resume);
+        BatchResult result = m_options.compare ? compareCard(card) : handle(card, resume);
         result.time = QDateTime::currentDateTimeUtc();
         const bool recorded = record(card, result);
         if (result.ok) {
@@ -102,6 +105,44 @@ BatchTally BatchRunner::run(const QList<BatchCard>& cards, int start, const Resu
     }
     m_results = nullptr;
     return m_tally;
+}
+
+BatchMode BatchRunner::mode() const
+{
+    return m_options.compare  ? BatchMode::Compare
+           : m_options.verify ? BatchMode::Verify
+                              : BatchMode::Write;
+}
+
+QString BatchRunner::comparePrompt()
+{
+    return QStringLiteral("Swipe the card to compare it with its line");
+}
+
+BatchResult BatchRunner::compareCard(const BatchCard& card)
+{
+    BatchResult result;
+    result.step = BatchStep::Compared;
+    for (;;) {
+        QList<CardMethodId> methods;
+        for (const BatchTrack& track : card.tracks)
+            methods << track.method;
+        CardOutcome outcome = m_operations.readTracks(methods, comparePrompt());
+        if (!outcome.ok()) {
+            if (waitAllowed(outcome) && waitForReader())
+                continue;
+            fail(result, outcome, QStringLiteral("read"));
+            return result;
+        }
+        const std::optional<CardDifference> difference = firstDifference(card, outcome.tracks);
+        if (!difference) {
+            result.ok = true;
+            return result;
+        }
+        result.code = ErrorCode::Mismatch;
+        result.error = differenceText(*difference, m_options.reveal);
+        return result;
+    }
 }
 
 BatchResult BatchRunner::handle(const BatchCard& card, const ResumeState& resume)
@@ -432,7 +473,7 @@ bool BatchRunner::progressLine(const BatchCard& card, const BatchTrack& track, B
 
 bool BatchRunner::record(const BatchCard& card, const BatchResult& result)
 {
-    const QByteArray line = batchResultLine(card, result, m_options.verify, m_options.reveal);
+    const QByteArray line = batchResultLine(card, result, mode(), m_options.reveal);
     QString error;
     if (m_results) {
         if (!m_results->append(line, &error)) {

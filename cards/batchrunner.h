@@ -18,8 +18,12 @@ class ResultsJournal;
 
 struct BatchOptions {
     bool verify = false;
+    // Check a box of cards against their list: each card read (a swipe for all its tracks) and
+    // compared; nothing is written.
+    bool compare = false;
     bool keepGoing = false;
-    int maxFailures = 0; // 0: no limit
+    bool allowDuplicates = false; // cards that cannot be told apart may be written
+    int maxFailures = 0;          // 0: no limit
     int waitReaderSeconds = 300;
     bool reveal = false;
 };
@@ -82,12 +86,16 @@ public:
                    ResultsJournal* results);
 
     static QString settlePrompt();
+    static QString comparePrompt();
 
 private:
     // The steps of one track: each fills in the result and says which comes next.
     enum class Phase { Settle, Write, Verify, Done };
 
     BatchResult handle(const BatchCard& card, const ResumeState& resume);
+    // Reads the card (one swipe) and compares it with the card expected.
+    BatchResult compareCard(const BatchCard& card);
+    BatchMode mode() const;
     // Writes a track (after settling one in doubt), and verifies it when verifyNow; prior says
     // how far it got, in an earlier run when fromEarlierRun.
     BatchResult handleTrack(const BatchCard& card, const BatchTrack& track,

@@ -195,7 +195,7 @@ CardOutcome CardOperations::readWith(CardMethodId method, const QString& prompt)
         return notStarted();
     CardOutcome out;
     try {
-        read(method.readCommand(), prompt, out);
+        read(QByteArray(1, method.readCommand()), prompt, out);
     } catch (const AppError& error) {
         m_status.HideStatusWindow();
         m_link.endWait();
@@ -204,7 +204,7 @@ CardOutcome CardOperations::readWith(CardMethodId method, const QString& prompt)
     return out;
 }
 
-void CardOperations::read(char readCommand, const QString& prompt, CardOutcome& out)
+void CardOperations::read(const QByteArray& readCommands, const QString& prompt, CardOutcome& out)
 {
     const quint64 ticket = claimLink();
     for (;;) {
@@ -224,32 +224,57 @@ void CardOperations::read(char readCommand, const QString& prompt, CardOutcome& 
         return;
     }
 
+    // One swipe reads every track: each is fetched with its method's read command.
     out.step = CardOutcome::Fetch;
-    int outcome;
-    do {
-        m_link.SendData(QByteArray(1, readCommand));
-        outcome = m_link.WaitForReply(true);
-        // Another operation's reply is not this card's data: leave the box to that operation.
-        if (!holdsLink(ticket)) {
-            lostLink(out);
+    for (const char readCommand : readCommands) {
+        int outcome;
+        do {
+            m_link.SendData(QByteArray(1, readCommand));
+            outcome = m_link.WaitForReply(true);
+            // Another operation's reply is not this card's data: leave the box to that
+            // operation.
+            if (!holdsLink(ticket)) {
+                lostLink(out);
+                return;
+            }
+        } while (outcome == WAIT_TRY_AGAIN);
+
+        out.fetched = true;
+        // Only a good frame is a reply. After the operator gives up on a time-out the buffer
+        // holds whatever raw bytes had come, which may begin with the read command by chance:
+        // a piece of the card's data, never to be shown as the card's data.
+        const QByteArray& reply = m_link.ReplyBuffer();
+        if (outcome != WAIT_REPLIED) {
+            out.result = CardOutcome::TimedOut;
+            out.garbled = m_link.garbledFrames();
             return;
         }
-    } while (outcome == WAIT_TRY_AGAIN);
-
-    out.fetched = true;
-    // Only a good frame is a reply. After the operator gives up on a time-out the buffer holds
-    // whatever raw bytes had come, which may begin with the read command by chance: a piece of
-    // the card's data, never to be shown as the card's data.
-    const QByteArray& reply = m_link.ReplyBuffer();
-    if (outcome != WAIT_REPLIED) {
-        out.result = CardOutcome::TimedOut;
-        out.garbled = m_link.garbledFrames();
-    } else if (!reply.isEmpty() && reply.at(0) == readCommand) {
+        if (reply.isEmpty() || reply.at(0) != readCommand) {
+            readerAnswered(reply, out);
+            return;
+        }
         out.result = CardOutcome::Done;
-        out.data = reply.mid(1);
-    } else {
-        readerAnswered(reply, out);
+        out.tracks.append(reply.mid(1));
     }
+    out.data = out.tracks.value(0);
+}
+
+CardOutcome CardOperations::readTracks(const QList<CardMethodId>& methods, const QString& prompt)
+{
+    if (m_link.aborting() || methods.isEmpty())
+        return notStarted();
+    CardOutcome out;
+    QByteArray commands;
+    for (const CardMethodId method : methods)
+        commands += method.readCommand();
+    try {
+        read(commands, prompt, out);
+    } catch (const AppError& error) {
+        m_status.HideStatusWindow();
+        m_link.endWait();
+        portFailed(error, out);
+    }
+    return out;
 }
 
 CardOutcome CardOperations::cmdWrite_Click(int cardMethod)

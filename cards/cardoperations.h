@@ -43,6 +43,8 @@ public:
 
     static QString swipePrompt();
     static QString verifyPrompt();
+    // One swipe, and each method's track fetched (CardOutcome::tracks, in the order given).
+    CardOutcome readTracks(const QList<CardMethodId>& methods, const QString& prompt);
     // readCard with a prompt of the caller's.
     CardOutcome readCard(CardMethodId method, const QString& prompt)
     {
@@ -75,7 +77,7 @@ private:
     void lostLink(CardOutcome& out) const;
     void giveUp(CardOutcome& out);
     CardOutcome readWith(CardMethodId method, const QString& prompt);
-    void read(char readCommand, const QString& prompt, CardOutcome& out);
+    void read(const QByteArray& readCommands, const QString& prompt, CardOutcome& out);
     CardOutcome writeChecked(CardMethodId method, const QByteArray& data);
     void write(char writeCommand, const QByteArray& data, CardOutcome& out);
     void portFailed(const AppError& error, CardOutcome& out);

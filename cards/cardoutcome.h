@@ -3,6 +3,7 @@
 #include "cards/errorcode.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <optional>
 
@@ -29,6 +30,8 @@ struct CardOutcome {
     Step step = NoStep;
     // Read and verify: the track data exactly as the reader returned it.
     QByteArray data;
+    // A read of several tracks: each track's data, in the order asked (data is the first's).
+    QList<QByteArray> tracks;
     // The reply that ended it (a status reply such as "lA"), when there was one.
     QByteArray reply;
     // The reader's status text, or the port's error text.

@@ -42,6 +42,7 @@ enum class ErrorCode {
     ResultsRefused,
     ResumeRefused,
     DuplicateCards,
+    CardsInDoubt,
     Interrupted,
 };
 
@@ -95,6 +96,8 @@ inline constexpr ErrorCodeInfo kErrorCodes[] = {
      "the results file records other cards, or the batch file has changed since"},
     {ErrorCode::DuplicateCards, "duplicate_cards", exitcode::Rejected,
      "two cards of the job cannot be told apart, or a card is already written"},
+    {ErrorCode::CardsInDoubt, "cards_in_doubt", exitcode::Results,
+     "the results record a card whose write is in doubt: read it back"},
     {ErrorCode::Interrupted, "interrupted", exitcode::Interrupted,
      "ended by SIGHUP, SIGINT (Ctrl+C) or SIGTERM"},
 };

@@ -189,6 +189,25 @@ DecodedTrack decodeTrack(const QByteArray& data, int expectFormat)
     return format == 1 ? decodeTrack1(body) : decodeTrack2(body);
 }
 
+QString accountNumberOf(CardMethodId method, const QByteArray& data)
+{
+    const DecodedTrack decoded = decodeMethodTrack(method, data);
+    if (decoded.decodable)
+        return decoded.pan;
+    const int format = method.row().trackFormat;
+    const QByteArray lead = format == 1 ? QByteArray("%B") : format == 2 ? QByteArray(";") : "";
+    if (lead.isEmpty() || !data.startsWith(lead))
+        return {};
+    qsizetype end = lead.size();
+    while (end < data.size() && data.at(end) >= '0' && data.at(end) <= '9')
+        ++end;
+    const qsizetype digits = end - lead.size();
+    const char after = end < data.size() ? data.at(end) : '\0';
+    if (digits < kPanMin || digits > kPanMax || (after != '=' && after != '^' && after != '?'))
+        return {};
+    return QString::fromLatin1(data.mid(lead.size(), digits));
+}
+
 DecodedTrack decodeMethodTrack(CardMethodId method, const QByteArray& data)
 {
     const int format = method.row().trackFormat;

@@ -33,6 +33,12 @@ DecodedTrack decodeMethodTrack(CardMethodId method, const QByteArray& data);
 
 // The account number with all but its first 6 and last 4 digits replaced by "*".
 QString maskPan(const QString& pan);
+
+// The account number a track carries, for showing it masked: the decoded one, else the 12 to 19
+// digits between the start sentinel (and track 1's format code) and the first separator or end
+// sentinel, as a job's own layout may have them (a gift card with no service code). Empty when
+// the track carries none.
+QString accountNumberOf(CardMethodId method, const QByteArray& data);
 bool luhnValid(const QString& digits);
 
 // The meaning of each service-code digit (interchange, authorisation, services and PIN);

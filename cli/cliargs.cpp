@@ -27,7 +27,7 @@ bool mayBeEmpty(Opt id)
 {
     return id != Opt::Port && id != Opt::Settings && id != Opt::Timeout && id != Opt::Method &&
            id != Opt::Results && id != Opt::Resume && id != Opt::NotIn && id != Opt::From &&
-           id != Opt::Step && id != Opt::Count;
+           id != Opt::Step && id != Opt::Count && id != Opt::Copies;
 }
 
 } // namespace
@@ -99,9 +99,14 @@ const QList<CliOption>& cliOptions()
         {Opt::Step, "step", 0, "N", "what the number goes up by (default 1)", false},
         {Opt::Count, "count", 0, "N", "how many cards (without a CSV file)", false},
         {Opt::Csv, "csv", 0, nullptr,
-         "FILE is RFC 4180 CSV with a header row, a card a row,\nmapped into tracks by "
-         "--template",
+         "CSV: batch's FILE is RFC 4180 CSV with a header row, a\ncard a row, mapped into "
+         "tracks by --template; report\nwrites CSV",
          false},
+        {Opt::Compare, "compare", 0, nullptr,
+         "read each card and compare it with its line (a box of\ncards checked against its "
+         "list); write nothing",
+         false},
+        {Opt::Copies, "copies", 'n', "N", "how many copies (default 1)", false},
         {Opt::NotIn, "not-in", 0, "FILE",
          "refuse cards that FILE (an earlier job's results)\nrecords as written; may be given "
          "again",

@@ -35,6 +35,8 @@ enum class Opt {
     Step,
     Count,
     Csv,
+    Compare,
+    Copies,
 };
 
 struct CliOption {

@@ -9,7 +9,8 @@ const QList<const CliCommand*>& cliCommands()
 {
     static const QList<const CliCommand*> commands = {
         &kVersionCommand, &kReadCommand,  &kWriteCommand,    &kVerifyCommand,
-        &kBatchCommand,   &kGenerateCommand, &kResetCommand, &kLedCommand,
+        &kBatchCommand,   &kGenerateCommand, &kCompareCommand, &kCopyCommand,
+        &kReportCommand,  &kResetCommand, &kLedCommand,
         &kDecodeCommand,  &kPortsCommand, &kHelpCommand,     &kCompletionCommand,
     };
     return commands;

@@ -1,137 +1,16 @@
 // batch: one card for each line of a file, each written exactly once.
 
-#include "cards/batchjournal.h"
-#include "cards/batchreport.h"
-#include "cards/batchrunner.h"
 #include "cards/cardbatch.h"
 #include "cards/cardmethods.h"
-#include "cards/jsonline.h"
+#include "cli/batchrun.h"
 #include "cli/clishared.h"
 #include "cli/command.h"
 #include "cli/jobargs.h"
 #include "cli/readersession.h"
-#include "link/readerlink.h"
 #include "platform/boundedinput.h"
-#include "platform/clock.h"
 #include "platform/interrupts.h"
 
-#include <QDir>
-#include <QFileInfo>
-
 namespace {
-
-// Two names of one file (existing or not).
-bool sameFile(const QString& a, const QString& b)
-{
-    const QFileInfo first(a);
-    const QFileInfo second(b);
-    if (first.exists() && second.exists())
-        return first == second;
-    return QDir::cleanPath(first.absoluteFilePath()) == QDir::cleanPath(second.absoluteFilePath());
-}
-
-class CliBatchFront : public BatchFrontEnd
-{
-public:
-    CliBatchFront(CliContext& ctx, ReaderSession& session) : m_ctx(ctx), m_session(session) {}
-
-    void cardInHand(const BatchCard& card, const BatchTrack* track, int total) override
-    {
-        QString context = QStringLiteral("Card %1 of %2").arg(card.index).arg(total);
-        if (track)
-            context += QStringLiteral(", %1 (track %2 of %3)")
-                           .arg(track->method.name())
-                           .arg(track - card.tracks.constData() + 1)
-                           .arg(card.tracks.size());
-        m_session.status().setContext(context);
-    }
-    void note(const QString& text) override { m_ctx.console.message(text); }
-    void cardFailed(const BatchCard& card, const BatchResult& result) override
-    {
-        const QString written = result.written == WriteState::Yes
-                                    ? QStringLiteral("; it was written")
-                                : result.written == WriteState::InDoubt
-                                    ? QStringLiteral("; whether it was written is not known")
-                                    : QString();
-        m_ctx.console.message(QStringLiteral("card %1 (line %2): %3%4")
-                                  .arg(card.index)
-                                  .arg(card.line)
-                                  .arg(result.error, written));
-    }
-    bool emitResult(const QByteArray& line, QString* error) override
-    {
-        return m_ctx.console.out(line, error);
-    }
-    void progress(const BatchTally& tally) override
-    {
-        m_ctx.console.setProgress(batchProgressText(tally, m_session.clock().ms()));
-    }
-    bool stopRequested() override { return m_ctx.interrupts.check(); }
-
-private:
-    CliContext& m_ctx;
-    ReaderSession& m_session;
-};
-
-int numberOption(CliContext& ctx, Opt option, int lowest, int highest, int fallback, int* value)
-{
-    *value = fallback;
-    if (!ctx.args.has(option))
-        return exitcode::Ok;
-    bool ok = false;
-    *value = ctx.args.value(option).toInt(&ok);
-    if (!ok || *value < lowest || *value > highest)
-        return ctx.usage(QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
-                             .arg(QLatin1String(cliOption(option).longName))
-                             .arg(lowest)
-                             .arg(highest)
-                             .arg(ctx.args.value(option)));
-    return exitcode::Ok;
-}
-
-// Every fault of the file, before the reader is touched: a few named by line (all of them in
-// the JSON object).
-int refuseBatch(CliContext& ctx, const QString& file, const QList<BatchProblem>& problems,
-                std::optional<ErrorCode> code = std::nullopt)
-{
-    constexpr int kShown = 5;
-    bool dataOnly = true;
-    QByteArray listed;
-    for (qsizetype i = 0; i < problems.size(); ++i) {
-        dataOnly = dataOnly && problems.at(i).data;
-        if (i < kShown)
-            ctx.console.message(QStringLiteral("%1:%2: %3")
-                                    .arg(file)
-                                    .arg(problems.at(i).line)
-                                    .arg(problems.at(i).text));
-        JsonLine problem;
-        problem.add("line", problems.at(i).line).add("error", problems.at(i).text);
-        listed += (listed.isEmpty() ? "" : ", ") + problem.text();
-    }
-    QString summary = QStringLiteral("%1: %2 line%3 with faults")
-                          .arg(file)
-                          .arg(problems.size())
-                          .arg(problems.size() == 1 ? QString() : QStringLiteral("s"));
-    if (problems.size() > kShown)
-        summary += QStringLiteral(" (%1 not shown)").arg(problems.size() - kShown);
-    summary += QStringLiteral("; no card was written");
-    const int status = ctx.fail(code       ? *code
-                                : dataOnly ? ErrorCode::Rejected
-                                           : ErrorCode::InvalidBatch,
-                                summary);
-    if (ctx.args.has(Opt::Json)) {
-        JsonLine json;
-        json.add("batch", file)
-            .add("result", QStringLiteral("failed"))
-            .add("exit", status)
-            .add("code", errorCodeName(ctx.failure.code))
-            .add("error", summary)
-            .addRaw("problems", '[' + listed + ']');
-        ctx.console.out(json.text() + '\n');
-        ctx.jsonPrinted = true;
-    }
-    return status;
-}
 
 // The whole file, read and every card checked before the reader is touched.
 int readBatch(CliContext& ctx, CardMethodId method, const QString& source, CardBatch* cards)
@@ -176,179 +55,6 @@ int confirmUnchecked(CliContext& ctx, const CardBatch& cards, int start, const Q
     return exitcode::Ok;
 }
 
-// Cards that cannot be told apart, within the file or from an earlier job's results (--not-in),
-// before the reader is touched.
-int refuseDuplicates(CliContext& ctx, const CardBatch& cards, const QString& source,
-                     const QString& resultsPath)
-{
-    if (ctx.args.has(Opt::AllowDuplicates))
-        return exitcode::Ok;
-    QList<BatchProblem> problems = duplicateCards(cards.cards);
-    for (const QString& path : ctx.args.values(Opt::NotIn)) {
-        // The run's own results are what a resume goes by.
-        if (!resultsPath.isEmpty() && sameFile(path, resultsPath))
-            continue;
-        QSet<QByteArray> written;
-        QString error;
-        if (!readWrittenIdentities(path, &written, &error))
-            return ctx.fail(ErrorCode::InputUnreadable,
-                            QStringLiteral("cannot read %1 (--not-in): %2").arg(path, error));
-        for (const BatchCard& card : cards.cards) {
-            if (written.contains(card.id))
-                problems.append(
-                    {card.line, QStringLiteral("%1 records this card as written").arg(path), true});
-        }
-    }
-    if (problems.isEmpty())
-        return exitcode::Ok;
-    std::sort(problems.begin(), problems.end(),
-              [](const BatchProblem& a, const BatchProblem& b) { return a.line < b.line; });
-    return refuseBatch(ctx, source, problems, ErrorCode::DuplicateCards);
-}
-
-// --check: the file is fine, and nothing else is done.
-int reportChecked(CliContext& ctx, const QString& source, int total)
-{
-    if (ctx.args.has(Opt::Json)) {
-        JsonLine json;
-        json.add("batch", source).add("result", QStringLiteral("checked")).add("cards", total);
-        ctx.console.out(json.text() + '\n');
-        ctx.jsonPrinted = true;
-    } else {
-        ctx.console.message(
-            QStringLiteral("%1: %2 cards, every one checked").arg(source).arg(total));
-    }
-    return exitcode::Ok;
-}
-
-// The results file of this run: --resume FILE goes on with what FILE records (and records this
-// run there too), --results FILE keeps a new record. Read and locked before the reader is
-// touched; nothing is written to it before the reader is held.
-int openJournal(CliContext& ctx, const CardBatch& cards, const QString& source,
-                const QByteArray& identity, ResumeState* resume, ResultsJournal* journal)
-{
-    const CliArgs& args = ctx.args;
-    const bool resuming = args.has(Opt::Resume);
-    const QString path = resuming ? args.value(Opt::Resume) : args.value(Opt::Results);
-    if (path.isEmpty())
-        return exitcode::Ok;
-    if (resuming && args.has(Opt::Results) && !sameFile(args.value(Opt::Results), path))
-        return ctx.fail(ErrorCode::ResultsRefused,
-                        QStringLiteral("--resume %1 and --results %2 name two files: every run "
-                                       "of a batch records in the one it resumes from, so give "
-                                       "--resume %1 alone")
-                            .arg(path, args.value(Opt::Results)));
-    QString error;
-    if (!journal->open(path, &error))
-        return ctx.fail(ErrorCode::ResultsRefused,
-                        QStringLiteral("cannot keep the results in %1: %2; no card was written")
-                            .arg(path, error));
-    if (!journal->read(cards.cards, identity, cards.sha256, source, resume, &error))
-        return ctx.fail(resuming ? ErrorCode::ResumeRefused : ErrorCode::ResultsRefused,
-                        QStringLiteral("cannot %1 %2: %3; no card was written")
-                            .arg(resuming ? QStringLiteral("resume from")
-                                          : QStringLiteral("keep the results in"),
-                                 path, error));
-    if (!resume->changed.isEmpty()) {
-        QStringList named;
-        for (const int index : std::as_const(resume->changed).mid(0, 5))
-            named << (index <= cards.cards.size()
-                          ? QStringLiteral("card %1 (line %2)")
-                                .arg(index)
-                                .arg(cards.cards.at(index - 1).line)
-                          : QStringLiteral("card %1 (no longer in the file)").arg(index));
-        if (resume->changed.size() > 5)
-            named << QStringLiteral("%1 more").arg(resume->changed.size() - 5);
-        return ctx.fail(
-            ErrorCode::ResumeRefused,
-            QStringLiteral("%1 has changed since %2 recorded its cards: %3 %4 other data now. To "
-                           "go on as it was, put the file back; to write the changed batch, keep "
-                           "its results in a new file and refuse what this one records as "
-                           "written (--results NEW --not-in %2). No card was written")
-                .arg(source, path, named.join(QStringLiteral(", ")),
-                     resume->changed.size() == 1 ? QStringLiteral("holds")
-                                                 : QStringLiteral("hold")));
-    }
-    int started = 0;
-    for (const BatchCard& card : cards.cards) {
-        for (const BatchTrack& track : card.tracks) {
-            if (resume->track(card.index, track.method, card.severalTracks()).written !=
-                WriteState::No) {
-                ++started;
-                break;
-            }
-        }
-    }
-    if (!resuming && started > 0)
-        return ctx.fail(ErrorCode::ResultsRefused,
-                        QStringLiteral("%1 already records %2 card%3 of this batch as started or "
-                                       "written. To go on where it stopped: %4. To write every "
-                                       "card again, keep the results in another file. No card "
-                                       "was written")
-                            .arg(path)
-                            .arg(started)
-                            .arg(started == 1 ? QString() : QStringLiteral("s"))
-                            .arg(resumeCommand(ctx.arguments, {QStringLiteral("--resume"), path},
-                                               {QStringLiteral("--results")})));
-    return exitcode::Ok;
-}
-
-// Every card from the first one on needs a method the connected reader offers.
-int checkReaderMethods(CliContext& ctx, ReaderSession& session, const CardBatch& cards, int start,
-                       const QString& source)
-{
-    QList<BatchProblem> lacking;
-    const QList<CardMethodId> unsupported = unsupportedMethods(session.link().ReaderType());
-    for (const BatchCard& card : cards.cards) {
-        for (const BatchTrack& track : card.tracks) {
-            if (card.index >= start && unsupported.contains(track.method)) {
-                lacking.append({card.line,
-                                QStringLiteral("%1 is not offered by this reader (type %2)")
-                                    .arg(track.method.name())
-                                    .arg(session.link().ReaderType()),
-                                false});
-                break;
-            }
-        }
-    }
-    if (lacking.isEmpty())
-        return exitcode::Ok;
-    return refuseBatch(ctx, source, lacking, ErrorCode::UnsupportedMethod);
-}
-
-// The summary on standard error, the exit status, and with --json the report.
-int finishBatch(CliContext& ctx, const BatchTally& tally, const CardBatch& cards,
-                const BatchInvocation& run, const QString& source)
-{
-    const QString summary = batchSummary(tally, cards.cards, run);
-    ctx.console.message(summary);
-    const std::optional<ErrorCode> code = batchErrorCode(tally);
-    const int status = code ? ctx.statusOf(*code) : exitcode::Ok;
-    if (status != exitcode::Ok)
-        ctx.fail(*code, summary, true);
-    if (ctx.args.has(Opt::Json)) {
-        ctx.console.out(batchReportJson(source, status, code, tally, cards.cards, run));
-        ctx.jsonPrinted = true;
-    }
-    return status;
-}
-
-// The key that identifies the cards in results files, and their identities.
-int identifyCards(CliContext& ctx, CardBatch* cards, QByteArray* identity)
-{
-    QString error;
-    const std::optional<QByteArray> key = ctx.env.resultsKey(&error);
-    if (!key)
-        return ctx.fail(
-            ErrorCode::ResultsRefused,
-            QStringLiteral("cannot identify the cards in results files: %1").arg(error));
-    const CardIdentity identities(*key);
-    for (BatchCard& card : cards->cards)
-        card.id = identities.of(card);
-    *identity = identities.ofBatch(cards->cards);
-    return exitcode::Ok;
-}
-
 int batch(CliContext& ctx)
 {
     const CliArgs& args = ctx.args;
@@ -357,16 +63,8 @@ int batch(CliContext& ctx)
     if (const int status = session.configure(&method))
         return status;
     BatchOptions options;
-    options.verify = args.has(Opt::Verify);
-    options.keepGoing = args.has(Opt::KeepGoing);
-    options.reveal = args.has(Opt::Reveal);
-    if (const int status =
-            numberOption(ctx, Opt::MaxFailures, 1, kBatchMaxCards, 0, &options.maxFailures))
+    if (const int status = batchOptions(ctx, &options))
         return status;
-    if (const int status =
-            numberOption(ctx, Opt::WaitReader, 0, 86400, 300, &options.waitReaderSeconds))
-        return status;
-
     const QString file = args.operands.constFirst();
     const QString source = file == QLatin1String("-") ? QStringLiteral("standard input") : file;
     CardBatch cards;
@@ -382,85 +80,41 @@ int batch(CliContext& ctx)
     } else if (const int status = readBatch(ctx, *method, source, &cards)) {
         return status;
     }
-    const int total = int(cards.cards.size());
     int start = 1;
-    if (const int status = numberOption(ctx, Opt::Start, 1, qMax(1, total), 1, &start))
+    if (const int status =
+            numberOption(ctx, Opt::Start, 1, qMax(1, int(cards.cards.size())), 1, &start))
         return status;
-    if (const int status = confirmUnchecked(ctx, cards, start, source))
-        return status;
-    QByteArray identity;
-    if (const int status = identifyCards(ctx, &cards, &identity))
-        return status;
-    const QString resultsPath =
-        args.has(Opt::Resume) ? args.value(Opt::Resume) : args.value(Opt::Results);
-    if (const int status = refuseDuplicates(ctx, cards, source, resultsPath))
-        return status;
-    if (args.has(Opt::Check))
-        return reportChecked(ctx, source, total);
-    ResumeState resume;
-    ResultsJournal journal;
-    if (const int status = openJournal(ctx, cards, source, identity, &resume, &journal))
-        return status;
-    const BatchInvocation run{ctx.arguments, start, options.verify,
-                              journal.isOpen() ? journal.path() : QString(),
-                              file == QLatin1String("-")};
-    if (total == 0) {
-        ctx.console.message(QStringLiteral("batch: no cards in %1").arg(source));
-        if (args.has(Opt::Json)) {
-            ctx.console.out(batchReportJson(source, exitcode::Ok, std::nullopt, BatchTally{},
-                                            cards.cards, run));
-            ctx.jsonPrinted = true;
-        }
-        return exitcode::Ok;
-    }
-    if (const int status = session.bringUp())
-        return status;
-    if (const int status = checkReaderMethods(ctx, session, cards, start, source))
-        return status;
-    // The reader is held: only now does this run leave a mark in the results.
-    qint64 cut = 0;
-    QString error;
-    if (journal.isOpen() &&
-        !journal.begin(batchHeaderLine(source, identity, total, QDateTime::currentDateTimeUtc()),
-                       &cut, &error))
-        return ctx.fail(ErrorCode::ResultsUnwritable,
-                        QStringLiteral("the results could not be written to %1: %2; no card "
-                                       "was written")
-                            .arg(journal.path(), error));
-    if (cut > 0)
-        ctx.console.message(QStringLiteral("%1: cut a torn last line of %2 bytes that an "
-                                           "interrupted run left")
-                                .arg(journal.path())
-                                .arg(cut));
-
-    CliBatchFront front(ctx, session);
-    BatchRunner runner(session.operations(), session.link(), session.driver(), session.clock(),
-                       session.pump(), front, options);
-    const BatchTally tally =
-        runner.run(cards.cards, start, resume, journal.isOpen() ? &journal : nullptr);
-    session.status().setContext(QString());
-    ctx.console.setProgress(QString());
-    return finishBatch(ctx, tally, cards, run, source);
+    // A box checked against its list writes nothing: no format to confirm.
+    if (!options.compare)
+        if (const int status = confirmUnchecked(ctx, cards, start, source))
+            return status;
+    return runCards(ctx, session, cards, source, options, start, file == QLatin1String("-"));
 }
 
 } // namespace
 
 const CliCommand kBatchCommand = {
     "batch",
-    "[-m METHOD] [--verify] [--keep-going] [--results FILE] [--resume FILE] FILE|-",
-    "write (and verify) one card for each line of FILE",
+    "[-m METHOD] [--verify|--compare] [--keep-going] [--results FILE] [--resume FILE] FILE|-",
+    "write (and verify), or check, one card for each line of FILE",
     {Opt::Method, Opt::Yes, Opt::AllowEmpty, Opt::Verify, Opt::KeepGoing, Opt::Start, Opt::Results,
      Opt::Resume, Opt::MaxFailures, Opt::WaitReader, Opt::Check, Opt::AllowDuplicates, Opt::NotIn,
-     Opt::Csv, Opt::Template, Opt::From, Opt::Step},
+     Opt::Csv, Opt::Template, Opt::From, Opt::Step, Opt::Compare},
     1,
     1,
     "batch takes one file of cards, or - for standard input",
     "Writes one card for each line of FILE (- reads standard input): plain track data\n"
-    "for the method, or a JSON object such as {\"method\": \"iso1\", \"data\": \"...\"}.\n"
-    "Blank lines and lines starting with # are skipped. The whole file is read and\n"
-    "every card checked before the reader is touched; any fault exits 1 or 5 naming\n"
-    "the lines, and no card is written (--check does only this, without a reader).\n"
-    "Limits: 4 MiB, 4 KiB a line, 100000 cards.\n"
+    "for the method, a JSON object such as {\"method\": \"iso1\", \"data\": \"...\"}, or\n"
+    "one of several tracks, {\"iso1\": \"...\", \"iso2\": \"...\"}, written a swipe a\n"
+    "track. With --csv, FILE is CSV with a header row and --template maps its columns\n"
+    "into tracks as generate does. Blank lines and lines starting with # are skipped.\n"
+    "The whole file is read and every card checked before the reader is touched; any\n"
+    "fault exits 1 or 5 naming the lines, and no card is written (--check does only\n"
+    "this, without a reader). Two cards with the same data or account number, or a\n"
+    "card a --not-in file records as written, stop the job (exit 5) unless\n"
+    "--allow-duplicates. Limits: 4 MiB, 4 KiB a line, 100000 cards.\n"
+    "--compare writes nothing: each card is read and compared with its line (a box of\n"
+    "cards checked against their list; \"matched\" or \"differs\", exit 6).\n"
     "The reader is reset first. For each card \"Card k of n: swipe ...\" goes to\n"
     "standard error and one JSON line to standard output: {\"index\": k, \"line\": L,\n"
     "\"result\": \"written\", \"step\": \"written\", \"written\": true, \"time\": \"...\",\n"

@@ -57,9 +57,11 @@ QString exitStatusText()
         "       ports folder cannot be read or trusted\n"
         "  3    no reply, or no swipe, within the time-out\n"
         "  4    the reader reported an error status (its text is shown)\n"
-        "  5    data rejected by the check, format warning declined, or not decodable\n"
-        "  6    verify: the card read back differs from the data written\n"
-        "  7    batch: the results could not be written\n"
+        "  5    data rejected by the check, format warning declined, not decodable,\n"
+        "       or cards of a job that cannot be told apart\n"
+        "  6    verify, compare: the card read back differs from the data expected\n"
+        "  7    batch: the results could not be written, or the results file cannot\n"
+        "       be used; report: a card is in doubt\n"
         "  129, 130, 143  ended by SIGHUP, SIGINT (Ctrl+C) or SIGTERM\n");
 }
 

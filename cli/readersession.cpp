@@ -205,6 +205,7 @@ int ReaderSession::connect()
         return m_link->portLost() ? m_ctx.fail(ErrorCode::ReaderLost, lossText())
                                   : m_ctx.fail(ErrorCode::PortError, error.description());
     }
+    m_connected = answered;
     if (answered)
         return exitcode::Ok;
     if (interrupted())

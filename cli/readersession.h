@@ -39,6 +39,8 @@ public:
     // Opens the port, resets the reader (dropping whatever an earlier run left) and asks for
     // its type, as the window does before any operation.
     int bringUp();
+    // bringUp() reached the reader.
+    bool connected() const { return m_connected; }
     // Exits 1 when the connected reader does not offer the method.
     int checkMethod(CardMethodId method, const QString& where = QString());
 
@@ -71,6 +73,7 @@ private:
     int connect();
 
     CliContext& m_ctx;
+    bool m_connected = false;
     AppSettings m_settings;
     QString m_lineSettings;
     QString m_deviceOverride;

@@ -3,10 +3,12 @@
 
 #include "cards/batchjournal.h"
 #include "cards/cardbatch.h"
+#include "cards/jobreport.h"
 #include "config/resultskey.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -73,6 +75,9 @@ private slots:
     void nothingOfTheDataInTheFile();
     void writtenIdentities();
     void keyMadeOnce();
+    void report_data();
+    void report();
+    void boxCheckNeverUndoesAWrite();
 };
 
 void TestResultsJournal::refusedFiles_data()
@@ -290,7 +295,7 @@ void TestResultsJournal::nothingOfTheDataInTheFile()
     result.step = BatchStep::Written;
     result.written = WriteState::Yes;
     const QByteArray lines = runOf(batch, QStringLiteral("cards"), kKey, {BatchStep::Armed}) +
-                             batchResultLine(batch.cards.first(), result, false, false);
+                             batchResultLine(batch.cards.first(), result, BatchMode::Write, false);
     QVERIFY(!lines.contains(batch.sha256));
     QVERIFY(!lines.contains("4111111111111111"));
     QVERIFY(lines.contains("411111******1111"));
@@ -329,6 +334,131 @@ void TestResultsJournal::keyMadeOnce()
     QVERIFY(::truncate(QFile::encodeName(folder + "/results.key").constData(), 5) == 0);
     QVERIFY(!loadResultsKey(folder, &error));
     QVERIFY2(error.contains(QStringLiteral("is not a key of yours")), qPrintable(error));
+}
+
+void TestResultsJournal::report_data()
+{
+    QTest::addColumn<QByteArrayList>("files"); // lines after each file's own header
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QStringList>("states"); // each card's, by index
+    QTest::addColumn<QString>("tracks");     // per-track counts of the first track named
+
+    const QByteArray verified = R"({"index": 1, "line": 1, "result": "verified", "step": )"
+                                R"("verified", "written": true, "pan": "411111******1111"})";
+    QTest::newRow("every fate a card can have")
+        << QByteArrayList{verified + '\n' +
+                          R"({"index": 2, "line": 2, "result": "written", "step": "written", )"
+                          R"("written": true})" "\n"
+                          R"({"index": 3, "line": 3, "result": "failed", "step": "armed", )"
+                          R"("written": false})" "\n"
+                          R"({"index": 4, "line": 5, "step": "armed"})" "\n"
+                          R"({"index": 6, "line": 7, "result": "failed", "step": "verified", )"
+                          R"("written": true})" "\n"}
+        << "3 written (1 verified), 2 failed, 1 in doubt, 2 not attempted, of 7 cards"
+        << QStringList{"verified", "written", "failed", "in doubt", "not attempted", "failed",
+                       "not attempted"}
+        << QString();
+    QTest::newRow("a batch in two files, the later word kept")
+        << QByteArrayList{R"({"index": 1, "line": 1, "step": "armed"})" "\n", verified + '\n'}
+        << "1 written (1 verified), 0 failed, 0 in doubt, 6 not attempted, of 7 cards"
+        << QStringList{"verified", "not attempted", "not attempted", "not attempted",
+                       "not attempted", "not attempted", "not attempted"}
+        << QString();
+    QTest::newRow("a box checked after its writing")
+        << QByteArrayList{verified + '\n' +
+                          R"({"index": 1, "line": 1, "result": "differs", "step": "compared"})"
+                          "\n"
+                          R"({"index": 2, "line": 2, "result": "matched", "step": "compared"})"
+                          "\n"
+                          R"({"index": 3, "line": 3, "result": "failed", "step": "compared"})"
+                          "\n"}
+        << "1 matched, 1 differ, 1 written (0 verified), 1 failed, 0 in doubt, 4 not attempted, "
+           "of 7 cards"
+        << QStringList{"differs", "matched", "failed", "not attempted", "not attempted",
+                       "not attempted", "not attempted"}
+        << QString();
+    QTest::newRow("two tracks a card, the second cut off")
+        << QByteArrayList{
+               R"({"index": 1, "line": 1, "track": "iso1", "result": "verified", "step": )"
+               R"("verified", "written": true})" "\n"
+               R"({"index": 1, "line": 1, "track": "iso2", "step": "armed"})" "\n"}
+        << "0 written (0 verified), 0 failed, 1 in doubt, 6 not attempted, of 7 cards"
+        << QStringList{"in doubt", "not attempted", "not attempted", "not attempted",
+                       "not attempted", "not attempted", "not attempted"}
+        << "iso1: 1 written (1 verified), 0 failed, 0 in doubt, 0 not attempted, of 7 cards";
+}
+
+// What a report makes of results files: each card's last word, the counts, one batch however
+// many files record it.
+void TestResultsJournal::report()
+{
+    QFETCH(QByteArrayList, files);
+    QFETCH(QString, summary);
+    QFETCH(QStringList, states);
+    QFETCH(QString, tracks);
+    QTemporaryDir dir;
+    QStringList paths;
+    for (const QByteArray& lines : std::as_const(files)) {
+        paths << dir.filePath(QStringLiteral("r%1.jsonl").arg(paths.size()));
+        writeFile(paths.last(), R"({"batch": "job", "id": "abc", "cards": 7, "time": "x"})"
+                                "\n" + lines);
+    }
+    QList<ReportBatch> batches;
+    QString error;
+    QVERIFY2(readReport(paths, &batches, &error), qPrintable(error));
+    QCOMPARE(batches.size(), 1);
+    QCOMPARE(batches.first().summary(), summary);
+    QStringList found;
+    for (const ReportCard& card : batches.first().cards)
+        found << card.state;
+    QCOMPARE(found, states);
+    const QString text = reportText(batches);
+    QVERIFY2(text.startsWith(QStringLiteral("job (abc): ") + summary + '\n'), qPrintable(text));
+    if (!tracks.isEmpty())
+        QVERIFY2(text.contains(QStringLiteral("\n  ") + tracks + '\n'), qPrintable(text));
+    // Masked numbers only: the report is handed over.
+    QVERIFY(!text.contains(QStringLiteral("4111111111111111")));
+    // One CSV row a card, after the header.
+    QCOMPARE(reportCsv(batches).count("\r\n"), qsizetype(8));
+    const QByteArray json = reportJson(batches, 0);
+    QVERIFY2(QJsonDocument::fromJson(json).isObject(), json.constData());
+}
+
+// A box check shares a job's results file: what it reads never makes a written card look
+// unwritten to a resume, or to --not-in.
+void TestResultsJournal::boxCheckNeverUndoesAWrite()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("r.jsonl"));
+    const CardBatch batch = cardsOf(";1=1?\n;2=2?\n");
+    QByteArray text = runOf(batch, QStringLiteral("cards"), kKey,
+                            {BatchStep::Verified, BatchStep::Verified});
+    for (const BatchCard& card : batch.cards) {
+        BatchResult result;
+        result.step = BatchStep::Compared;
+        result.ok = card.index == 2;
+        result.code = ErrorCode::Mismatch;
+        result.time = QDateTime::currentDateTimeUtc();
+        text += batchResultLine(card, result, BatchMode::Compare, false);
+    }
+    writeFile(path, text);
+    ResultsJournal journal;
+    QString error;
+    QVERIFY(journal.open(path, &error));
+    ResumeState state;
+    QVERIFY2(journal.read(batch.cards, identityOf(batch), batch.sha256, QStringLiteral("cards"),
+                          &state, &error),
+             qPrintable(error));
+    for (const BatchCard& card : batch.cards) {
+        const ResumeState::Track track = state.track(card.index, card.tracks.first().method, false);
+        QCOMPARE(track.written, WriteState::Yes);
+        QVERIFY(track.verified);
+        QCOMPARE(state.cards.value(card.index).whole.matched, card.index == 2);
+    }
+    journal.close();
+    QSet<QByteArray> ids;
+    QVERIFY2(readWrittenIdentities(path, &ids, &error), qPrintable(error));
+    QCOMPARE(ids.size(), qsizetype(2));
 }
 
 QTEST_GUILESS_MAIN(TestResultsJournal)

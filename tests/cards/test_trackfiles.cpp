@@ -12,6 +12,8 @@ class TestTrackFiles : public QObject
 private slots:
     void decode_data();
     void decode();
+    void accountNumber_data();
+    void accountNumber();
     void batchFile();
     void batchFaults_data();
     void batchFaults();
@@ -77,6 +79,34 @@ void TestTrackFiles::decode()
                              track.serviceCode,
                              track.discretionary};
     QCOMPARE(got.join(QLatin1Char('|')), fields);
+}
+
+void TestTrackFiles::accountNumber_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QString>("masked");
+    QTest::newRow("decodable") << 1 << QByteArray(";4111111111111111=2512101?000") << "411111******1111";
+    QTest::newRow("a gift card without service code")
+        << 1 << QByteArray(";60357100000000019=2912?") << "603571*******0019";
+    QTest::newRow("track 1 layout") << 0 << QByteArray("%B6035710000000001^?") << "603571******0001";
+    QTest::newRow("too short for a number") << 1 << QByteArray(";12345678901=1?") << QString();
+    QTest::newRow("digits run into other data") << 1 << QByteArray(";123456789012A?") << QString();
+    QTest::newRow("bare, as a reader hands it out")
+        << 1 << QByteArray("4111111111111111=2512101") << "411111******1111";
+    QTest::newRow("bare, undecodable") << 1 << QByteArray("4111111111111111=25") << QString();
+    QTest::newRow("track 3 has no layout") << 2 << QByteArray(";4111111111111111=1?") << QString();
+}
+
+// The number a result line or a difference shows masked, also where the track is no bank
+// card's.
+void TestTrackFiles::accountNumber()
+{
+    QFETCH(int, method);
+    QFETCH(QByteArray, data);
+    QFETCH(QString, masked);
+    const QString pan = accountNumberOf(*CardMethodId::fromIndex(method), data);
+    QCOMPARE(pan.isEmpty() ? QString() : maskPan(pan), masked);
 }
 
 void TestTrackFiles::batchFile()

@@ -64,7 +64,8 @@ int swipePrompts(const QString& err)
 {
     static const QRegularExpression prompt(
         QStringLiteral(
-            "^(Card \\d+ of \\d+: s|S)wipe (card when ready|the same card|the card once)"),
+            "^((Card|Copy) \\d+ of \\d+: s|S)wipe (card when ready|the same card|the card "
+            "once|the master card)"),
         QRegularExpression::MultilineOption);
     return int(err.count(prompt));
 }
@@ -505,6 +506,36 @@ void TestCli::commands_data()
         << QStringList{"Card 1 of 1, ISO on Track 1 (track 1 of 2): swipe",
                        "Card 1 of 1, ISO on Track 2 (track 2 of 2): swipe"}
         << QStringList{"1%B101^?" + zeros(69), "A;101?" + zeros(32)} << QString();
+    const QString visa2 = QStringLiteral(";4111111111111111=2512101?");
+    QTest::newRow("compare: a golden card, padding aside")
+        << QStringList{"auto", "deck"} << QStringList{"compare", "-m", "iso2", visa2}
+        << QByteArray() << none << 0 << QString()
+        << QStringList{"Swipe the card to compare", "compare: the card matches (1 track)"}
+        << QStringList{"n", "!A" + visa2 + zeros(11)} << "4111111111111111";
+    QTest::newRow("compare: two tracks, the first difference masked")
+        << QStringList{"auto", "deck"} << QStringList{"compare", "-"}
+        << QByteArray("{\"iso2\": \";4111111111111111=2612101?\", \"iso1\": "
+                      "\"%B4111111111111111^DOE/JOHN^2512101000000?\"}")
+        << none << 6 << QString()
+        << QStringList{"compare: the card differs: iso2 differs from position 20 (the card holds "
+                       "26 characters, 26 expected)"}
+        << QStringList{"!A;4111111111111111=2612101?" + zeros(11)} << "4111111111111111";
+    QTest::newRow("copy: a master read once, each copy verified")
+        << QStringList{"auto", "deck"} << QStringList{"copy", "-m", "iso2", "-n", "2"}
+        << QByteArray() << none << 0
+        << "re:(\\{\"index\": \\d, [^\n]*\"result\": \"verified\"[^\n]*\"pan\": "
+           "\"411111\\*{6}1111\"\\}\n){2}"
+        << QStringList{"Swipe the master card", "Copy 2 of 2: swipe the same card again",
+                       "copy: 2 verified, 0 failed, 0 not attempted, of 2 copies"}
+        << QStringList{"A" + visa2 + zeros(11), "A" + visa2 + zeros(11)} << "4111111111111111";
+    QTest::newRow("copy: the cable pulled at the first copy, the copies still missing")
+        << QStringList{"deck"} << QStringList{"copy", "-n3", "-m", "iso2"} << QByteArray()
+        << QStringList{"swipe 1", "pull"} << 2
+        << "re:\\{\"index\": 1, [^\n]*\"written\": null, \"code\": \"reader_lost\"[^\n]*\n"
+        << QStringList{"copy 1 may have been written; compare copy 1 with the master "
+                       "(tarnavel-cli compare), then go on with: tarnavel-cli copy -n 3 -m iso2, "
+                       "one copy fewer if it matches"}
+        << QStringList{"A" + visa2 + zeros(11)} << "4111111111111111";
     QTest::newRow("exit 7: the results cannot go out")
         << QStringList{"auto", "stdout closed"} << QStringList{"batch", "-"} << good << none << 7
         << QString()
@@ -648,6 +679,30 @@ void TestCli::resultsFile_data()
                        5,
                        "standard input:1: %F records this card as written",
                        load1}}
+        << true;
+    QTest::newRow("a box check in the job's results: matched cards skipped, writes kept")
+        << QList<Run>{{{"auto"}, {"batch", "--results", "%F", "-"}, two, 0, {}, {}},
+                      {{"auto"},
+                       {"batch", "--compare", "--keep-going", "--results", "%F", "-"},
+                       two,
+                       6,
+                       "card 1 (line 1): iso2 differs from position 2 (the card holds 5 "
+                       "characters, 5 expected)",
+                       load1},
+                      {{"auto"},
+                       {"batch", "--compare", "--keep-going", "--resume", "%F", "-"},
+                       two,
+                       6,
+                       "batch: 0 matched, 1 failed, 0 not attempted, of 2 cards, 1 already "
+                       "compared before",
+                       load1},
+                      {{"auto"},
+                       {"batch", "--resume", "%F", "-"},
+                       two,
+                       0,
+                       "0 written, 0 failed, 0 not attempted, of 2 cards, 2 already written",
+                       load1},
+                      {{}, {"report", "%F"}, {}, 0, {}, {}}}
         << true;
     QTest::newRow("a batch file changed under its results")
         << QList<Run>{{{"auto"}, {"batch", "--resume", "%F", "-"}, two, 0, {}, {}},
