@@ -165,14 +165,16 @@ int openJournal(CliContext& ctx, const CardBatch& cards, const QString& source, 
             !QFileInfo::exists(path) &&
             QFileInfo(path).absoluteFilePath() == QFileInfo(resultsPath).absoluteFilePath();
         if (!firstRun && !readResumeFile(path, cards.sha256, resume, &error))
-            return ctx.usage(QStringLiteral("cannot resume from %1: %2").arg(path, error));
+            return ctx.fail(ErrorCode::ResumeRefused,
+                            QStringLiteral("cannot resume from %1: %2").arg(path, error));
     }
     if (resultsPath.isEmpty())
         return exitcode::Ok;
     if (!results->open(resultsPath, &error))
-        return ctx.usage(QStringLiteral("cannot write the results to %1: %2; no card was "
-                                        "written")
-                             .arg(resultsPath, error));
+        return ctx.fail(ErrorCode::ResultsUnwritable,
+                        QStringLiteral("cannot write the results to %1: %2; no card was "
+                                       "written")
+                            .arg(resultsPath, error));
     if (!results->append(batchHeaderLine(source, cards.sha256, int(cards.cards.size()),
                                          QDateTime::currentDateTimeUtc()),
                          &error))

@@ -29,6 +29,11 @@ bool CapturedStreams::isTerminal(Stream stream) const
     return terminal && stream != Output;
 }
 
+int CapturedStreams::columns(Stream stream) const
+{
+    return isTerminal(stream) ? width : 0;
+}
+
 bool CapturedStreams::write(Stream stream, const QByteArray& bytes, QString* error)
 {
     if (stream == Output && !outFailure.isEmpty()) {
@@ -64,6 +69,7 @@ CliRun CliRig::run(const QStringList& arguments, const QByteArray& input)
 {
     CapturedStreams streams(input);
     streams.terminal = terminal;
+    streams.width = width;
     streams.outFailure = outFailure;
     Interrupts interrupts;
     const CliEnvironment environment{[this](const QString& device) { return makePort(device); },

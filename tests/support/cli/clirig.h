@@ -26,12 +26,14 @@ public:
 
     int inputFd() const override { return m_input; }
     bool isTerminal(Stream stream) const override;
+    int columns(Stream stream) const override;
     bool write(Stream stream, const QByteArray& bytes, QString* error) override;
 
     QByteArray out;
     QByteArray err;
-    // Standard input and error pose as a terminal (output never does).
+    // Standard input and error pose as a terminal (output never does) this wide.
     bool terminal = false;
+    int width = 80;
     // When set, standard output is closed: every write to it fails with this.
     QString outFailure;
 
@@ -64,6 +66,7 @@ public:
     // The port swipes the card in the slot as soon as the reader is armed.
     bool autoSwipe = false;
     bool terminal = false;
+    int width = 80;
     QString outFailure;
     // Ports for device paths given with --port: the real port.
     bool realDevices = false;
