@@ -162,6 +162,23 @@ void CardOperations::giveUp(CardOutcome& out)
     m_link.endWait();
 }
 
+void CardOperations::settleInterrupted(CardOutcome& out)
+{
+    CommandLineRhythm* rhythm = m_link.commandLine();
+    if (!rhythm || out.result != CardOutcome::Interrupted || !out.writeUncertain ||
+        !out.resetSent || m_link.portLost())
+        return;
+    m_link.resumeWaits();
+    const bool answered = rhythm->settlePendingReset();
+    if (rhythm->lateSwipeStatus() == WRITE_DONE_REPLY) {
+        out.written = out.acknowledged;
+        out.writeUncertain = !out.written;
+        return;
+    }
+    // A garbled frame since the arm may have been the reader's "card written".
+    out.writeUncertain = !answered || out.garbled != 0 || m_link.garbledFrames() != 0;
+}
+
 namespace {
 
 CardOutcome notStarted()

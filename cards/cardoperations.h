@@ -41,6 +41,12 @@ public:
     // compared with data.
     CardOutcome verifyCard(CardMethodId method, const QByteArray& data);
 
+    // After a write that a signal interrupted, its reset sent while the waits were ended: one
+    // more bounded wait for the reset's reply settles whether the card was written (a "card
+    // written" after the arm's acknowledgement says it was, the reset's reply alone that it
+    // was not). Only in the command line's rhythm; a second signal ends this wait too.
+    void settleInterrupted(CardOutcome& out);
+
     static QString swipePrompt();
     static QString verifyPrompt();
     // One swipe, and each method's track fetched (CardOutcome::tracks, in the order given).

@@ -43,8 +43,13 @@ QString describeOutcome(const CardOutcome& outcome, int timeoutSeconds)
         return QStringLiteral("the card read back differs from the data written at position %1")
             .arg(outcome.position);
     case CardOutcome::PortLost:
-    case CardOutcome::PortError:
-        return outcome.message;
+    case CardOutcome::PortError: {
+        // The port's texts are sentences; here they are part of one.
+        QString text = outcome.message;
+        if (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+        return text;
+    }
     case CardOutcome::Interrupted:
         return QStringLiteral("interrupted");
     }

@@ -58,7 +58,8 @@ struct CardOutcome {
     bool ok() const { return result == Done; }
 };
 
-// "no swipe", "Write Data Error" and the like: one line naming what went wrong, for messages.
+// "no swipe", "Write Data Error" and the like: one line naming what went wrong, for messages,
+// with no full stop after it.
 QString describeOutcome(const CardOutcome& outcome, int timeoutSeconds);
 
 // How an operation failed, for scripts (no_swipe, reader_error...); none when it was done.

@@ -11,7 +11,8 @@ inline constexpr int NoReply = 3;       // no reply or no swipe within the time-
 inline constexpr int Reader = 4;        // the reader reported an error status
 inline constexpr int Rejected = 5;      // data check, declined warning, not decodable
 inline constexpr int Mismatch = 6;      // verify found other data on the card
-inline constexpr int Results = 7;       // the results could not be written or used
+inline constexpr int Results = 7;       // standard output or the results: not written, not usable
+inline constexpr int Settings = 8;      // the stored settings cannot be read or used
 inline constexpr int Interrupted = 130; // with SIGINT; 129 SIGHUP, 143 SIGTERM
 } // namespace exitcode
 
@@ -24,6 +25,7 @@ enum class ErrorCode {
     InputUnreadable,
     InputTooLarge,
     PortsRefused,
+    SettingsUnusable,
     PortUnavailable,
     PortError,
     ReaderLost,
@@ -38,6 +40,7 @@ enum class ErrorCode {
     EmptyData,
     NotDecodable,
     Mismatch,
+    OutputUnwritable,
     ResultsUnwritable,
     ResultsRefused,
     ResumeRefused,
@@ -67,6 +70,8 @@ inline constexpr ErrorCodeInfo kErrorCodes[] = {
     {ErrorCode::InputTooLarge, "input_too_large", exitcode::Usage, "the input passes its limit"},
     {ErrorCode::PortsRefused, "ports_refused", exitcode::Usage,
      "a change of the ports folder was refused"},
+    {ErrorCode::SettingsUnusable, "settings_unusable", exitcode::Settings,
+     "the stored settings cannot be read or used, so no port was touched"},
     {ErrorCode::PortUnavailable, "port_unavailable", exitcode::Port,
      "the port cannot be opened, or the ports folder cannot be read or trusted"},
     {ErrorCode::PortError, "port_error", exitcode::Port, "the port failed during an exchange"},
@@ -87,6 +92,8 @@ inline constexpr ErrorCodeInfo kErrorCodes[] = {
     {ErrorCode::NotDecodable, "not_decodable", exitcode::Rejected, "not ISO/IEC 7813 track data"},
     {ErrorCode::Mismatch, "mismatch", exitcode::Mismatch,
      "the card read back differs from the data written"},
+    {ErrorCode::OutputUnwritable, "output_unwritable", exitcode::Results,
+     "standard output could not be written"},
     {ErrorCode::ResultsUnwritable, "results_unwritable", exitcode::Results,
      "the results could not be written"},
     {ErrorCode::ResultsRefused, "results_refused", exitcode::Results,

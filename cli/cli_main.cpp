@@ -17,6 +17,8 @@
 
 int main(int argc, char* argv[])
 {
+    // Before anything else: a signal from here on ends the program with its message and status.
+    endOnSignals();
     keepCardDataOutOfCoreDumps();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarnavel-cli"));

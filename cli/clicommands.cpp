@@ -50,6 +50,25 @@ int CliContext::usage(const QString& message)
 
 namespace {
 
+const QString kInterrupted = QStringLiteral("interrupted");
+
+// With --json a signal's ending is a failure's object like any other.
+void setJsonEnding(const QString& command)
+{
+    Interrupts::setEndingText([command](int signal, bool output) {
+        if (!output)
+            return QByteArray("tarnavel-cli: ") + kInterrupted.toLatin1() + '\n';
+        JsonLine json;
+        if (!command.isEmpty())
+            json.add("command", command);
+        json.add("result", QStringLiteral("failed"))
+            .add("exit", 128 + signal)
+            .add("code", errorCodeName(ErrorCode::Interrupted))
+            .add("error", kInterrupted);
+        return json.text() + '\n';
+    });
+}
+
 int dispatch(CliContext& ctx)
 {
     const CliArgs& args = ctx.args;
@@ -63,6 +82,11 @@ int dispatch(CliContext& ctx)
         return exitcode::Ok;
     }
     const CliCommand* command = findCliCommand(args.command);
+    if (!command && ctx.arguments.isEmpty()) {
+        // What to type next, as a usage error: a script that lost its arguments must fail.
+        ctx.console.err(shortHelp());
+        return ctx.fail(ErrorCode::Usage, QStringLiteral("no command given"), true);
+    }
     if (!command)
         return ctx.usage(QStringLiteral("no command given"));
     const qsizetype count = args.operands.size();
@@ -79,13 +103,25 @@ int dispatch(CliContext& ctx)
 
 } // namespace
 
+void endOnSignals()
+{
+    Interrupts::setEndingText([](int, bool output) {
+        return output ? QByteArray()
+                      : QByteArray("tarnavel-cli: ") + kInterrupted.toLatin1() + '\n';
+    });
+    Interrupts::endAtOnce();
+}
+
 int runCli(const CliEnvironment& environment, const QStringList& arguments)
 {
     CliContext ctx(environment);
     ctx.arguments = arguments;
     QString error;
     int status;
-    if (!parseCliArgs(arguments, &ctx.args, &error)) {
+    const bool parsed = parseCliArgs(arguments, &ctx.args, &error);
+    if (parsed && ctx.args.has(Opt::Json))
+        setJsonEnding(ctx.args.command);
+    if (!parsed) {
         // --json may stand anywhere: a usage error is still answered in JSON when it was asked.
         ctx.args.given.insert(Opt::Json, QString());
         if (!arguments.contains(QLatin1String("--json")))
@@ -94,6 +130,15 @@ int runCli(const CliEnvironment& environment, const QStringList& arguments)
     } else {
         status = dispatch(ctx);
     }
+    // Data that did not reach standard output is lost: never a success.
+    const QString lost = ctx.console.outputError();
+    if (status == exitcode::Ok && !lost.isEmpty())
+        status =
+            ctx.fail(ErrorCode::OutputUnwritable,
+                     QStringLiteral("%1standard output could not be written: %2")
+                         .arg(ctx.args.command.isEmpty() ? QString()
+                                                         : ctx.args.command + QStringLiteral(": "),
+                              lost));
     if (status != exitcode::Ok && ctx.args.has(Opt::Json) && !ctx.jsonPrinted) {
         JsonLine json;
         if (!ctx.args.command.isEmpty())

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 int ProcessStreams::inputFd() const
@@ -11,12 +12,29 @@ int ProcessStreams::inputFd() const
     return STDIN_FILENO;
 }
 
+namespace {
+
+int descriptorOf(IStandardStreams::Stream stream)
+{
+    return stream == IStandardStreams::Input    ? STDIN_FILENO
+           : stream == IStandardStreams::Output ? STDOUT_FILENO
+                                                : STDERR_FILENO;
+}
+
+} // namespace
+
 bool ProcessStreams::isTerminal(Stream stream) const
 {
-    const int fd = stream == Input    ? STDIN_FILENO
-                   : stream == Output ? STDOUT_FILENO
-                                      : STDERR_FILENO;
-    return ::isatty(fd) == 1;
+    return ::isatty(descriptorOf(stream)) == 1;
+}
+
+int ProcessStreams::columns(Stream stream) const
+{
+    // Asked each time: the window may have been resized since.
+    winsize size{};
+    if (::ioctl(descriptorOf(stream), TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_col;
 }
 
 bool ProcessStreams::write(Stream stream, const QByteArray& bytes, QString* error)
@@ -38,5 +56,6 @@ std::unique_ptr<ISerialPort> makeSystemPort(const QString& device)
 {
     auto port = std::make_unique<QtSerialPort>();
     port->setDeviceOverride(device);
+    port->setStaleLinkRemoval(QStringLiteral("tarnavel-cli ports unlink %1"));
     return port;
 }

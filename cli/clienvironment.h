@@ -23,6 +23,8 @@ public:
     // Standard input's descriptor: read in bounded lines, polled by prompts.
     virtual int inputFd() const = 0;
     virtual bool isTerminal(Stream stream) const = 0;
+    // The width of the terminal the stream is, in columns; 0 when it is none or does not say.
+    virtual int columns(Stream stream) const = 0;
     // Output or Error: the bytes as given, whole; false with *error set (when given) when they
     // could not go out (a full disk, a closed pipe).
     virtual bool write(Stream stream, const QByteArray& bytes, QString* error) = 0;
@@ -34,6 +36,7 @@ class ProcessStreams : public IStandardStreams
 public:
     int inputFd() const override;
     bool isTerminal(Stream stream) const override;
+    int columns(Stream stream) const override;
     bool write(Stream stream, const QByteArray& bytes, QString* error) override;
 };
 

@@ -27,10 +27,15 @@ int takeTrackData(CliContext& ctx, const QString& operand, QString* data)
     case BoundedLineReader::End:
         break;
     case BoundedLineReader::LineTooLong:
-    case BoundedLineReader::TooMuch:
         return ctx.fail(ErrorCode::InputTooLarge,
                         QStringLiteral("standard input holds more than %1 on one line: no track "
                                        "is that long")
+                            .arg(sizeText(kTrackMaxLine)));
+    case BoundedLineReader::TooMuch:
+        // Read a chunk at a time, the input passed its bound before its first line ended.
+        return ctx.fail(ErrorCode::InputTooLarge,
+                        QStringLiteral("standard input holds more than %1: give one track's "
+                                       "data, one line")
                             .arg(sizeText(kTrackMaxLine)));
     case BoundedLineReader::Failed:
         return ctx.fail(ErrorCode::InputUnreadable,

@@ -39,7 +39,7 @@ int compare(CliContext& ctx)
         methods << track.method;
     }
     const int boxes = session.messages().shownCount();
-    const CardOutcome outcome = session.operations().readTracks(
+    CardOutcome outcome = session.operations().readTracks(
         methods, QStringLiteral("Swipe the card to compare"));
     if (const int status = session.finish(outcome, QStringLiteral("compare"), boxes))
         return status;

@@ -28,4 +28,5 @@ const CliCommand kCompletionCommand = {
     "tarnavel-cli completion bash > ~/.local/share/bash-completion/completions/tarnavel-cli\n",
     {QStringLiteral("bash"), QStringLiteral("zsh"), QStringLiteral("fish")},
     completion,
+    {Opt::Help},
 };

@@ -46,7 +46,7 @@ int readMaster(CliContext& ctx, ReaderSession& session, const QList<CardMethodId
                int copies, CardBatch* cards)
 {
     const int boxes = session.messages().shownCount();
-    const CardOutcome master =
+    CardOutcome master =
         session.operations().readTracks(methods, QStringLiteral("Swipe the master card"));
     if (const int status = session.finish(master, QStringLiteral("copy: master read"), boxes))
         return status;

@@ -82,4 +82,5 @@ const CliCommand kGenerateCommand = {
     "take it as it is.\n",
     {},
     generate,
+    {Opt::Json, Opt::Help},
 };

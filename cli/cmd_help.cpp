@@ -22,7 +22,15 @@ int help(CliContext& ctx)
 } // namespace
 
 const CliCommand kHelpCommand = {
-    "help", "[COMMAND]", "this text, or a command's", {},
-    0,      1,           "help takes one command",    "Shows the program's help, or a command's.\n",
-    {},     help,
+    "help",
+    "[COMMAND]",
+    "this text, or a command's",
+    {},
+    0,
+    1,
+    "help takes one command",
+    "Shows the program's help, or a command's.\n",
+    {},
+    help,
+    {Opt::Help},
 };

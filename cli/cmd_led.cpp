@@ -1,5 +1,6 @@
 // led: switch the reader's lamps.
 
+#include "cards/jsonline.h"
 #include "cli/command.h"
 #include "cli/readersession.h"
 #include "link/lampcommand.h"
@@ -7,6 +8,7 @@
 #include "link/protocol/frametext.h"
 #include "link/readerlink.h"
 #include "platform/apperror.h"
+#include "platform/serialport.h"
 
 namespace {
 
@@ -51,6 +53,23 @@ int led(CliContext& ctx)
                                              ? readerStatusText(reply)
                                              : QStringLiteral("unexpected reply from the reader")));
     }
+    QStringList names;
+    QByteArray list;
+    for (const int lamp : std::as_const(lamps)) {
+        names << lampName(lamp);
+        list += (list.isEmpty() ? "" : ", ") + JsonLine::quote(lampName(lamp));
+    }
+    ctx.console.message(QStringLiteral("the reader on %1 took the lamp commands %2")
+                            .arg(session.portLabel(), names.join(QStringLiteral(", "))));
+    if (ctx.args.has(Opt::Json)) {
+        JsonLine json;
+        json.add("command", QStringLiteral("led"))
+            .add("result", QStringLiteral("done"))
+            .addRaw("lamps", '[' + list + ']')
+            .add("port", session.portName())
+            .add("device", link.port().devicePath());
+        ctx.console.out(json.text() + '\n');
+    }
     return exitcode::Ok;
 }
 
@@ -65,7 +84,9 @@ const CliCommand kLedCommand = {
     -1,
     "led takes one or more of off, green, red, yellow",
     "Sends the lamp commands in the order given: green, red and yellow light their\n"
-    "lamp, off puts every lamp out. Example: tarnavel-cli led off green\n",
+    "lamp, off puts every lamp out. Example: tarnavel-cli led off green\n"
+    "With --json: {\"command\": \"led\", \"result\": \"done\", \"lamps\": [\"off\", \"green\"],\n"
+    "\"port\": \"COM1\", \"device\": \"/dev/ttyUSB0\"}\n",
     {QStringLiteral("off"), QStringLiteral("green"), QStringLiteral("red"),
      QStringLiteral("yellow")},
     led,

@@ -21,7 +21,8 @@ int portNumber(CliContext& ctx, const QString& text, int* number)
 QString linkState(const PortLink& link)
 {
     if (link.stale)
-        return QStringLiteral("stale: %1; COM%2 will not open it")
+        return QStringLiteral("stale: %1; COM%2 will not open it, tarnavel-cli ports unlink %2 "
+                              "removes it")
             .arg(link.problem)
             .arg(link.number);
     if (!link.problem.isEmpty())
@@ -125,6 +126,21 @@ int listPorts(CliContext& ctx)
     return exitcode::Ok;
 }
 
+// A change's outcome with --json: the port and, for a link, the device it now stands for.
+int reportChange(CliContext& ctx, const QString& result, int number, const QString& device)
+{
+    if (!ctx.args.has(Opt::Json))
+        return exitcode::Ok;
+    JsonLine json;
+    json.add("command", QStringLiteral("ports"))
+        .add("result", result)
+        .add("port", QStringLiteral("COM%1").arg(number));
+    if (!device.isNull())
+        json.add("device", device);
+    ctx.console.out(json.text() + '\n');
+    return exitcode::Ok;
+}
+
 int ports(CliContext& ctx)
 {
     const QStringList& words = ctx.args.operands;
@@ -141,7 +157,7 @@ int ports(CliContext& ctx)
         ctx.console.message(QStringLiteral("COM%1 now stands for %2")
                                 .arg(number)
                                 .arg(fsutil::printable(words.at(2))));
-        return exitcode::Ok;
+        return reportChange(ctx, QStringLiteral("linked"), number, words.at(2));
     }
     if (action == QLatin1String("unlink") && words.size() == 2) {
         if (const int status = portNumber(ctx, words.at(1), &number))
@@ -149,7 +165,7 @@ int ports(CliContext& ctx)
         if (!unlinkPort(number, &error))
             return ctx.fail(ErrorCode::PortsRefused, error);
         ctx.console.message(QStringLiteral("COM%1 link removed").arg(number));
-        return exitcode::Ok;
+        return reportChange(ctx, QStringLiteral("unlinked"), number, QString());
     }
     return ctx.usage(QStringLiteral("ports takes nothing, \"link N DEVICE\" or \"unlink N\""));
 }
@@ -175,7 +191,10 @@ const CliCommand kPortsCommand = {
     "from your home down to them; link makes the two private (0700). The listing says\n"
     "whether the folder is trusted; one that cannot be read or trusted exits 2, saying\n"
     "why and the command that mends it. A link tarnavel-sim made opens only while that\n"
-    "emulator runs; link refuses a number a running tarnavel-sim holds, unless --force.\n",
+    "emulator runs; link refuses a number a running tarnavel-sim holds, unless --force.\n"
+    "With --json: {\"command\": \"ports\", \"result\": \"linked\", \"port\": \"COM1\",\n"
+    "\"device\": \"/dev/ttyUSB0\"} (\"unlinked\", without the device).\n",
     {QStringLiteral("link"), QStringLiteral("unlink")},
     ports,
+    {Opt::Json, Opt::Help},
 };

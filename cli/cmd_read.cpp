@@ -22,7 +22,7 @@ int read(CliContext& ctx)
     if (const int status = session.checkMethod(method))
         return status;
     const int boxes = session.messages().shownCount();
-    const CardOutcome outcome = session.operations().readCard(method);
+    CardOutcome outcome = session.operations().readCard(method);
     if (const int status = session.finish(outcome, QStringLiteral("read"), boxes))
         return status;
     const bool reveal = ctx.args.has(Opt::Reveal);
@@ -36,8 +36,14 @@ int read(CliContext& ctx)
         ctx.console.out(json.text() + '\n');
     } else {
         ctx.console.out(outcome.data + '\n');
-        if (ctx.args.has(Opt::Decode))
-            ctx.console.out(decodedText(decodeMethodTrack(method, outcome.data), reveal));
+        if (ctx.args.has(Opt::Decode)) {
+            const DecodedTrack track = decodeMethodTrack(method, outcome.data);
+            // The card was read: what it holds is the data, a note beside it is no failure.
+            if (track.decodable)
+                ctx.console.out(decodedText(track, reveal));
+            else
+                ctx.console.message(undecodableText(track));
+        }
     }
     return exitcode::Ok;
 }

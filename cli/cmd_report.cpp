@@ -54,4 +54,5 @@ const CliCommand kReportCommand = {
     "card) before the report is signed.\n",
     {},
     report,
+    {Opt::Json, Opt::Help},
 };

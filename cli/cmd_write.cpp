@@ -31,9 +31,15 @@ int writeCard(CliContext& ctx, bool verify)
         return status;
     const int boxes = session.messages().shownCount();
     const QByteArray bytes = check.data.toLatin1();
-    const CardOutcome outcome = verify ? session.operations().verifyCard(method, bytes)
-                                       : session.operations().writeCard(method, bytes);
+    CardOutcome outcome = verify ? session.operations().verifyCard(method, bytes)
+                                 : session.operations().writeCard(method, bytes);
     const int status = session.finish(outcome, args.command, boxes);
+    if (status == exitcode::Ok)
+        ctx.console.message(verify
+                                ? QStringLiteral("the card was written and read back the "
+                                                 "same (%1)")
+                                      .arg(method.name())
+                                : QStringLiteral("the card was written (%1)").arg(method.name()));
     if (args.has(Opt::Json)) {
         JsonLine json;
         json.add("method", method.index()).add("method_name", method.name());
@@ -73,7 +79,8 @@ constexpr const char* kWriteHelp =
     "iso1t3 cannot be checked: their warning is a question on a terminal and needs\n"
     "--yes otherwise. DATA - reads the data from standard input (one line, one\n"
     "trailing newline removed): prefer it, or a file, for real cards, since an\n"
-    "argument is visible to every user in the process list. With --json:\n"
+    "argument is visible to every user in the process list. A line on standard error\n"
+    "says the card was written; a failure says whether it was. With --json:\n"
     "{\"method\": 1, \"method_name\": \"ISO on Track 2\", \"result\": \"written\"}\n"
     "(\"verified\", or \"failed\" with \"written\", \"exit\", \"code\" and \"error\").\n";
 

@@ -57,6 +57,9 @@ struct CliCommand {
     // Words completion offers for operands (lamp names, shells...).
     QStringList operandWords;
     int (*run)(CliContext&);
+    // The options every command takes that mean something to this one: its help and
+    // completion offer only these. A command without a reader has no use for -p, -s, -t.
+    QList<Opt> globals = globalOptions(false);
 };
 
 // The command table, in the order help lists the commands.

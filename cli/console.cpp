@@ -20,7 +20,21 @@ QString oneLine(QString text)
 
 bool Console::out(const QByteArray& bytes, QString* error)
 {
-    return m_streams.write(IStandardStreams::Output, bytes, error);
+    // On a terminal shared with the status line, the line steps aside for the data too.
+    const bool aside = !m_progress.isEmpty() && m_streams.isTerminal(IStandardStreams::Output);
+    if (aside)
+        writeErr(QByteArrayLiteral("\r\033[K"));
+    QString failure;
+    const bool written = m_streams.write(IStandardStreams::Output, bytes, &failure);
+    if (aside && bytes.endsWith('\n'))
+        writeErr(progressLine());
+    if (written)
+        return true;
+    if (m_outputError.isEmpty())
+        m_outputError = failure;
+    if (error)
+        *error = failure;
+    return false;
 }
 
 void Console::message(const QString& text)
@@ -37,10 +51,17 @@ void Console::err(const QString& text)
 {
     // The status line steps aside for the text and comes back under it.
     const QByteArray clear = m_progress.isEmpty() ? QByteArray() : QByteArrayLiteral("\r\033[K");
-    const QByteArray redraw = m_progress.isEmpty() || !text.endsWith(QLatin1Char('\n'))
-                                  ? QByteArray()
-                                  : m_progress.toLocal8Bit();
+    const QByteArray redraw =
+        m_progress.isEmpty() || !text.endsWith(QLatin1Char('\n')) ? QByteArray() : progressLine();
     writeErr(clear + text.toLocal8Bit() + redraw);
+}
+
+QByteArray Console::progressLine() const
+{
+    // A line that wrapped would leave its first part behind at every redraw; the last column
+    // stays free, as some terminals wrap on reaching it.
+    const int columns = m_streams.columns(IStandardStreams::Error);
+    return (columns > 1 ? m_progress.left(columns - 1) : m_progress).toLocal8Bit();
 }
 
 bool Console::stderrIsTerminal() const
@@ -54,7 +75,7 @@ void Console::setProgress(const QString& text)
         return;
     const bool had = !m_progress.isEmpty();
     m_progress = text;
-    writeErr((had ? QByteArrayLiteral("\r\033[K") : QByteArray()) + text.toLocal8Bit());
+    writeErr((had ? QByteArrayLiteral("\r\033[K") : QByteArray()) + progressLine());
 }
 
 int Console::input() const

@@ -23,13 +23,16 @@ public:
     // Bytes exactly as given, on standard output; false with *error set when they could not
     // go out (a full disk, a closed pipe).
     bool out(const QByteArray& bytes, QString* error = nullptr);
+    // Why standard output first failed; empty while everything went out.
+    QString outputError() const { return m_outputError; }
     // "tarnavel-cli: " and the text, one line on standard error.
     void message(const QString& text);
     // Raw text on standard error (help never goes here; traces do).
     void err(const QString& text);
     bool stderrIsTerminal() const;
     // A status line kept at the bottom of a terminal, redrawn in place and moved out of the
-    // way of every other line; nothing when standard error is not a terminal. Empty: gone.
+    // way of every other line, cut to the terminal's width; nothing when standard error is not
+    // a terminal. Empty: gone.
     void setProgress(const QString& text);
 
     // Standard input's descriptor, for the commands that read data from it.
@@ -45,11 +48,14 @@ public:
 
 private:
     void writeErr(const QByteArray& bytes);
+    // The status line as it fits the terminal now.
+    QByteArray progressLine() const;
 
     IStandardStreams& m_streams;
     Interrupts& m_interrupts;
     bool m_interactive = false;
     QString m_progress;
+    QString m_outputError;
 };
 
 // The window's message boxes as lines on standard error. Questions are asked only on a

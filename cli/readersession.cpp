@@ -87,7 +87,7 @@ int ReaderSession::start()
 int ReaderSession::configure(std::optional<CardMethodId>* method)
 {
     // Read only: the command line never saves settings.
-    LoadSettings(m_settings, m_ctx.env.store, settingsKeyPath());
+    const store::Failure unread = LoadSettings(m_settings, m_ctx.env.store, settingsKeyPath());
 
     const CliArgs& args = m_ctx.args;
     const QString port = args.value(Opt::Port);
@@ -114,6 +114,10 @@ int ReaderSession::configure(std::optional<CardMethodId>* method)
                                    .arg(args.value(Opt::Timeout)));
         m_settings.Timeout = qint16(seconds);
     }
+    if (unread.cause != store::Cause::None) {
+        if (const int status = refuseUnreadSettings(unread, method != nullptr))
+            return status;
+    }
     makeLink();
     m_lineSettings =
         args.has(Opt::Settings) ? args.value(Opt::Settings) : lineSettingsText(m_settings);
@@ -124,10 +128,11 @@ int ReaderSession::configure(std::optional<CardMethodId>* method)
         // to a terminal.
         QString text = error.description();
         text.remove(QRegularExpression(QStringLiteral("^Invalid property value: ")));
-        return m_ctx.usage(text + (args.has(Opt::Settings)
-                                       ? QString()
-                                       : QStringLiteral(" (stored in %1; --settings overrides it)")
-                                             .arg(m_ctx.env.storePath)));
+        if (args.has(Opt::Settings))
+            return m_ctx.usage(text);
+        return m_ctx.fail(ErrorCode::SettingsUnusable,
+                          text + QStringLiteral(" (stored in %1; --settings overrides it)")
+                                     .arg(fsutil::printable(m_ctx.env.storePath)));
     }
     if (!method)
         return exitcode::Ok;
@@ -142,6 +147,32 @@ int ReaderSession::configure(std::optional<CardMethodId>* method)
         return m_ctx.usage(QStringLiteral("unknown card method \"%1\": use 0 to 4 or %2")
                                .arg(args.value(Opt::Method), CardMethodId::shortNames()));
     return exitcode::Ok;
+}
+
+int ReaderSession::refuseUnreadSettings(const store::Failure& failure, bool withMethod)
+{
+    // What the stored settings would have given: every one of them on the command line makes
+    // the file unnecessary.
+    QStringList missing;
+    for (const Opt option : {Opt::Port, Opt::Settings, Opt::Timeout, Opt::Method}) {
+        if ((option != Opt::Method || withMethod) && !m_ctx.args.has(option))
+            missing << QStringLiteral("-%1").arg(QLatin1Char(cliOption(option).shortName));
+    }
+    // Nothing of the file is used, not even what a stranger may have put there.
+    m_settings = AppSettings();
+    if (missing.isEmpty())
+        return exitcode::Ok;
+    const QString last = missing.takeLast();
+    const QString options =
+        missing.isEmpty() ? last
+                          : missing.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+    return m_ctx.fail(ErrorCode::SettingsUnusable,
+                      loadFailureText(failure) +
+                          QStringLiteral("; the defaults are not taken in its place, so no port "
+                                         "was touched. Give %1 for this run, or mend the file "
+                                         "(or move it aside and save the settings again in the "
+                                         "window's Options).")
+                              .arg(options));
 }
 
 int ReaderSession::open()
@@ -190,17 +221,18 @@ int ReaderSession::bringUp()
 
 int ReaderSession::connect()
 {
+    bool settled = false;
     bool answered = false;
     try {
         // An earlier run may have left the reader armed, and its replies on the line.
-        answered = m_link->commandLine()->startClean();
+        settled = m_link->commandLine()->startClean();
         const QByteArray reply = m_link->ReplyBuffer();
-        if (answered && reply.startsWith(cmd::REPLY_STATUS) &&
+        if (settled && reply.startsWith(cmd::REPLY_STATUS) &&
             reply != QByteArray(1, cmd::REPLY_STATUS) + cmd::ST_OK)
             return m_ctx.fail(ErrorCode::ReaderError,
                               QStringLiteral("the reader on %1 answered the reset with: %2")
                                   .arg(portLabel(), readerStatusText(reply)));
-        answered = answered && m_link->GetReaderType();
+        answered = settled && m_link->GetReaderType();
     } catch (const AppError& error) {
         return m_link->portLost() ? m_ctx.fail(ErrorCode::ReaderLost, lossText())
                                   : m_ctx.fail(ErrorCode::PortError, error.description());
@@ -212,18 +244,34 @@ int ReaderSession::connect()
         return m_ctx.fail(ErrorCode::Interrupted, QStringLiteral("interrupted"));
     if (m_link->portLost())
         return m_ctx.fail(ErrorCode::ReaderLost, lossText());
+    // A storm of corrupted frames is not silence: the cure differs.
+    const bool garbled = m_link->garbledFrames() > 0;
     const QByteArray reply = m_link->ReplyBuffer();
-    if (reply.startsWith('l'))
+    // Without the reset's answer no version query went out: what came answered nothing.
+    if (!settled && !reply.isEmpty() && !garbled)
+        return m_ctx.fail(
+            ErrorCode::UnexpectedReply,
+            QStringLiteral("the reader on %1 did not answer the reset within %2 s, and sent %3 "
+                           "instead; is it a BT904/BT905-class reader, with the line settings "
+                           "%4?")
+                .arg(portLabel())
+                .arg(qMax<int>(0, m_settings.Timeout))
+                .arg(isSwipeStatus(reply)
+                         ? QStringLiteral("the status %1 (%2)")
+                               .arg(printableBytes(reply, Quotes::None), statusMeaning(reply.at(1)))
+                         : QStringLiteral("%1 bytes that are no reply (%2)")
+                               .arg(reply.size())
+                               .arg(printableBytesCut(reply)),
+                     m_lineSettings));
+    if (settled && reply.startsWith(cmd::REPLY_STATUS))
         return m_ctx.fail(ErrorCode::ReaderError,
                           QStringLiteral("the reader on %1 answered the version query with: %2")
                               .arg(portLabel(), readerStatusText(reply)));
-    if (!reply.isEmpty())
+    if (settled && !reply.isEmpty())
         return m_ctx.fail(ErrorCode::UnexpectedReply,
                           QStringLiteral("the device on %1 gave no version reply; is it a "
                                          "BT904/BT905-class reader, with the line settings %2?")
                               .arg(portLabel(), m_lineSettings));
-    // A storm of corrupted frames is not silence: the cure differs.
-    const bool garbled = m_link->garbledFrames() > 0;
     return m_ctx.fail(
         garbled ? ErrorCode::GarbledReplies : ErrorCode::NoReply,
         QStringLiteral("%1 from the reader on %2 within %3 s. %4 (%5)%6.")
@@ -234,6 +282,27 @@ int ReaderSession::connect()
                          : QStringLiteral("Check that it is switched on and "
                                           "connected, and the line settings"),
                  m_lineSettings, garbled ? QStringLiteral(" and the cable") : QString()));
+}
+
+int ReaderSession::settleReset()
+{
+    if (m_link->commandLine()->settlePendingReset()) {
+        const QByteArray reply = m_link->ReplyBuffer();
+        if (reply.startsWith(cmd::REPLY_STATUS) &&
+            reply != QByteArray(1, cmd::REPLY_STATUS) + cmd::ST_OK)
+            return m_ctx.fail(ErrorCode::ReaderError,
+                              QStringLiteral("the reader on %1 answered the reset with: %2")
+                                  .arg(portLabel(), readerStatusText(reply)));
+        return exitcode::Ok;
+    }
+    if (interrupted())
+        return m_ctx.fail(ErrorCode::Interrupted, QStringLiteral("interrupted"));
+    if (m_link->portLost())
+        return m_ctx.fail(ErrorCode::ReaderLost, lossText());
+    return m_ctx.fail(ErrorCode::NoReply,
+                      QStringLiteral("no answer to the reset from the reader on %1 within %2 s")
+                          .arg(portLabel())
+                          .arg(qMax<int>(0, m_settings.Timeout)));
 }
 
 int ReaderSession::checkMethod(CardMethodId method, const QString& where)
@@ -254,20 +323,26 @@ int ReaderSession::checkMethod(CardMethodId method, const QString& where)
                                   .arg(offered.join(QStringLiteral(", "))));
 }
 
-int ReaderSession::finish(const CardOutcome& outcome, const QString& what, int boxes)
+int ReaderSession::finish(CardOutcome& outcome, const QString& what, int boxes)
 {
     if (outcome.result == CardOutcome::Interrupted && !outcome.resetSent &&
         outcome.step != CardOutcome::NoStep && !m_link->portLost())
         m_operations->cmdReset_Click();
+    m_operations->settleInterrupted(outcome);
     if (outcome.ok())
         return exitcode::Ok;
     const bool told = m_messages.shownCount() != boxes;
     QString text = outcome.result == CardOutcome::PortLost
                        ? lossText()
                        : describeOutcome(outcome, m_settings.Timeout);
+    // The window's sentences end with a full stop; here the sentence goes on.
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
     if (outcome.written && outcome.result != CardOutcome::Mismatch)
         text += QStringLiteral(" (the card was written)");
     else if (outcome.writeUncertain)
         text += QStringLiteral(" (whether the card was written is not known: read it back)");
+    else if (outcome.step == CardOutcome::Load || outcome.armed)
+        text += QStringLiteral(" (the card was not written)");
     return m_ctx.fail(*outcomeCode(outcome), what + QStringLiteral(": ") + text, told);
 }

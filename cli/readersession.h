@@ -5,6 +5,7 @@
 #include "cli/console.h"
 #include "config/appsettings.h"
 #include "link/protocol/cardmethod.h"
+#include "platform/settingsstore.h"
 
 #include <memory>
 
@@ -31,8 +32,9 @@ public:
     ~ReaderSession();
 
     // Stored settings, then -p, -s, -t; with method, -m or the stored default method (else ISO
-    // on Track 2, as a fresh installation has it). Usage errors exit 1. Makes the port and the
-    // link: everything below needs a session configured.
+    // on Track 2, as a fresh installation has it). Usage errors exit 1; stored settings that
+    // cannot be used exit 8. Makes the port and the link: everything below needs a session
+    // configured.
     int configure(std::optional<CardMethodId>* method = nullptr);
     // configure() and bringUp(): what the commands without a card method start with.
     int start();
@@ -41,13 +43,17 @@ public:
     int bringUp();
     // bringUp() reached the reader.
     bool connected() const { return m_connected; }
+    // Waits for the answer to the reset just sent: exit 3 when none came within the time-out,
+    // 4 when it was an error status.
+    int settleReset();
     // Exits 1 when the connected reader does not offer the method.
     int checkMethod(CardMethodId method, const QString& where = QString());
 
     // The exit status of an operation's outcome, reported unless one of the console's boxes
-    // has told it already (since `boxes`). An interrupted operation that has not reset the
-    // reader does so now.
-    int finish(const CardOutcome& outcome, const QString& what, int boxes);
+    // has told it already (since `boxes`), with whether the card was written. An interrupted
+    // operation that has not reset the reader does so now, and an interrupted write is
+    // settled by the reset's reply (outcome is updated).
+    int finish(CardOutcome& outcome, const QString& what, int boxes);
 
     const AppSettings& settings() const { return m_settings; }
     ReaderLink& link() { return *m_link; }
@@ -69,6 +75,9 @@ public:
 private:
     // The port for what -p or the settings name, traced with --trace, and the link over it.
     void makeLink();
+    // A settings file that is there but cannot be used: the command goes on only when the
+    // options give every setting it needs (-m too, withMethod), never on the defaults.
+    int refuseUnreadSettings(const store::Failure& failure, bool withMethod);
     int open();
     int connect();
 

@@ -32,7 +32,7 @@ QByteArray decodedJson(const DecodedTrack& track, bool reveal)
 QByteArray decodedText(const DecodedTrack& track, bool reveal)
 {
     if (!track.decodable)
-        return (QStringLiteral("not decodable: ") + track.reason + QLatin1Char('\n')).toUtf8();
+        return QByteArray();
     const QString indent(16, QLatin1Char(' '));
     QString text =
         QStringLiteral("track:          %1 (ISO/IEC 7813)\n").arg(track.format) +
@@ -53,4 +53,9 @@ QByteArray decodedText(const DecodedTrack& track, bool reveal)
         text += QStringLiteral("discretionary:  %1 characters (--reveal shows them)\n")
                     .arg(track.discretionary.size());
     return text.toUtf8();
+}
+
+QString undecodableText(const DecodedTrack& track)
+{
+    return QStringLiteral("not decodable: ") + track.reason;
 }

@@ -3,6 +3,7 @@
 #include "config/appsettings.h"
 #include "config/includedude.h"
 #include "config/valnumber.h"
+#include "platform/fsutil.h"
 #include "platform/settingsstore.h"
 #include "platform/version.h"
 
@@ -30,7 +31,7 @@ QString settingsKeyPath()
            appTitle() + QStringLiteral("\\");
 }
 
-void LoadSettings(AppSettings& settings, ISettingsStore& store, const QString& keyPath)
+store::Failure LoadSettings(AppSettings& settings, ISettingsStore& store, const QString& keyPath)
 {
     // One batch: the seven values come from one reading of the store.
     store.beginBatch();
@@ -44,6 +45,7 @@ void LoadSettings(AppSettings& settings, ISettingsStore& store, const QString& k
             settings.*field.member = *number;
     }
     store.endBatch();
+    return store.readFailure();
 }
 
 store::Failure SaveSettings(const AppSettings& settings, ISettingsStore& store,
@@ -70,6 +72,12 @@ store::Failure SaveSettings(const AppSettings& settings, ISettingsStore& store,
         failure.reason = QStringLiteral("the store refused the change (status %1)").arg(status);
     }
     return failure;
+}
+
+QString loadFailureText(const store::Failure& failure)
+{
+    return QStringLiteral("the settings file %1 cannot be used: %2")
+        .arg(fsutil::printable(failure.file), failure.reason);
 }
 
 QString saveFailureText(const store::Failure& failure)

@@ -14,7 +14,15 @@ public:
     explicit Interrupts(QObject* parent = nullptr);
     ~Interrupts() override;
 
-    // Installs the handlers; false when the pipe cannot be made.
+    // Until install(), a signal ends the process at once: the handlers write the ending text
+    // and exit with 128 + the signal's number. A program calls this before it touches any
+    // file or port, so that no signal ends it by the default action, without a word.
+    static void endAtOnce();
+    // The ending text for each signal: the bytes for standard error and for standard output
+    // (the output's may be empty). Kept up to 1 KiB each; may be changed at any time.
+    static void setEndingText(const std::function<QByteArray(int signal, bool output)>& text);
+    // Installs the handlers that turn a signal into an event; false when the pipe cannot be
+    // made.
     bool install();
     // The pipe's read end, for a prompt that polls it beside standard input.
     int fd() const;

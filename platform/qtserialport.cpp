@@ -575,13 +575,17 @@ AppError QtSerialPort::staleLinkError(const ComEntry& entry, const QString& reas
 {
     // The pseudo-terminal number may belong to another program's terminal by now: a version
     // query written there would land in someone's shell.
-    return AppError(ESTALE,
-                    QStringLiteral("COM%1 (%2 -> %3): stale link to a pseudo-terminal: %4; not "
-                                   "opening it, as the terminal may be another program's by now. "
-                                   "Remove it with: rm %5 (or start tarnavel-sim --com %1 again).")
-                        .arg(m_commPort)
-                        .arg(fsutil::printable(entry.path), fsutil::printable(entry.device), reason,
-                             fsutil::printable(fsutil::shellQuoted(entry.path))));
+    const QString removal =
+        m_staleLinkRemoval.isEmpty()
+            ? QStringLiteral("rm ") + fsutil::printable(fsutil::shellQuoted(entry.path))
+            : m_staleLinkRemoval.arg(m_commPort);
+    return AppError(
+        ESTALE,
+        QStringLiteral("COM%1 (%2 -> %3): stale link to a pseudo-terminal: %4; not "
+                       "opening it, as the terminal may be another program's by now. "
+                       "Remove it with: %5 (or start tarnavel-sim --com %1 again).")
+            .arg(m_commPort)
+            .arg(fsutil::printable(entry.path), fsutil::printable(entry.device), reason, removal));
 }
 
 AppError QtSerialPort::linkRefusal(const ComEntry& entry) const

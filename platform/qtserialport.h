@@ -54,6 +54,9 @@ public:
     // Opens this device instead of what COMn stands for (a command line's device path);
     // empty: COMn again.
     void setDeviceOverride(const QString& path) { m_deviceOverride = path; }
+    // The command a stale link's error offers to remove it, with %1 for the COM number (a
+    // command line has one of its own); empty: rm and the link's path.
+    void setStaleLinkRemoval(const QString& command) { m_staleLinkRemoval = command; }
     // 0: no limit. Only benchmarks change it, to show what the limit saves.
     void setReadBufferLimit(qint64 bytes);
     // Runs between the look at the ports folder and the open: tests change the folder there,
@@ -115,6 +118,7 @@ private:
     int m_inputMode = 0;
     QString m_openDevice;
     QString m_deviceOverride;
+    QString m_staleLinkRemoval;
     bool m_pseudoTerminal = false;
     // A second descriptor of the open device, watched for a hang-up: Qt 6.8 reads a hung-up
     // line as empty and says nothing, where Qt 6.4 raised a read error.

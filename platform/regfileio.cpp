@@ -1,5 +1,7 @@
 #include "platform/regfileio.h"
 
+#include "platform/fsutil.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -35,7 +37,7 @@ int writeAll(int fd, const QByteArray& bytes)
 
 // Anything but a regular file is not even opened, since opening a FIFO blocks and opening a
 // device can act on it; the check after opening catches one swapped in meanwhile.
-FileState readRegularFile(const QString& path, QByteArray* bytes, int* error)
+FileState readRegularFile(const QString& path, QByteArray* bytes, int* error, Ownership* ownership)
 {
     int ignored = 0;
     int& failure = error ? *error : ignored;
@@ -59,6 +61,8 @@ FileState readRegularFile(const QString& path, QByteArray* bytes, int* error)
     }
     FileState state = FileState::Unusable;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        if (ownership)
+            *ownership = {info.st_uid, info.st_gid, info.st_mode};
         // One byte beyond the bound tells a file that grew past it meanwhile.
         constexpr qsizetype limit = kMaxFileSize + 1;
         bytes->resize(qMin<qsizetype>(info.st_size + 1, limit));
@@ -86,6 +90,41 @@ FileState readRegularFile(const QString& path, QByteArray* bytes, int* error)
     }
     ::close(fd);
     return state;
+}
+
+namespace {
+
+QString kindText(mode_t mode)
+{
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISCHR(mode))
+        return QStringLiteral("a character device");
+    if (S_ISBLK(mode))
+        return QStringLiteral("a block device");
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    return QStringLiteral("not a regular file");
+}
+
+} // namespace
+
+QString nonRegularText(const QString& path)
+{
+    const QByteArray local = QFile::encodeName(path);
+    struct stat info {
+    };
+    if (::lstat(local.constData(), &info) != 0)
+        return fsutil::errorText(errno);
+    if (!S_ISLNK(info.st_mode))
+        return kindText(info.st_mode);
+    const QString target = fsutil::printable(fsutil::readLink(path));
+    if (::stat(local.constData(), &info) != 0)
+        return QStringLiteral("a symbolic link to %1, which cannot be reached (%2)")
+            .arg(target, fsutil::errorText(errno));
+    return QStringLiteral("a symbolic link to %1, %2").arg(target, kindText(info.st_mode));
 }
 
 // The temporary name is this store's own, so that the next save (holding the lock, so no save

@@ -1,5 +1,6 @@
 #include "platform/regfilestore.h"
 
+#include "platform/accounts.h"
 #include "platform/fsutil.h"
 #include "platform/regfileformat.h"
 #include "platform/regfilelock.h"
@@ -9,6 +10,8 @@
 #include <QLocale>
 #include <cerrno>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -63,10 +66,30 @@ QString reasonFor(store::Cause cause, int error, const QString& file)
         return QStringLiteral(
             "there is no folder for them, since neither XDG_CONFIG_HOME nor HOME is an absolute "
             "path");
+    case store::Cause::Unparsable:
+    case store::Cause::Untrusted:
     case store::Cause::Other:
         break;
     }
     return qt_error_string(error);
+}
+
+// Why a file that is there gave no values, or empty when it may be read: its owner and whoever
+// else may change it decide which port the card data goes to.
+QString untrustedReason(const regfile::Ownership& file)
+{
+    const uid_t me = ::geteuid();
+    if (file.uid != me && file.uid != 0)
+        return QStringLiteral("it belongs to %1, not to you (%2)")
+            .arg(fsutil::ownerText(file.uid), fsutil::userName(me));
+    if (file.mode & S_IWOTH)
+        return QStringLiteral("every user may change it (mode %1; chmod go-w mends that)")
+            .arg(fsutil::octalMode(file.mode));
+    if ((file.mode & S_IWGRP) && !isPrivateGroup(file.gid, me))
+        return QStringLiteral("other users of its group may change it (mode %1; chmod g-w mends "
+                              "that)")
+            .arg(fsutil::octalMode(file.mode));
+    return QString();
 }
 
 } // namespace
@@ -81,15 +104,52 @@ RegDocument RegFileStore::load()
         return *m_batchDocument;
     // A file that cannot be read or parsed reads as an empty store; a save moves it aside.
     RegDocument doc;
-    QByteArray bytes;
+    m_readFailure = {};
     if (!m_path.isEmpty()) {
         ++m_fileReads;
-        if (regfile::readRegularFile(m_path, &bytes) == regfile::FileState::Regular)
-            doc = RegDocument::parse(bytes).value_or(RegDocument{});
+        doc = readFile();
     }
     if (m_batchDepth > 0)
         m_batchDocument = std::make_unique<RegDocument>(doc);
     return doc;
+}
+
+RegDocument RegFileStore::readFile()
+{
+    using regfile::FileState;
+    QByteArray bytes;
+    int error = 0;
+    regfile::Ownership ownership;
+    const FileState state = regfile::readRegularFile(m_path, &bytes, &error, &ownership);
+    const auto failed = [this](store::Cause cause, const QString& reason) {
+        m_readFailure = {cause, m_path, reason};
+        return RegDocument{};
+    };
+    switch (state) {
+    case FileState::Missing:
+        return {};
+    case FileState::TooLarge:
+        return failed(store::Cause::TooLarge,
+                      QStringLiteral("it is larger than %1, the most this program reads")
+                          .arg(QLocale::c().formattedDataSize(kMaxFileSize, 0)));
+    case FileState::Unusable:
+        return error != 0
+                   ? failed(store::Cause::Other, fsutil::errorText(error))
+                   : failed(store::Cause::NotAFile, QStringLiteral("it is %1, not a regular file")
+                                                        .arg(regfile::nonRegularText(m_path)));
+    case FileState::Regular:
+        break;
+    }
+    std::optional<RegDocument> doc = RegDocument::parse(bytes);
+    if (!doc)
+        return failed(store::Cause::Unparsable,
+                      QStringLiteral("it is not a settings file (text that begins with %1)")
+                          .arg(QLatin1String(RegDocument::kHeader)));
+    // The values are still read, as they always were: only a caller that asks is told.
+    const QString untrusted = untrustedReason(ownership);
+    if (!untrusted.isEmpty())
+        m_readFailure = {store::Cause::Untrusted, m_path, untrusted};
+    return *doc;
 }
 
 store::Key RegFileStore::remember(const QStringList& path, unsigned access)

@@ -20,7 +20,8 @@ struct RegDocument;
 // and leaves the file as it was. A larger file or one that cannot be parsed is moved aside by
 // the next save, and anything that is not a regular file (a FIFO, a device, a dangling link)
 // reads as an empty store and is never written to: saves then fail, as they do on a file that
-// is not writable. lastFailure() tells why the latest change failed.
+// is not writable. lastFailure() tells why the latest change failed, readFailure() why the
+// latest read found a file it could not use.
 class RegFileStore : public ISettingsStore
 {
 public:
@@ -46,6 +47,7 @@ public:
     void beginBatch() override;
     long endBatch() override;
     store::Failure lastFailure() const override { return m_failure; }
+    store::Failure readFailure() const override { return m_readFailure; }
 
     QString filePath() const { return m_path; }
     // How long a change waits for another program's change to finish; 0 tries once.
@@ -63,6 +65,7 @@ private:
     };
 
     RegDocument load();
+    RegDocument readFile();
     long change(const Edit& edit);
     long commit(const QList<Edit>& edits);
     long fail(long status, store::Cause cause, int error = 0);
@@ -79,4 +82,5 @@ private:
     std::unique_ptr<RegDocument> m_batchDocument; // read at the batch's first look
     QList<Edit> m_batchEdits;
     store::Failure m_failure;
+    store::Failure m_readFailure;
 };

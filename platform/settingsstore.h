@@ -18,16 +18,18 @@ enum Status : long {
 };
 using Key = std::uintptr_t; // 0 is never a valid open key
 
-// Why a change was not kept, in the terms an operator can act on.
+// Why a change was not kept, or the store not read, in the terms an operator can act on.
 enum class Cause {
     None,
     ReadOnlyFolder,
     ReadOnlyFile,
     Locked, // another program holds the store's lock
     DiskFull,
-    TooLarge, // the file would grow past what the store reads back
-    NotAFile, // a FIFO, a device or a dangling link stands where the file belongs
-    NoFile,   // there is no place for the store at all
+    TooLarge,   // the file would grow past what the store reads back
+    NotAFile,   // a FIFO, a device or a dangling link stands where the file belongs
+    NoFile,     // there is no place for the store at all
+    Unparsable, // reading: not in the store's format
+    Untrusted,  // reading: another user owns it or may change it
     Other,
 };
 
@@ -69,4 +71,10 @@ public:
     // Why the latest change (or batch) failed; cause None after one that succeeded, and from a
     // store that cannot tell. The statuses stay what callers see: this only explains them.
     virtual store::Failure lastFailure() const { return {}; }
+    // Why the latest read could not be trusted to give the user's values: the store is there
+    // but none of it could be read (a file too large, not a file, not readable, not in the
+    // format), which reads as an empty store, or another user may have put its values there.
+    // Cause None after a read that went well, and where there is no store yet. A caller that
+    // must not take the defaults, or a stranger's values, for the user's settings asks here.
+    virtual store::Failure readFailure() const { return {}; }
 };

@@ -7,7 +7,9 @@ if [ "${1:-}" = --only ]; then
   shift
   packages=("$@")
 else
-  packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev fonts-liberation2 fonts-dejavu-core "$@")
+  # zsh and fish: the completion test reads the scripts as those shells do.
+  packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev fonts-liberation2 fonts-dejavu-core
+    zsh fish "$@")
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -115,6 +115,15 @@ QString printableBytes(const QByteArray& bytes, Quotes quotes)
     return quotes == Quotes::Around ? QLatin1Char('"') + text + QLatin1Char('"') : text;
 }
 
+QString printableBytesCut(const QByteArray& bytes)
+{
+    if (bytes.size() <= kShownBytes)
+        return printableBytes(bytes, Quotes::None);
+    return QStringLiteral("%1 and %2 more bytes")
+        .arg(printableBytes(bytes.left(kShownBytes), Quotes::None))
+        .arg(bytes.size() - kShownBytes);
+}
+
 QString statusMessage(const QByteArray& replyBuffer)
 {
     const QByteArray code = replyBuffer.mid(1, 1);
@@ -141,7 +150,7 @@ QString readerStatusText(const QByteArray& reply)
     // A code without a message comes as it is in statusMessage: not so on a terminal.
     return QStringLiteral("%1 (reader status %2)")
         .arg(printableBytes(statusMessage(reply).toLatin1(), Quotes::None),
-             printableBytes(reply, Quotes::None));
+             printableBytesCut(reply));
 }
 
 QString FrameDescription::line() const

@@ -11,6 +11,10 @@ QString hexBytes(const QByteArray& bytes);
 // nothing from the line reaches a terminal as a control sequence; in double quotes if asked.
 enum class Quotes { Around, None };
 QString printableBytes(const QByteArray& bytes, Quotes quotes = Quotes::Around);
+// The first kShownBytes of bytes as printableBytes shows them (unquoted), and how many more
+// there were: a line flooding the buffer must not flood a message.
+inline constexpr qsizetype kShownBytes = 32;
+QString printableBytesCut(const QByteArray& bytes);
 
 // The reader's message for a status reply, as the error box shows it: "Write Data Error", or
 // "Unknown error: " and the code for a code without a message (the good ones included).
@@ -18,7 +22,8 @@ QString statusMessage(const QByteArray& replyBuffer);
 // What a status code means: its message, or "OK", "card written", "card read"; empty for a
 // code the reader does not send.
 QString statusMeaning(char code);
-// "Write Data Error (reader status lA)": a status reply in a line of text.
+// "Write Data Error (reader status lA)": a status reply in a line of text, cut as
+// printableBytesCut cuts it.
 QString readerStatusText(const QByteArray& reply);
 
 enum class FrameSender { Host, Reader };

@@ -1,6 +1,7 @@
 // tarnavel-cli as a script runs it, against tarnavel-sim on a pseudo-terminal linked as COM1:
 // what only a real process shows (a device found through the ports folder, a pseudo-terminal that
-// hangs up, signals and their exit statuses). Each command's outcomes are in test_cli.
+// hangs up, signals and their exit statuses, a full disk behind standard output, a terminal's
+// width). Each command's outcomes are in test_cli.
 
 #include "support/simprocess.h"
 
@@ -10,6 +11,11 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <functional>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -92,6 +98,48 @@ QString zeros(int count)
     return QString(count, QLatin1Char('0'));
 }
 
+// Bytes the master side of a pseudo-terminal has for us now, without waiting.
+QByteArray drain(int master)
+{
+    QByteArray bytes;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = ::read(master, chunk, sizeof chunk)) > 0)
+        bytes.append(chunk, int(n));
+    return bytes;
+}
+
+// tarnavel-cli with the environment of the emulator's configuration; waits a bounded time.
+struct Program {
+    QProcess process;
+    QByteArray err;
+
+    Program(const QString& configHome, const QStringList& arguments)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+        process.setProcessEnvironment(env);
+        process.setProgram(kCli);
+        process.setArguments(arguments);
+    }
+    // Runs until it ends or `until` holds; false when neither came within the bound.
+    bool runUntil(const std::function<bool()>& until = [] { return false; })
+    {
+        for (int look = 0; look < 2 * SimProcess::kLooks; ++look) {
+            const bool finished = process.state() == QProcess::NotRunning ||
+                                  process.waitForFinished(SimProcess::kLookMs);
+            err += process.readAllStandardError();
+            if (finished || until())
+                return true;
+        }
+        return false;
+    }
+    int exitCode() const
+    {
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+};
+
 } // namespace
 
 class TestE2eCli : public QObject
@@ -102,6 +150,11 @@ private slots:
     void commands();
     void writeThenReadBack();
     void killedMidCardResumesExactlyOnce();
+    void signalBeforeTheReader_data();
+    void signalBeforeTheReader();
+    void standardOutputFull();
+    void progressFitsTheTerminal();
+    void staleLinkOffersUnlink();
 
 private:
     QTemporaryDir m_files;
@@ -271,6 +324,119 @@ void TestE2eCli::killedMidCardResumesExactlyOnce()
     const QString traffic = sim.linesSince(mark).join(QLatin1Char('\n'));
     QVERIFY2(!traffic.contains(SimProcess::hostFrame("A;1=1?" + QByteArray(32, '0'))),
              qPrintable(traffic));
+}
+
+void TestE2eCli::signalBeforeTheReader_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("json");
+    QTest::newRow("Ctrl+C") << int(SIGINT) << false;
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+    QTest::newRow("SIGHUP, in JSON") << int(SIGHUP) << true;
+}
+
+// A signal before any command takes signals itself (here while decode waits for its next line)
+// ends the program with its message and 128 + the signal's number, never by the default action.
+void TestE2eCli::signalBeforeTheReader()
+{
+    QFETCH(int, signal);
+    QFETCH(bool, json);
+    QVERIFY(m_files.isValid());
+    Program cli(m_files.path(),
+                json ? QStringList{QStringLiteral("--json"), QStringLiteral("decode")}
+                     : QStringList{QStringLiteral("decode")});
+    cli.process.start();
+    QVERIFY(cli.process.waitForStarted());
+    // Its answer to the first line says it runs, and now waits for the next one.
+    cli.process.write("x\n");
+    QVERIFY(cli.runUntil([&] { return cli.err.contains("not decodable"); }));
+    QCOMPARE(cli.process.state(), QProcess::Running);
+    ::kill(pid_t(cli.process.processId()), signal);
+    QVERIFY(cli.runUntil());
+    QCOMPARE(cli.exitCode(), 128 + signal);
+    QVERIFY2(cli.err.endsWith("tarnavel-cli: interrupted\n"), cli.err.constData());
+    const QByteArray out = cli.process.readAllStandardOutput();
+    if (json)
+        QVERIFY2(out.endsWith(QStringLiteral("{\"command\": \"decode\", \"result\": \"failed\", "
+                                             "\"exit\": %1, \"code\": \"interrupted\", \"error\": "
+                                             "\"interrupted\"}\n")
+                                  .arg(128 + signal)
+                                  .toUtf8()),
+                 out.constData());
+}
+
+// Data that cannot reach standard output (a full disk) ends the command with exit 7.
+void TestE2eCli::standardOutputFull()
+{
+    SimProcess sim(kSim);
+    QVERIFY2(sim.start({QStringLiteral("--com"), QStringLiteral("1"),
+                        QStringLiteral("--auto-swipe"), QStringLiteral("300")}),
+             qPrintable(sim.errorString()));
+    for (const QStringList& arguments :
+         {QStringList{QStringLiteral("read")}, QStringList{QStringLiteral("--version")}}) {
+        Program cli(sim.configHome(), arguments);
+        cli.process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        cli.process.start();
+        QVERIFY(cli.runUntil());
+        QCOMPARE(cli.exitCode(), 7);
+        QVERIFY2(cli.err.contains("standard output could not be written: No space left on device"),
+                 cli.err.constData());
+    }
+}
+
+// On a terminal 40 columns wide the batch's status line is cut to fit: a line that wrapped
+// would leave its first part behind at every redraw.
+void TestE2eCli::progressFitsTheTerminal()
+{
+    QVERIFY(m_files.isValid());
+    const QString cards = m_files.filePath(QStringLiteral("cards.txt"));
+    QFile file(cards);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(";1=1?\n;2=2?\n;3=3?\n") > 0);
+    file.close();
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const winsize size{24, 40, 0, 0};
+    QCOMPARE(::ioctl(master, TIOCSWINSZ, &size), 0);
+    SimProcess sim(kSim);
+    QVERIFY2(sim.start({QStringLiteral("--com"), QStringLiteral("1"),
+                        QStringLiteral("--auto-swipe"), QStringLiteral("100")}),
+             qPrintable(sim.errorString()));
+    Program cli(sim.configHome(), {QStringLiteral("batch"), cards});
+    cli.process.setStandardErrorFile(QString::fromLocal8Bit(::ptsname(master)));
+    cli.process.start();
+    QByteArray terminal;
+    const bool ended = cli.runUntil([&] {
+        terminal += drain(master);
+        return false;
+    });
+    terminal += drain(master);
+    ::close(master);
+    QVERIFY(ended);
+    QCOMPARE(cli.exitCode(), 0);
+    static const QRegularExpression breaks(QStringLiteral("\\r|\\n|\\x1b\\[K"));
+    QStringList drawn = QString::fromLocal8Bit(terminal).split(breaks);
+    drawn.removeIf([](const QString& line) { return !line.startsWith(QLatin1String("card ")); });
+    QVERIFY2(!drawn.isEmpty(), terminal.constData());
+    for (const QString& line : std::as_const(drawn))
+        QVERIFY2(line.size() < 40, qPrintable(line));
+}
+
+// An emulator killed leaves its link behind: the command that refuses it says how to remove it.
+void TestE2eCli::staleLinkOffersUnlink()
+{
+    SimProcess sim(kSim);
+    QVERIFY2(sim.start({QStringLiteral("--com"), QStringLiteral("2")}),
+             qPrintable(sim.errorString()));
+    sim.kill();
+    Program cli(sim.configHome(),
+                {QStringLiteral("-p"), QStringLiteral("COM2"), QStringLiteral("version")});
+    cli.process.start();
+    QVERIFY(cli.runUntil());
+    QCOMPARE(cli.exitCode(), 2);
+    QVERIFY2(cli.err.contains("stale link to a pseudo-terminal") &&
+                 cli.err.contains("Remove it with: tarnavel-cli ports unlink 2 (or start "
+                                  "tarnavel-sim --com 2 again)"),
+             cli.err.constData());
 }
 
 QTEST_GUILESS_MAIN(TestE2eCli)

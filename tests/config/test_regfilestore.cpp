@@ -150,6 +150,8 @@ private slots:
     void saveStaysWithinTheBound();
     void onlyRegularFilesUsed_data();
     void onlyRegularFilesUsed();
+    void readFailureNamesTheCause_data();
+    void readFailureNamesTheCause();
     void settingsAreOneReadAndOneRewrite();
     void noHomeMeansNoStore_data();
     void noHomeMeansNoStore();
@@ -770,6 +772,83 @@ void TestRegFileStore::onlyRegularFilesUsed()
     QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("nowhere"))));
     if (regular)
         QVERIFY(sectionLines(readAll(target), kSection).contains("\"Timeout\"=dword:00000003"));
+}
+
+void TestRegFileStore::readFailureNamesTheCause_data()
+{
+    QTest::addColumn<QString>("make"); // what stands at user.reg
+    QTest::addColumn<int>("cause");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("timeout"); // what the read still gives the window
+
+    const int none = int(store::Cause::None);
+    QTest::newRow("no file: a fresh machine") << "none" << none << QString() << 10;
+    QTest::newRow("a file that reads") << "good" << none << QString() << 5;
+    QTest::newRow("1 MiB and one byte")
+        << "large" << int(store::Cause::TooLarge)
+        << "it is larger than 1 MiB, the most this program reads" << 10;
+    QTest::newRow("garbage") << "garbage" << int(store::Cause::Unparsable)
+                             << "it is not a settings file (text that begins with REGEDIT4)" << 10;
+    QTest::newRow("a FIFO") << "fifo" << int(store::Cause::NotAFile)
+                            << "it is a FIFO, not a regular file" << 10;
+    QTest::newRow("a link to /dev/zero")
+        << "zero" << int(store::Cause::NotAFile)
+        << "it is a symbolic link to /dev/zero, a character device, not a regular file" << 10;
+    QTest::newRow("a link to nowhere")
+        << "dangling" << int(store::Cause::NotAFile)
+        << "which cannot be reached (No such file or directory), not a regular file" << 10;
+    QTest::newRow("writable by every user")
+        << "0666" << int(store::Cause::Untrusted)
+        << "every user may change it (mode 0666; chmod go-w mends that)" << 5;
+    QTest::newRow("another user's") << "foreign" << int(store::Cause::Untrusted)
+                                    << "it belongs to nobody (uid 65534), not to you" << 5;
+}
+
+// A file that is there but gives no settings, or a stranger's settings, is named with its
+// cause; the values read stay what the window's design reads.
+void TestRegFileStore::readFailureNamesTheCause()
+{
+    QFETCH(QString, make);
+    QFETCH(int, cause);
+    QFETCH(QString, reason);
+    QFETCH(int, timeout);
+
+    const QByteArray local = QFile::encodeName(m_path);
+    const QByteArray good = settingsFile("\"Timeout\"=dword:00000005\n");
+    QVERIFY(QDir().mkpath(QFileInfo(m_path).absolutePath()));
+    if (make == QLatin1String("good") || make == QLatin1String("0666") ||
+        make == QLatin1String("foreign"))
+        writeAll(m_path, good);
+    if (make == QLatin1String("large"))
+        writeAll(m_path, good + ';' + QByteArray(int(RegFileStore::kMaxFileSize), 'x'));
+    else if (make == QLatin1String("garbage"))
+        writeAll(m_path, QByteArray("\x7f"
+                                    "ELF\x02\x01",
+                                    6));
+    else if (make == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(local.constData(), 0600), 0);
+    else if (make == QLatin1String("zero"))
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), m_path));
+    else if (make == QLatin1String("dangling"))
+        QVERIFY(QFile::link(QStringLiteral("nowhere"), m_path));
+    else if (make == QLatin1String("0666"))
+        QCOMPARE(::chmod(local.constData(), 0666), 0);
+    else if (make == QLatin1String("foreign") && ::lchown(local.constData(), 65534, 65534) != 0)
+        QSKIP("giving a file to another user takes root");
+
+    RegFileStore fileStore(m_path);
+    AppSettings settings;
+    const store::Failure failure = LoadSettings(settings, fileStore, settingsKeyPath());
+    QCOMPARE(int(failure.cause), cause);
+    QCOMPARE(int(settings.Timeout), timeout);
+    if (cause == int(store::Cause::None))
+        return;
+    QCOMPARE(failure.file, m_path);
+    QVERIFY2(failure.reason.contains(reason), qPrintable(failure.reason));
+    QVERIFY2(loadFailureText(failure).startsWith(QStringLiteral("the settings file %1 cannot be "
+                                                                "used: ")
+                                                     .arg(m_path)),
+             qPrintable(loadFailureText(failure)));
 }
 
 void TestRegFileStore::settingsAreOneReadAndOneRewrite()

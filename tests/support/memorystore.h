@@ -45,6 +45,10 @@ public:
     void failOn(Operation operation, long status) { m_failures.insert(operation, status); }
     void failEverything(long status);
     void clearFailures() { m_failures.clear(); }
+    // From now on readFailure() reports this, as a file store does when the file it read is
+    // not to be trusted; the values stay as they are.
+    void failReads(const store::Failure& failure) { m_readFailure = failure; }
+    store::Failure readFailure() const override { return m_readFailure; }
 
     // Direct access, past any failure; putting a value makes its key and every level above.
     void putValue(const QString& path, const QString& name, int type, const QByteArray& data,
@@ -82,5 +86,6 @@ private:
     QHash<QString, KeyData> m_keys; // by lower-case root and path
     QHash<store::Key, QString> m_open;
     QHash<int, long> m_failures;
+    store::Failure m_readFailure;
     store::Key m_nextKey = 1;
 };

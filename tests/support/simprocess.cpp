@@ -207,6 +207,13 @@ bool SimProcess::stop()
     return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
 }
 
+void SimProcess::kill()
+{
+    m_process.kill();
+    m_process.waitForFinished(kLooks * kLookMs);
+    collect();
+}
+
 QString SimProcess::hostFrame(const QByteArray& data)
 {
     return QStringLiteral("host   > ") + hexBytes(buildFrame(data));

@@ -57,6 +57,8 @@ public:
 
     // SIGTERM and a bounded wait; true when the program ended normally with exit code 0.
     bool stop();
+    // SIGKILL: the program ends without a word, leaving whatever it made behind.
+    void kill();
 
     // The traffic log's text for a frame the host sent: "host   > 02 6F 03 6C".
     static QString hostFrame(const QByteArray& data);

@@ -26,7 +26,12 @@ CapturedStreams::~CapturedStreams()
 
 bool CapturedStreams::isTerminal(Stream stream) const
 {
-    return terminal && stream != Output;
+    return terminal && (stream != Output || outputTerminal);
+}
+
+int CapturedStreams::columns(Stream stream) const
+{
+    return isTerminal(stream) ? width : 0;
 }
 
 bool CapturedStreams::write(Stream stream, const QByteArray& bytes, QString* error)
@@ -37,6 +42,8 @@ bool CapturedStreams::write(Stream stream, const QByteArray& bytes, QString* err
         return false;
     }
     (stream == Output ? out : err) += bytes;
+    if (isTerminal(stream))
+        screen += bytes;
     return true;
 }
 
@@ -64,6 +71,8 @@ CliRun CliRig::run(const QStringList& arguments, const QByteArray& input)
 {
     CapturedStreams streams(input);
     streams.terminal = terminal;
+    streams.outputTerminal = outputTerminal;
+    streams.width = width;
     streams.outFailure = outFailure;
     Interrupts interrupts;
     const CliEnvironment environment{[this](const QString& device) { return makePort(device); },
@@ -90,5 +99,6 @@ CliRun CliRig::run(const QStringList& arguments, const QByteArray& input)
     pump.onPass = nullptr;
     result.out = streams.out;
     result.err = QString::fromLocal8Bit(streams.err);
+    result.screen = streams.screen;
     return result;
 }

@@ -26,12 +26,17 @@ public:
 
     int inputFd() const override { return m_input; }
     bool isTerminal(Stream stream) const override;
+    int columns(Stream stream) const override;
     bool write(Stream stream, const QByteArray& bytes, QString* error) override;
 
     QByteArray out;
     QByteArray err;
-    // Standard input and error pose as a terminal (output never does).
+    // What a terminal shows: every write to a stream posing as one, in order.
+    QByteArray screen;
+    // Standard input and error pose as a terminal this wide; output too when outputTerminal.
     bool terminal = false;
+    bool outputTerminal = false;
+    int width = 80;
     // When set, standard output is closed: every write to it fails with this.
     QString outFailure;
 
@@ -43,6 +48,7 @@ struct CliRun {
     int status = -1;
     QByteArray out;
     QString err;
+    QByteArray screen;
 };
 
 // tarnavel-cli in-process on test doubles: the emulator's device model behind a loopback
@@ -64,6 +70,8 @@ public:
     // The port swipes the card in the slot as soon as the reader is armed.
     bool autoSwipe = false;
     bool terminal = false;
+    bool outputTerminal = false;
+    int width = 80;
     QString outFailure;
     // Ports for device paths given with --port: the real port.
     bool realDevices = false;
