@@ -26,7 +26,7 @@ const CliOption* findShort(QChar name)
 bool mayBeEmpty(Opt id)
 {
     return id != Opt::Port && id != Opt::Settings && id != Opt::Timeout && id != Opt::Method &&
-           id != Opt::Results && id != Opt::Resume;
+           id != Opt::Results && id != Opt::Resume && id != Opt::Root;
 }
 
 } // namespace
@@ -85,6 +85,14 @@ const QList<CliOption>& cliOptions()
         {Opt::Check, "check", 0, nullptr, "only check the file; no reader is needed", false},
         {Opt::Force, "force", 0, nullptr,
          "with ports link, take the number from a running\ntarnavel-sim", false},
+        {Opt::Install, "install", 0, nullptr,
+         "with ports udev, as root: write the rule, have udev apply\n"
+         "it, and link COMn to the stable name",
+         false},
+        {Opt::Root, "root", 0, "DIR",
+         "read /sys, /dev, /proc, /run and /etc under DIR instead of\n"
+         "/ (another system's files); no reader is talked to",
+         false},
     };
     return options;
 }

@@ -28,6 +28,8 @@ enum class Opt {
     WaitReader,
     Check,
     Force,
+    Install,
+    Root,
 };
 
 struct CliOption {

@@ -8,9 +8,9 @@
 const QList<const CliCommand*>& cliCommands()
 {
     static const QList<const CliCommand*> commands = {
-        &kVersionCommand, &kReadCommand,  &kWriteCommand,      &kVerifyCommand,
-        &kBatchCommand,   &kResetCommand, &kLedCommand,        &kDecodeCommand,
-        &kPortsCommand,   &kHelpCommand,  &kCompletionCommand,
+        &kVersionCommand, &kReadCommand,   &kWriteCommand, &kVerifyCommand,
+        &kBatchCommand,   &kResetCommand,  &kLedCommand,   &kDecodeCommand,
+        &kPortsCommand,   &kDoctorCommand, &kHelpCommand,  &kCompletionCommand,
     };
     return commands;
 }
