@@ -222,6 +222,22 @@ void TestE2eCli::commands_data()
         << "re:\\{\"command\": \"version\", \"result\": \"failed\", \"exit\": 3, \"code\": "
            "\"no_reply\", \"error\": \"no reply from the reader on COM1 [^\"]+\"\\}\n"
         << QStringList{} << QStringList{"h", "k"} << QString();
+    // Whatever mark the locale gives a check, the line after it is the same.
+    QTest::newRow("doctor: the emulator answers")
+        << QStringList{} << QStringList{"doctor"} << QByteArray() << QStringList{} << 0
+        << "re:(?:[^\n]*\n)*[^\n]+ Reader: it answers at 9600,e,7,1: reader type 8\n"
+           "The reader answers on COM1: tarnavel-cli and the window can use it\\.\n"
+        << QStringList{} << QStringList{"h", "k"} << QString();
+    QTest::newRow("exit 3: doctor, a silent emulator")
+        << QStringList{"--silent", "h"} << QStringList{"doctor"} << QByteArray() << QStringList{}
+        << 3
+        << "re:(?:[^\n]*\n)*[^\n]+ Reader: no answer at 9600,e,7,1 within 1 s\n"
+           "    a pseudo-terminal has no line settings to try others\n(?:[^\n]*\n)*"
+        << QStringList{} << QStringList{"h", "!k"} << QString();
+    QTest::newRow("exit 1: no udev rule for a device on no USB adapter")
+        << QStringList{} << QStringList{"ports", "udev", "1", "/dev/null"} << QByteArray()
+        << QStringList{} << 1 << QString() << QStringList{"/dev/null is not on a USB adapter"}
+        << QStringList{"!h"} << QString();
     QTest::newRow("batch refuses a faulty file before any card")
         << autoSwipe << QStringList{"batch", "-"} << cards + "{\"data\": \"1\", \"data\": \"2\"}\n"
         << QStringList{} << 1 << QString()
