@@ -207,11 +207,11 @@ QString UdevRule::text() const
 {
     return QStringLiteral(
                "# COM%1 of Quorvex Tarnavel: %2 (now %3).\n"
-               "# Made by tarnavel-cli ports udev %1. It matches this one adapter by its vendor, "
-               "product and\n"
-               "# serial number, names it /dev/%4, lets the user at the desk open it without the "
+               "# Made by tarnavel-cli ports udev %1: it matches this one adapter by vendor, "
+               "product and serial\n"
+               "# number, names it /dev/%4, lets the user at the desk open it without the "
                "dialout\n"
-               "# group, and keeps ModemManager off it. Remove this file to undo it.\n"
+               "# group and keeps ModemManager off it. Remove this file to undo it.\n"
                "SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"%5\", ATTRS{idProduct}==\"%6\", "
                "ATTRS{serial}==\"%7\", SYMLINK+=\"%4\", TAG+=\"uaccess\", "
                "ENV{ID_MM_DEVICE_IGNORE}=\"1\"\n")
