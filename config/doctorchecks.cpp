@@ -141,8 +141,9 @@ SystemFindings Checker::run()
     m_found.commPort = !m_target.deviceOverride.isEmpty() ? 0
                        : m_target.commPort > 0            ? m_target.commPort
                                                           : m_stored.settings.CommPort;
-    m_found.report.port = m_found.commPort > 0 ? QStringLiteral("COM%1").arg(m_found.commPort)
-                                               : printable(m_target.deviceOverride);
+    m_found.report.port = m_target.deviceOverride.isEmpty()
+                              ? QStringLiteral("COM%1").arg(m_found.commPort)
+                              : printable(m_target.deviceOverride);
     m_found.report.lineSettings = m_found.lineSettings;
     m_self = m_tree.self();
     m_userName = m_self.known ? m_tree.userName(m_self.uid) : QString();
@@ -162,11 +163,11 @@ void Checker::checkPort()
 {
     DoctorCheck& check = m_found.report.add(QStringLiteral("port"), QStringLiteral("Port"));
     const int number = m_found.commPort;
-    if (number < 1) {
+    if (!m_target.deviceOverride.isEmpty()) {
         m_named = m_target.deviceOverride;
         m_found.device = m_named;
         check.summary = QStringLiteral("%1, given with -p").arg(printable(m_named));
-    } else if (number > kMaxPortNumber) {
+    } else if (number < 1 || number > kMaxPortNumber) {
         check.verdict = Verdict::Fail;
         check.code = QStringLiteral("usage");
         check.summary =
@@ -302,9 +303,9 @@ void Checker::checkDevice()
             check.summary = QStringLiteral("%1 is there, but the kernel found no serial port "
                                            "hardware behind it")
                                 .arg(shown);
-            check.cure << QStringLiteral("point COM%1 at the reader's adapter: tarnavel-cli ports "
-                                         "lists the serial devices")
-                              .arg(m_found.commPort);
+            check.cure << QStringLiteral("use the reader's adapter instead of %1: tarnavel-cli "
+                                         "ports lists the serial devices")
+                              .arg(m_found.report.port);
             holdBack(check.summary);
         }
         return;
@@ -313,9 +314,9 @@ void Checker::checkDevice()
     check.code = QStringLiteral("port_unavailable");
     if (m_node.exists) {
         check.summary = QStringLiteral("%1 is not a device node").arg(shown);
-        check.cure << QStringLiteral("point COM%1 at the reader's serial line: tarnavel-cli "
+        check.cure << QStringLiteral("use the reader's serial line instead of %1: tarnavel-cli "
                                      "ports lists them")
-                          .arg(m_found.commPort);
+                          .arg(m_found.report.port);
         holdBack(check.summary);
         return;
     }
@@ -324,8 +325,10 @@ void Checker::checkDevice()
             ? QStringLiteral("%1 does not exist").arg(shown)
             : QStringLiteral("%1 leads nowhere (%2 does not exist)").arg(printable(m_named), shown);
     if (m_found.pseudoTerminal) {
-        check.cure << QStringLiteral("start the emulator again: tarnavel-sim --com %1")
-                          .arg(m_found.commPort);
+        check.cure << (m_found.commPort > 0
+                           ? QStringLiteral("start the emulator again: tarnavel-sim --com %1")
+                                 .arg(m_found.commPort)
+                           : QStringLiteral("start the emulator again: tarnavel-sim"));
         holdBack(check.summary);
         return;
     }

@@ -215,7 +215,7 @@ QString UdevRule::text() const
                "SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"%5\", ATTRS{idProduct}==\"%6\", "
                "ATTRS{serial}==\"%7\", SYMLINK+=\"%4\", TAG+=\"uaccess\", "
                "ENV{ID_MM_DEVICE_IGNORE}=\"1\"\n")
-        .arg(QString::number(number), label, node, linkName(), vendorId.toLower(),
+        .arg(QString::number(number), label, printable(node), linkName(), vendorId.toLower(),
              productId.toLower(), serial);
 }
 

@@ -8,6 +8,8 @@
 #include "platform/serialport.h"
 #include "platform/systemtree.h"
 
+#include <QRegularExpression>
+
 #include <cerrno>
 
 namespace {
@@ -96,12 +98,16 @@ void checkReader(DoctorReport& report, const SystemFindings& found, const Doctor
                             .arg(found.lineSettings)
                             .arg(first.readerType);
         return;
-    case Outcome::Refused:
+    case Outcome::Refused: {
         check.verdict = Verdict::Fail;
         check.code = QStringLiteral("usage");
-        check.summary = fsutil::printable(first.error);
-        check.cure << QStringLiteral("correct them in Settings > Options, or give -s");
+        // The serial control's "Invalid property value:" is the window's number 380.
+        QString reason = first.error;
+        reason.remove(QRegularExpression(QStringLiteral("^Invalid property value: ")));
+        check.summary = fsutil::printable(reason);
+        check.cure << QStringLiteral("correct -s, or the line settings in Settings > Options");
         return;
+    }
     case Outcome::ReaderError:
         check.verdict = Verdict::Fail;
         check.code = QStringLiteral("reader_error");

@@ -218,7 +218,8 @@ QString holderAdvice(const PortHolder& holder, const QString& node, int commPort
         return QStringLiteral("it is Quorvex Tarnavel's window: use the reader there, or close "
                               "that window first");
     case PortHolder::Kind::CommandLine:
-        return QStringLiteral("it is another tarnavel-cli: wait for it to end, or stop it: %1")
+        return QStringLiteral("it is the command line tarnavel-cli: wait for it to end, or stop "
+                              "it: %1")
             .arg(kill);
     case PortHolder::Kind::Emulator:
         return QStringLiteral("it is the reader emulator tarnavel-sim: stop it (%1) or use "

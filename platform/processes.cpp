@@ -131,8 +131,10 @@ ProcessScan processesWithOpen(const SystemTree& tree, const QString& node)
         complete = complete && !truncated;
         for (const QString& fd : fds) {
             const QString path = folder + QLatin1Char('/') + fd;
-            bool open = tree.readLink(path) == node;
-            if (!open && device != 0) {
+            const QString target = tree.readLink(path);
+            bool open = target == node;
+            // Only a device's link is followed: a file on a hung network mount would hang stat.
+            if (!open && device != 0 && target.startsWith(QLatin1String("/dev/"))) {
                 struct stat st {
                 };
                 open = ::stat(tree.hostPath(path).toLocal8Bit().constData(), &st) == 0 &&

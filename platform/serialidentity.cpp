@@ -115,16 +115,18 @@ SerialIdentity identifySerial(const SystemTree& tree, const QString& node)
         identity.uartType = attribute(tree, line + QStringLiteral("/type"));
         const QString device = tree.resolve(line + QStringLiteral("/device"), &error);
         if (!device.isEmpty() && error == 0) {
-            // Newer kernels put a generic "port" device of the serial core between the line
-            // and its driver.
-            for (const QString& at : {device, parentOf(device)}) {
-                const QString driver = tree.resolve(at + QStringLiteral("/driver"), &error);
-                if (error == 0 && lastPart(driver) != QLatin1String("port")) {
-                    identity.driver = fsutil::printable(lastPart(driver));
-                    break;
-                }
-            }
+            // Newer kernels put the serial core's "port" and "ctrl" devices between a built-in
+            // line and its driver.
             QString at = device;
+            for (int level = 0; level < 3 && identity.driver.isEmpty();
+                 ++level, at = parentOf(at)) {
+                const QString driver =
+                    lastPart(tree.resolve(at + QStringLiteral("/driver"), &error));
+                if (error == 0 && driver != QLatin1String("port") &&
+                    driver != QLatin1String("ctrl"))
+                    identity.driver = fsutil::printable(driver);
+            }
+            at = device;
             for (int level = 0; level < kMaxLevels && at.startsWith(QLatin1String("/sys/devices/"));
                  ++level, at = parentOf(at)) {
                 if (!tree.look(at + QStringLiteral("/idVendor")).exists)

@@ -368,8 +368,13 @@ bool SystemTree::groupListsUser(gid_t gid, const QString& user, uid_t uid) const
     const QByteArray name = user.toLocal8Bit();
     int count = 256;
     QList<gid_t> groups(count);
-    if (::getgrouplist(name.constData(), gid_t(-1), groups.data(), &count) < 0)
-        return false;
+    if (::getgrouplist(name.constData(), gid_t(-1), groups.data(), &count) < 0) {
+        // count now says how many there are.
+        groups.resize(qBound(1, count, NGROUPS_MAX));
+        count = int(groups.size());
+        if (::getgrouplist(name.constData(), gid_t(-1), groups.data(), &count) < 0)
+            return false;
+    }
     groups.resize(count);
     return groups.contains(gid);
 }

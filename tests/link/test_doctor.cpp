@@ -232,9 +232,10 @@ void TestDoctor::checks_data()
     QTest::newRow("held by another tarnavel-cli")
         << Scene::HeldByCommandLine << "ok ok ok fail ok ok ok skipped"
         << "port_busy"
-        << QStringList{"held by tarnavel-cli (process 5150)",
-                       "lock file /run/lock/LCK..ttyUSB0 of process 5150 (tarnavel-cli)",
-                       "it is another tarnavel-cli: wait for it to end, or stop it: kill 5150"};
+        << QStringList{
+               "held by tarnavel-cli (process 5150)",
+               "lock file /run/lock/LCK..ttyUSB0 of process 5150 (tarnavel-cli)",
+               "it is the command line tarnavel-cli: wait for it to end, or stop it: kill 5150"};
     QTest::newRow("renamed node") << Scene::RenamedNode
                                   << "ok fail skipped skipped skipped ok ok skipped"
                                   << "port_unavailable"
