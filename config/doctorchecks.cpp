@@ -251,7 +251,7 @@ void Checker::checkPort()
     m_identity = identifySerial(m_tree, m_nodePath);
     if (m_nodePath != m_named)
         check.details << QStringLiteral("which is the device %1").arg(printable(m_nodePath));
-    if (m_identity.sysfs)
+    if (m_identity.sysfs && !m_identity.label().isEmpty())
         check.details << m_identity.label();
     else if (m_node.exists && !m_tree.look(QStringLiteral("/sys/class/tty")).exists)
         check.details << QStringLiteral("not known: its driver and adapter (/sys is not there)");
@@ -499,9 +499,11 @@ void Checker::checkHolders()
         check.details << QStringLiteral("not known: which programs have it open (/proc is not "
                                         "there)");
     } else if (m_holders.hidden > 0) {
-        check.details << QStringLiteral("not seen: the open files of %1 processes of other users "
-                                        "(sudo tarnavel-cli doctor sees them)")
-                             .arg(m_holders.hidden);
+        check.details << QStringLiteral("not seen: the open files of %1 of other users (sudo "
+                                        "tarnavel-cli doctor sees them)")
+                             .arg(m_holders.hidden == 1
+                                      ? QStringLiteral("1 process")
+                                      : QStringLiteral("%1 processes").arg(m_holders.hidden));
     }
     if (check.verdict == Verdict::Fail)
         holdBack(check.summary);

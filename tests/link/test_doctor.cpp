@@ -12,6 +12,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -93,6 +95,7 @@ public:
                   .arg(inLogin ? ::getgid() : alice + 100)
                   .toUtf8());
         write("/proc/4000/comm", "tarnavel-cli\n");
+        QDir().mkpath(dir.path() + "/proc/4000/fd");
     }
     void process(qint64 pid, const QByteArray& comm, const QByteArray& cmdline,
                  const QString& openDevice, bool fdsVisible = true)
@@ -157,6 +160,11 @@ enum class Scene {
     RenamedNode,
     Only19200,
     Container,
+    UntrustedPortsFolder,
+    NoUart,
+    ModemManagerTold,
+    ModemManagerMayProbe,
+    CorruptSettings,
 };
 
 } // namespace
@@ -169,8 +177,11 @@ class TestDoctor : public QObject
 private slots:
     void checks_data();
     void checks();
+    void treeReading_data();
+    void treeReading();
     void lineSearch_data();
     void lineSearch();
+    void searchStopsWhenInterrupted();
     void busyNamesTheHolder_data();
     void busyNamesTheHolder();
     void udevRule_data();
@@ -257,6 +268,30 @@ void TestDoctor::checks_data()
         << QStringList{"not known: its driver and adapter (/sys is not there)",
                        "? In use: no lock file names /dev/ttyUSB0",
                        "? ModemManager: not known whether it runs (/proc is not there)"};
+    QTest::newRow("a ports folder others can change")
+        << Scene::UntrustedPortsFolder << "fail skipped skipped skipped skipped ok ok skipped"
+        << "port_unavailable"
+        << QStringList{"\u2717 Port: COM1 is not opened through the ports folder",
+                       "can be changed by group or others (mode 0777)", "Fix: chmod 700 "};
+    QTest::newRow("a built-in port without a UART")
+        << Scene::NoUart << "ok fail ok ok ok ok ok skipped"
+        << "port_unavailable"
+        << QStringList{"COM1 has no link in", "so it is /dev/ttyS0, a built-in serial port",
+                       "/dev/ttyS0 is there, but the kernel found no serial port hardware"};
+    QTest::newRow("ModemManager told to leave it alone")
+        << Scene::ModemManagerTold << "ok ok ok ok ok ok ok ok" << QString()
+        << QStringList{"\u2713 ModemManager: running (process 612), and udev tells it to leave "
+                       "this adapter alone (ID_MM_DEVICE_IGNORE)"};
+    QTest::newRow("ModemManager may probe it")
+        << Scene::ModemManagerMayProbe << "ok ok ok ok warn ok ok ok" << QString()
+        << QStringList{"! ModemManager: running (process 612), and nothing tells it to leave "
+                       "this adapter alone",
+                       "Fix: " + cure};
+    QTest::newRow("a settings file that is none; the defaults still reach the reader")
+        << Scene::CorruptSettings << "ok ok ok ok ok ok fail ok" << QString()
+        << QStringList{"is no settings file this program can read; the defaults count instead: "
+                       "COM1, line settings 9600,e,7,1, time-out 10 s",
+                       "Fix: press OK in Settings > Options"};
 }
 
 void TestDoctor::checks()
@@ -272,7 +307,15 @@ void TestDoctor::checks()
     const QString ports = config.filePath("ports");
     QVERIFY(QDir().mkdir(ports));
     const bool byNode = scene == Scene::RenamedNode || scene == Scene::Ch340TakenByBrltty;
-    QVERIFY(QFile::link(byNode ? "/dev/ttyUSB0" : kFtdiById, ports + "/com1"));
+    if (scene != Scene::NoUart)
+        QVERIFY(QFile::link(byNode ? "/dev/ttyUSB0" : kFtdiById, ports + "/com1"));
+    if (scene == Scene::UntrustedPortsFolder)
+        QVERIFY(::chmod(QFile::encodeName(ports).constData(), 0777) == 0);
+    if (scene == Scene::CorruptSettings) {
+        QFile settings(config.filePath("user.reg"));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("[Settings]\nBaudRate=19200\n");
+    }
     if (scene != Scene::Container)
         tree.user(scene != Scene::NotInDialout && scene != Scene::DeskAccessList,
                   scene != Scene::NotInDialout && scene != Scene::AddedNotLoggedIn &&
@@ -289,9 +332,21 @@ void TestDoctor::checks()
                    "GOTO=\"brltty_usb_run\"\n");
         tree.write("/usr/bin/brltty", {}, 0755);
         tree.process(800, "brltty", "/usr/bin/brltty", {});
+    } else if (scene == Scene::NoUart) {
+        const QString line = "/sys/devices/platform/serial8250/tty/ttyS0";
+        tree.write(line + "/dev", "4:64\n");
+        tree.write(line + "/type", "0\n");
+        tree.link("/sys/class/tty/ttyS0", line);
+        tree.write("/dev/ttyS0", {}, 0660);
     } else {
-        tree.ftdi(scene == Scene::ModemManagerProbing ? QByteArray() : "G:uaccess\n");
+        const bool plain =
+            scene == Scene::ModemManagerProbing || scene == Scene::ModemManagerMayProbe;
+        tree.ftdi(scene == Scene::ModemManagerTold ? "E:ID_MM_DEVICE_IGNORE=1\n"
+                  : plain                          ? QByteArray()
+                                                   : "G:uaccess\n");
     }
+    if (scene == Scene::ModemManagerTold || scene == Scene::ModemManagerMayProbe)
+        tree.process(612, "ModemManager", "/usr/sbin/ModemManager", {});
     if (scene == Scene::DeskAccessList) {
         // user:alice:rw- with its mask, as logind sets it for the user at the desk.
         QByteArray acl("\x02\0\0\0", 4);
@@ -337,8 +392,67 @@ void TestDoctor::checks()
     const QString text = doctorText(report, true);
     for (const QString& line : told)
         QVERIFY2(text.contains(line), qPrintable(line + "\nnot in:\n" + text));
+    // The JSON object says the same.
+    const QJsonObject json = doctorJson(report);
+    const QStringList names = {"port",         "device", "access",   "holders",
+                               "modemmanager", "brltty", "settings", "reader"};
+    QStringList expected;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        expected << names.at(i) + ':' + verdicts.split(' ').value(i);
+    QStringList ids;
+    for (const QJsonValue& check : json.value("checks").toArray())
+        ids << check.toObject().value("check").toString() + ':' +
+                   check.toObject().value("result").toString();
+    QCOMPARE(ids, expected);
+    QCOMPARE(json.value("code").toString(), code);
     // Nothing is said to a port another check has found unusable or in someone else's hands.
     QCOMPARE(port.written.isEmpty(), verdicts.endsWith("skipped"));
+}
+
+void TestDoctor::treeReading_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("read"); // what is read
+    QTest::addColumn<int>("error");       // or why nothing is
+    QTest::addColumn<bool>("truncated");
+
+    QTest::newRow("a file") << "/etc/hostname" << QByteArray("tree\n") << 0 << false;
+    QTest::newRow("a file past the bound")
+        << "/proc/4000/cmdline" << QByteArray("0123456789") << 0 << true;
+    QTest::newRow("an absolute link stays in the tree")
+        << "/run/absolute" << QByteArray("tree\n") << 0 << false;
+    QTest::newRow("a link climbing out stays in the tree")
+        << "/run/climbing" << QByteArray("tree\n") << 0 << false;
+    QTest::newRow("a FIFO is never read")
+        << "/run/lock/LCK..ttyUSB0" << QByteArray() << EINVAL << false;
+    QTest::newRow("a folder") << "/etc" << QByteArray() << EISDIR << false;
+    QTest::newRow("a loop of links") << "/run/loop" << QByteArray() << ELOOP << false;
+    QTest::newRow("nothing there") << "/run/none/x" << QByteArray() << ENOENT << false;
+}
+
+void TestDoctor::treeReading()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, read);
+    QFETCH(int, error);
+    QFETCH(bool, truncated);
+    Tree tree;
+    tree.write("/etc/hostname", "tree\n");
+    tree.write("/proc/4000/cmdline", QByteArray(1000, '0').replace(0, 10, "0123456789"));
+    tree.link("/run/absolute", "/etc/hostname");
+    tree.link("/run/climbing", "../../../../../../../../etc/hostname");
+    tree.link("/run/loop", "/run/loop2");
+    tree.link("/run/loop2", "loop");
+    QDir().mkpath(tree.dir.path() + "/run/lock");
+    QVERIFY(::mkfifo(QFile::encodeName(tree.dir.path() + "/run/lock/LCK..ttyUSB0").constData(),
+                     0644) == 0);
+    int failure = -1;
+    bool cut = false;
+    const std::optional<QByteArray> bytes = tree.system().readFile(path, 10, &failure, &cut);
+    QCOMPARE(failure, error);
+    QCOMPARE(bytes.value_or(QByteArray()), read);
+    QCOMPARE(bool(bytes), error == 0);
+    QCOMPARE(cut, truncated);
 }
 
 void TestDoctor::lineSearch_data()
@@ -381,6 +495,21 @@ void TestDoctor::lineSearch()
     const qint64 bound = ReaderProbe::kFirstAttemptMs + pump.stepMs +
                          (attempts - 1) * (ReaderProbe::kSearchAttemptMs + pump.stepMs);
     QVERIFY2(clock.ms() - start <= bound, qPrintable(QString::number(clock.ms() - start)));
+}
+
+void TestDoctor::searchStopsWhenInterrupted()
+{
+    LineBoundPort port;
+    port.answersAt = QStringLiteral("1200,n,8,1");
+    ManualClock clock;
+    ManualPump pump(clock);
+    ReaderProbe probe(port, clock, pump);
+    int passes = 0;
+    probe.carryOn = [&passes] { return ++passes < 3; };
+    const QList<ReaderProbe::Attempt> made = probe.search("9600,e,7,1", true);
+    QVERIFY(probe.interrupted());
+    QCOMPARE(made.size(), 1);
+    QCOMPARE(passes, 3);
 }
 
 void TestDoctor::busyNamesTheHolder_data()
