@@ -131,20 +131,31 @@ int udev(CliContext& ctx, const QString& numberText, const QString& device)
     const std::optional<UdevRule> rule = udevRuleFor(tree, number, device, &error);
     if (!rule)
         return ctx.fail(QStringLiteral("ports_refused"), error);
-    if (!ctx.args.has(Opt::Install)) {
+    const bool install = ctx.args.has(Opt::Install);
+    if (install) {
+        QStringList done;
+        const bool installed = installUdevRule(tree, *rule, systemUdevActions(), &error, &done);
+        for (const QString& step : std::as_const(done))
+            Console::message(step);
+        if (!installed)
+            return ctx.fail(QStringLiteral("udev_failed"), error);
+    }
+    if (ctx.args.has(Opt::Json)) {
+        JsonLine json;
+        json.add("rule", rule->text())
+            .add("file",
+                 QString::fromLatin1(kUdevRulesFolder) + QLatin1Char('/') + rule->fileName())
+            .add("link", QStringLiteral("/dev/") + rule->linkName())
+            .add("installed", install);
+        Console::out(json.text() + '\n');
+        ctx.jsonPrinted = true;
+    } else if (!install) {
         Console::out(rule->text().toUtf8());
         Console::message(QStringLiteral("to install it: sudo tarnavel-cli ports udev %1 %2 "
                                         "--install")
                              .arg(number)
                              .arg(commandWord(device)));
-        return exitcode::Ok;
     }
-    QStringList done;
-    const bool installed = installUdevRule(tree, *rule, systemUdevActions(), &error, &done);
-    for (const QString& step : std::as_const(done))
-        Console::message(step);
-    if (!installed)
-        return ctx.fail(QStringLiteral("udev_failed"), error);
     return exitcode::Ok;
 }
 
