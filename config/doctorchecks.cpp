@@ -172,8 +172,7 @@ void Checker::checkPort()
         check.code = QStringLiteral("usage");
         check.summary =
             QStringLiteral("COM%1 is not a port number (1 to %2)").arg(number).arg(kMaxPortNumber);
-        check.cure << QStringLiteral("choose COM1 to COM%1 in Settings > Options, or give -p")
-                          .arg(kMaxPortNumber);
+        check.cure << QStringLiteral("choose a port in Settings > Options, or give -p");
         holdBack(check.summary);
         return;
     } else {
