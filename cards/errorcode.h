@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 // tarnavel-cli's exit statuses; --help, the manual page and the README list them.
 namespace exitcode {
 inline constexpr int Ok = 0;
@@ -25,13 +27,17 @@ enum class ErrorCode {
     InputUnreadable,
     InputTooLarge,
     PortsRefused,
+    UdevFailed,
     SettingsUnusable,
     PortUnavailable,
     PortError,
     ReaderLost,
+    PermissionDenied,
+    PortBusy,
     NoReply,
     NoSwipe,
     GarbledReplies,
+    LineSettings,
     ReaderError,
     UnexpectedReply,
     Rejected,
@@ -70,16 +76,23 @@ inline constexpr ErrorCodeInfo kErrorCodes[] = {
     {ErrorCode::InputTooLarge, "input_too_large", exitcode::Usage, "the input passes its limit"},
     {ErrorCode::PortsRefused, "ports_refused", exitcode::Usage,
      "a change of the ports folder was refused"},
+    {ErrorCode::UdevFailed, "udev_failed", exitcode::Usage,
+     "the udev rule could not be installed or applied"},
     {ErrorCode::SettingsUnusable, "settings_unusable", exitcode::Settings,
      "the stored settings cannot be read or used, so no port was touched"},
     {ErrorCode::PortUnavailable, "port_unavailable", exitcode::Port,
      "the port cannot be opened, or the ports folder cannot be read or trusted"},
     {ErrorCode::PortError, "port_error", exitcode::Port, "the port failed during an exchange"},
     {ErrorCode::ReaderLost, "reader_lost", exitcode::Port, "the reader was disconnected"},
+    {ErrorCode::PermissionDenied, "permission_denied", exitcode::Port,
+     "the user may not open the device"},
+    {ErrorCode::PortBusy, "port_busy", exitcode::Port, "another program holds the port"},
     {ErrorCode::NoReply, "no_reply", exitcode::NoReply, "no reply within the time-out"},
     {ErrorCode::NoSwipe, "no_swipe", exitcode::NoReply, "no card swiped within the time-out"},
     {ErrorCode::GarbledReplies, "garbled_replies", exitcode::NoReply,
      "only corrupted frames came within the time-out: check the line settings and the cable"},
+    {ErrorCode::LineSettings, "line_settings", exitcode::NoReply,
+     "the reader answers only with other line settings than those given"},
     {ErrorCode::ReaderError, "reader_error", exitcode::Reader,
      "the reader reported an error status"},
     {ErrorCode::UnexpectedReply, "unexpected_reply", exitcode::Reader,
@@ -132,6 +145,16 @@ inline QString errorCodeName(ErrorCode code)
     return QLatin1String(errorCodeInfo(code).name);
 }
 // The exit status the code stands for (exitcode::Interrupted for a signal).
+// The code of a name from the table; nothing for a name it does not hold.
+inline std::optional<ErrorCode> errorCodeNamed(const QString& name)
+{
+    for (const ErrorCodeInfo& info : kErrorCodes) {
+        if (name == QLatin1String(info.name))
+            return info.code;
+    }
+    return std::nullopt;
+}
+
 inline int errorExitStatus(ErrorCode code)
 {
     return errorCodeInfo(code).exitStatus;

@@ -27,7 +27,7 @@ bool mayBeEmpty(Opt id)
 {
     return id != Opt::Port && id != Opt::Settings && id != Opt::Timeout && id != Opt::Method &&
            id != Opt::Results && id != Opt::Resume && id != Opt::NotIn && id != Opt::From &&
-           id != Opt::Step && id != Opt::Count && id != Opt::Copies;
+           id != Opt::Step && id != Opt::Count && id != Opt::Copies && id != Opt::Root;
 }
 
 } // namespace
@@ -110,6 +110,14 @@ const QList<CliOption>& cliOptions()
         {Opt::NotIn, "not-in", 0, "FILE",
          "refuse cards that FILE (an earlier job's results)\nrecords as written; may be given "
          "again",
+         false},
+        {Opt::Install, "install", 0, nullptr,
+         "with ports udev, as root: write the rule, have udev apply\n"
+         "it, and link COMn to the stable name",
+         false},
+        {Opt::Root, "root", 0, "DIR",
+         "read /sys, /dev, /proc, /run and /etc under DIR instead of\n"
+         "/ (another system's files); no reader is talked to",
          false},
     };
     return options;

@@ -37,6 +37,8 @@ enum class Opt {
     Csv,
     Compare,
     Copies,
+    Install,
+    Root,
 };
 
 struct CliOption {

@@ -3,8 +3,11 @@
 #include "cards/jsonline.h"
 #include "cli/command.h"
 #include "config/ports.h"
+#include "config/udevrule.h"
 #include "platform/fsutil.h"
+#include "platform/portholders.h"
 #include "platform/serialdevices.h"
+#include "platform/systemtree.h"
 
 namespace {
 
@@ -141,6 +144,50 @@ int reportChange(CliContext& ctx, const QString& result, int number, const QStri
     return exitcode::Ok;
 }
 
+// A udev rule for the adapter DEVICE is on: printed, or with --install put in place as root.
+int udev(CliContext& ctx, const QString& numberText, const QString& device)
+{
+    int number = 0;
+    if (const int status = portNumber(ctx, numberText, &number))
+        return status;
+    const QString root = ctx.args.value(Opt::Root);
+    if (!root.isEmpty() && ctx.args.has(Opt::Install))
+        return ctx.usage(QStringLiteral("--install works on this machine's udev, not with --root"));
+    const SystemTree tree = root.isEmpty() ? SystemTree::live() : SystemTree::prepared(root);
+    QString error;
+    const std::optional<UdevRule> rule = udevRuleFor(tree, number, device, &error);
+    if (!rule)
+        return ctx.fail(ErrorCode::PortsRefused, error);
+    const bool install = ctx.args.has(Opt::Install);
+    if (install) {
+        QStringList done;
+        const bool installed = installUdevRule(tree, *rule, systemUdevActions(), &error, &done);
+        for (const QString& step : std::as_const(done))
+            ctx.console.message(step);
+        if (!installed)
+            return ctx.fail(ErrorCode::UdevFailed, error);
+    }
+    if (ctx.args.has(Opt::Json)) {
+        JsonLine json;
+        json.add("command", QStringLiteral("ports"))
+            .add("result", install ? QStringLiteral("installed") : QStringLiteral("rule"))
+            .add("rule", rule->text())
+            .add("file",
+                 QString::fromLatin1(kUdevRulesFolder) + QLatin1Char('/') + rule->fileName())
+            .add("link", QStringLiteral("/dev/") + rule->linkName())
+            .add("installed", install);
+        ctx.console.out(json.text() + '\n');
+        ctx.jsonPrinted = true;
+    } else if (!install) {
+        ctx.console.out(rule->text().toUtf8());
+        ctx.console.message(QStringLiteral("to install it: sudo tarnavel-cli ports udev %1 %2 "
+                                           "--install")
+                                .arg(number)
+                                .arg(commandWord(device)));
+    }
+    return exitcode::Ok;
+}
+
 int ports(CliContext& ctx)
 {
     const QStringList& words = ctx.args.operands;
@@ -167,19 +214,21 @@ int ports(CliContext& ctx)
         ctx.console.message(QStringLiteral("COM%1 link removed").arg(number));
         return reportChange(ctx, QStringLiteral("unlinked"), number, QString());
     }
-    return ctx.usage(QStringLiteral("ports takes nothing, \"link N DEVICE\" or \"unlink N\""));
+    if (action == QLatin1String("udev") && words.size() == 3)
+        return udev(ctx, words.at(1), words.at(2));
+    return ctx.usage(QString::fromLatin1(kPortsCommand.operandError));
 }
 
 } // namespace
 
 const CliCommand kPortsCommand = {
     "ports",
-    "[link [--force] N DEVICE | unlink N]",
-    "list serial devices and COMn links; make or remove\na link",
-    {Opt::Force},
+    "[link [--force] N DEVICE | unlink N | udev [--install] N DEVICE]",
+    "list serial devices and COMn links; make or remove\na link; a udev rule for the reader",
+    {Opt::Force, Opt::Install, Opt::Root},
     0,
     3,
-    "ports takes nothing, \"link N DEVICE\" or \"unlink N\"",
+    "ports takes nothing, \"link N DEVICE\", \"unlink N\" or \"udev N DEVICE\"",
     "Lists the serial devices (/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*,\n"
     "/dev/serial/by-id/*) and the COMn links of the ports folder\n"
     "(~/.config/quorvex-tarnavel/ports) with where each points.\n"
@@ -193,8 +242,15 @@ const CliCommand kPortsCommand = {
     "why and the command that mends it. A link tarnavel-sim made opens only while that\n"
     "emulator runs; link refuses a number a running tarnavel-sim holds, unless --force.\n"
     "With --json: {\"command\": \"ports\", \"result\": \"linked\", \"port\": \"COM1\",\n"
-    "\"device\": \"/dev/ttyUSB0\"} (\"unlinked\", without the device).\n",
-    {QStringLiteral("link"), QStringLiteral("unlink")},
+    "\"device\": \"/dev/ttyUSB0\"} (\"unlinked\", without the device).\n"
+    "udev N DEVICE prints a udev rule for the USB adapter DEVICE is on, matched by its\n"
+    "vendor, product and serial number: it names it /dev/tarnavel-comN, lets the user\n"
+    "at the desk open it without the dialout group (uaccess) and keeps ModemManager\n"
+    "off it. An adapter without a serial number of its own gets no rule, as one\n"
+    "would match every adapter of its kind. With --install, as root, the rule is\n"
+    "written to /etc/udev/rules.d/71-tarnavel-comN.rules, udev applies it, and COMN\n"
+    "is linked to /dev/tarnavel-comN for the user who ran sudo.\n",
+    {QStringLiteral("link"), QStringLiteral("unlink"), QStringLiteral("udev")},
     ports,
     {Opt::Json, Opt::Help},
 };

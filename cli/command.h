@@ -80,5 +80,6 @@ extern const CliCommand kResetCommand;
 extern const CliCommand kLedCommand;
 extern const CliCommand kDecodeCommand;
 extern const CliCommand kPortsCommand;
+extern const CliCommand kDoctorCommand;
 extern const CliCommand kHelpCommand;
 extern const CliCommand kCompletionCommand;

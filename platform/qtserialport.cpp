@@ -1,8 +1,10 @@
 #include "platform/qtserialport.h"
 
 #include "platform/paths.h"
+#include "platform/portholders.h"
 #include "platform/portsfolder.h"
 #include "platform/serialdevices.h"
+#include "platform/systemtree.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -217,9 +219,9 @@ AppError QtSerialPort::openError(QSerialPort::SerialPortError error, int systemE
     case QSerialPort::PermissionError:
         if (isQtMessage(qtMessage, "Permission error while locking the device") ||
             systemError == EBUSY || qtMessage == qt_error_string(EBUSY))
-            return AppError(EBUSY, QStringLiteral("%1: %2. Another program holds the port; close "
-                                                  "it and try again.")
-                                       .arg(where, qt_error_string(EBUSY)));
+            return AppError(EBUSY, QStringLiteral("%1: %2. %3")
+                                       .arg(where, qt_error_string(EBUSY),
+                                            busyHolderText(SystemTree::live(), device, commPort)));
         if (isQtMessage(qtMessage, "Permission error while creating lock file"))
             return AppError(EACCES, QStringLiteral("%1: %2: no lock folder (/var/lock, /tmp) is "
                                                    "writable.")

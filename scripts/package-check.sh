@@ -55,8 +55,7 @@ expect quorvex-tarnavel \
   "share/applications/$id.desktop" \
   "share/metainfo/$id.metainfo.xml" \
   share/doc/quorvex-tarnavel/copyright \
-  share/doc/quorvex-tarnavel/real-reader.txt \
-  share/doc/quorvex-tarnavel/examples/60-tarnavel-reader.rules
+  share/doc/quorvex-tarnavel/real-reader.txt
 expect tarnavel-cli share/doc/tarnavel-cli/copyright
 # Shell completions, made by tarnavel-cli from its command table.
 expect tarnavel-cli share/bash-completion/completions/tarnavel-cli
@@ -142,6 +141,37 @@ offered=$(bash -c 'source "$1"; COMP_WORDS=(tarnavel-cli ba); COMP_CWORD=1; _tar
   printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "' _ "$completion")
 [ "$offered" = "$(printf 'batch\n--results --resume --reveal ')" ] ||
   fail "the bash completion offers: $offered"
+
+# The rule ports udev prints for an FTDI adapter, made from a prepared /sys and /dev, as udev
+# reads it: udevadm verify came with systemd 254 (Debian 13); where udevadm lacks it (Debian
+# 12), only what the rule matches is checked.
+echo "== the udev rule of ports udev =="
+candidate=$(apt-cache policy udev 2>/dev/null | sed -n 's/^ *Candidate: *\([0-9]*\).*/\1/p')
+if ! udevadm verify --help >/dev/null 2>&1 && [ "${candidate:-0}" -ge 254 ]; then
+  "$root/scripts/deps.sh" --only udev
+fi
+tree=$work/udev-tree
+usb=$tree/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2
+line=$usb/1-2:1.0/ttyUSB0/tty/ttyUSB0
+mkdir -p "$line" "$tree/sys/class/tty" "$tree/dev"
+printf '%s\n' 0403 >"$usb/idVendor"
+printf '%s\n' 6001 >"$usb/idProduct"
+printf '%s\n' A1B2C3D4 >"$usb/serial"
+printf '%s\n' 'FT232R USB UART' >"$usb/product"
+printf '%s\n' 188:0 >"$line/dev"
+ln -s ../../../ttyUSB0 "$line/device"
+ln -s ../../devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/ttyUSB0/tty/ttyUSB0 "$tree/sys/class/tty/ttyUSB0"
+: >"$tree/dev/ttyUSB0"
+rule=$work/71-tarnavel-com1.rules
+"$work/root/usr/bin/tarnavel-cli" ports udev --root "$tree" 1 /dev/ttyUSB0 >"$rule" 2>"$work/err" ||
+  fail "ports udev failed: $(cat "$work/err")"
+grep -v '^#' "$rule" | grep -qx 'SUBSYSTEM=="tty", ATTRS{idVendor}=="0403", ATTRS{idProduct}=="6001", ATTRS{serial}=="A1B2C3D4", SYMLINK+="tarnavel-com1", TAG+="uaccess", ENV{ID_MM_DEVICE_IGNORE}="1"' ||
+  fail "ports udev printed another rule: $(cat "$rule")"
+if udevadm verify --help >/dev/null 2>&1; then
+  udevadm verify --resolve-names=never "$rule" || fail "udevadm verify refuses the rule ports udev prints"
+else
+  echo "udevadm verify is not on this release: the rule's syntax is not checked here"
+fi
 
 # Last, so that everything above is judged even while this fails: tarnavel-cli is for machines
 # without a display, so nothing of the window's stack may come with it.

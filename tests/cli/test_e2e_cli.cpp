@@ -190,6 +190,22 @@ void TestE2eCli::commands_data()
     QTest::newRow("exit 2: reader gone during the swipe")
         << QStringList{} << QStringList{"read"} << QByteArray() << QStringList{"kill"} << 2
         << QString() << QStringList{"was disconnected"} << QStringList{"k", "n"};
+    // Whatever mark the locale gives a check, the line after it is the same.
+    QTest::newRow("doctor: the emulator answers")
+        << QStringList{} << QStringList{"doctor"} << QByteArray() << QStringList{} << 0
+        << "re:(?:[^\n]*\n)*[^\n]+ Reader: it answers at 9600,e,7,1: reader type 8\n"
+           "The reader answers on COM1: tarnavel-cli and the window can use it\\.\n"
+        << QStringList{} << QStringList{"h", "k"};
+    QTest::newRow("exit 3: doctor, a silent emulator")
+        << QStringList{"--silent", "h"} << QStringList{"doctor"} << QByteArray() << QStringList{}
+        << 3
+        << "re:(?:[^\n]*\n)*[^\n]+ Reader: no answer at 9600,e,7,1 within 1 s\n"
+           "    a pseudo-terminal has no line settings to try others\n(?:[^\n]*\n)*"
+        << QStringList{} << QStringList{"h", "!k"};
+    QTest::newRow("exit 1: no udev rule for a device on no USB adapter")
+        << QStringList{} << QStringList{"ports", "udev", "1", "/dev/null"} << QByteArray()
+        << QStringList{} << 1 << QString() << QStringList{"/dev/null is not on a USB adapter"}
+        << QStringList{"!h"};
     QTest::newRow("batch interrupted while armed: not written")
         << QStringList{} << QStringList{"batch", "-"} << good << QStringList{"sigint"} << 130
         << "re:" + result(1, 1,
