@@ -277,7 +277,7 @@ QByteArray batchResultLine(const BatchCard& card, const BatchResult& result, Bat
 {
     JsonLine json = cardFields(card);
     if (mode == BatchMode::Compare)
-        json.add("result", result.ok ? QStringLiteral("matched")
+        json.add("result", result.ok                            ? QStringLiteral("matched")
                            : result.code == ErrorCode::Mismatch ? QStringLiteral("differs")
                                                                 : QStringLiteral("failed"));
     else if (result.ok)

@@ -99,7 +99,7 @@ QString stoppedText(const BatchTally& tally, const BatchCard& stopped, int total
                              .arg(copy ? QStringLiteral("copy") : QStringLiteral("card"))
                              .arg(stopped.index);
     QString text = tally.stop == BatchStop::Interrupted ? QStringLiteral("; interrupted at ") + card
-                   : copy ? QStringLiteral("; stopped at ") + card
+                   : copy                               ? QStringLiteral("; stopped at ") + card
                           : QStringLiteral("; stopped at %1 (line %2)").arg(card).arg(stopped.line);
     if (!tally.stopMessage.isEmpty())
         text += QStringLiteral(": ") + tally.stopMessage;
@@ -207,7 +207,10 @@ QByteArray batchReportJson(const QString& source, int status, std::optional<Erro
             .add("error", batchSummary(tally, cards, run)
                               .remove(QRegularExpression(QStringLiteral("^[a-z]+: "))));
     json.add("cards", int(cards.size()))
-        .add(run.compare ? "matched" : run.verify ? "verified" : "written", tally.done)
+        .add(run.compare  ? "matched"
+             : run.verify ? "verified"
+                          : "written",
+             tally.done)
         .add("skipped", tally.skipped)
         .addRaw("failed", jsonList(tally.failedIndexes))
         .addRaw("in_doubt", jsonList(tally.inDoubt));

@@ -17,7 +17,7 @@ struct BatchInvocation {
     int start = 1;         // the first card's index
     bool verify = false;
     bool compare = false; // a box of cards checked against their list
-    QString resultsPath; // the results file kept; empty for none
+    QString resultsPath;  // the results file kept; empty for none
     bool fromStandardInput = false;
     QString command = QStringLiteral("batch"); // batch, or copy: its copies are the cards
 };

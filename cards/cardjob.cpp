@@ -87,33 +87,32 @@ bool render(const CardJob& job, const std::function<bool(const JobCard&)>& take,
 bool renderJob(const CardJob& job, bool allowEmpty, const std::function<bool(const JobCard&)>& take,
                JobProblem* problem)
 {
-    return render(job, take, problem,
-                  [&](JobCard& card, CardMethodId method, const QString& data) {
-                      const auto broke = [&](const QString& text) {
-                          *problem = {0, card.number, card.row,
-                                      QStringLiteral("%1: %2").arg(method.shortName(), text)};
-                          return false;
-                      };
-                      const TrackDataCheck check = inspectCardData(method, data, allowEmpty);
-                      switch (check.verdict) {
-                      case TrackDataCheck::Invalid:
-                          return broke(QStringLiteral("invalid character \"%1\" at position %2: %3")
-                                           .arg(check.character)
-                                           .arg(check.position)
-                                           .arg(acceptedCharactersText(method)));
-                      case TrackDataCheck::TooLong:
-                          return broke(QStringLiteral("%1 characters: %2 holds at most %3")
-                                           .arg(data.size())
-                                           .arg(method.name())
-                                           .arg(method.capacity()));
-                      case TrackDataCheck::Empty:
-                          return broke(QStringLiteral("no data: it would erase the track"));
-                      case TrackDataCheck::Passed:
-                      case TrackDataCheck::Unchecked:
-                          break;
-                      }
-                      return true;
-                  });
+    return render(job, take, problem, [&](JobCard& card, CardMethodId method, const QString& data) {
+        const auto broke = [&](const QString& text) {
+            *problem = {0, card.number, card.row,
+                        QStringLiteral("%1: %2").arg(method.shortName(), text)};
+            return false;
+        };
+        const TrackDataCheck check = inspectCardData(method, data, allowEmpty);
+        switch (check.verdict) {
+        case TrackDataCheck::Invalid:
+            return broke(QStringLiteral("invalid character \"%1\" at position %2: %3")
+                             .arg(check.character)
+                             .arg(check.position)
+                             .arg(acceptedCharactersText(method)));
+        case TrackDataCheck::TooLong:
+            return broke(QStringLiteral("%1 characters: %2 holds at most %3")
+                             .arg(data.size())
+                             .arg(method.name())
+                             .arg(method.capacity()));
+        case TrackDataCheck::Empty:
+            return broke(QStringLiteral("no data: it would erase the track"));
+        case TrackDataCheck::Passed:
+        case TrackDataCheck::Unchecked:
+            break;
+        }
+        return true;
+    });
 }
 
 void renderCheckedJob(const CardJob& job, const std::function<bool(const JobCard&)>& take)

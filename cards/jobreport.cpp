@@ -22,8 +22,8 @@ QString stateOf(const QJsonObject& object)
         return result;
     // A box check that could not read a card, or a write known to have failed.
     const QJsonValue written = object.value(QLatin1String("written"));
-    return written.isBool() || object.value(QLatin1String("step")).toString() ==
-                                   QLatin1String("compared")
+    return written.isBool() ||
+                   object.value(QLatin1String("step")).toString() == QLatin1String("compared")
                ? QStringLiteral("failed")
                : QStringLiteral("in doubt");
 }
@@ -45,7 +45,8 @@ QString countsText(const ReportCounts& counts, int total)
     if (counts.matched + counts.differs > 0)
         parts << QStringLiteral("%1 matched, %2 differ").arg(counts.matched).arg(counts.differs);
     if (counts.written > 0 || counts.matched + counts.differs == 0)
-        parts << QStringLiteral("%1 written (%2 verified)").arg(counts.written).arg(counts.verified);
+        parts
+            << QStringLiteral("%1 written (%2 verified)").arg(counts.written).arg(counts.verified);
     parts << QStringLiteral("%1 failed, %2 in doubt, %3 not attempted, of %4 cards")
                  .arg(counts.failed)
                  .arg(counts.inDoubt)
@@ -93,7 +94,8 @@ ReportCounts ReportBatch::trackCounts(const QString& method) const
         if (card.tracks.isEmpty())
             continue;
         const QString state = card.tracks.value(method, QStringLiteral("not attempted"));
-        count(counts, state, state == QLatin1String("verified") || state == QLatin1String("written"));
+        count(counts, state,
+              state == QLatin1String("verified") || state == QLatin1String("written"));
     }
     return counts;
 }
@@ -143,8 +145,9 @@ bool readReport(const QStringList& paths, QList<ReportBatch>* batches, QString* 
             card.state = state;
             // A box check says nothing of what was written before.
             if (object.value(QLatin1String("step")).toString() != QLatin1String("compared"))
-                card.written = object.value(QLatin1String("written")).toBool(
-                    state == QLatin1String("written") || state == QLatin1String("verified"));
+                card.written = object.value(QLatin1String("written"))
+                                   .toBool(state == QLatin1String("written") ||
+                                           state == QLatin1String("verified"));
             card.pan = object.value(QLatin1String("pan")).toString(card.pan);
             card.error = object.value(QLatin1String("error")).toString();
         });
@@ -159,7 +162,7 @@ bool readReport(const QStringList& paths, QList<ReportBatch>* batches, QString* 
         for (int index = 1; index <= batch.total; ++index) {
             if (!batch.cards.contains(index))
                 batch.cards[index] = {index, 0, QStringLiteral("not attempted"), false, {}, {},
-                                      {}, {}};
+                                      {},    {}};
         }
         *batches << batch;
     }
@@ -172,19 +175,20 @@ QString reportText(const QList<ReportBatch>& batches)
     for (const ReportBatch& batch : batches) {
         if (!text.isEmpty())
             text += QLatin1Char('\n');
-        text += QStringLiteral("%1 (%2): %3\n").arg(batch.source, batch.id.left(12), batch.summary());
+        text +=
+            QStringLiteral("%1 (%2): %3\n").arg(batch.source, batch.id.left(12), batch.summary());
         for (const QString& track : batch.tracks)
             text += QStringLiteral("  %1: %2\n")
                         .arg(track, countsText(batch.trackCounts(track), batch.total));
         text += QStringLiteral("  card   line  state          account number       time\n");
         for (const ReportCard& card : batch.cards) {
-            QString row = QStringLiteral("  %1 %2  %3 %4 %5")
-                              .arg(card.index, 5)
-                              .arg(card.line > 0 ? QString::number(card.line) : QStringLiteral("-"),
-                                   5)
-                              .arg(card.state, -14)
-                              .arg(card.pan.isEmpty() ? QStringLiteral("-") : card.pan, -20)
-                              .arg(card.time);
+            QString row =
+                QStringLiteral("  %1 %2  %3 %4 %5")
+                    .arg(card.index, 5)
+                    .arg(card.line > 0 ? QString::number(card.line) : QStringLiteral("-"), 5)
+                    .arg(card.state, -14)
+                    .arg(card.pan.isEmpty() ? QStringLiteral("-") : card.pan, -20)
+                    .arg(card.time);
             if (!card.error.isEmpty())
                 row += QStringLiteral("  ") + card.error;
             while (row.endsWith(QLatin1Char(' ')))

@@ -20,7 +20,7 @@ struct ReportCard {
 };
 
 struct ReportCounts {
-    int written = 0;  // verified ones included
+    int written = 0; // verified ones included
     int verified = 0;
     int failed = 0; // written ones whose read-back failed included
     int inDoubt = 0;

@@ -8,6 +8,7 @@
 #include "cards/batchrunner.h"
 #include "cards/cardmethods.h"
 #include "cards/jsonline.h"
+#include "cli/clishared.h"
 #include "cli/command.h"
 #include "cli/readersession.h"
 #include "link/readerlink.h"
@@ -255,22 +256,6 @@ int identifyCards(CliContext& ctx, CardBatch* cards, QByteArray* identity)
 }
 
 } // namespace
-
-int numberOption(CliContext& ctx, Opt option, int lowest, int highest, int fallback, int* value)
-{
-    *value = fallback;
-    if (!ctx.args.has(option))
-        return exitcode::Ok;
-    bool ok = false;
-    *value = ctx.args.value(option).toInt(&ok);
-    if (!ok || *value < lowest || *value > highest)
-        return ctx.usage(QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
-                             .arg(QLatin1String(cliOption(option).longName))
-                             .arg(lowest)
-                             .arg(highest)
-                             .arg(ctx.args.value(option)));
-    return exitcode::Ok;
-}
 
 // Every fault of the file, before the reader is touched: a few named by line (all of them in
 // the JSON object).

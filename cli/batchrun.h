@@ -12,8 +12,6 @@
 struct CliContext;
 class ReaderSession;
 
-// --max-failures and the like: a whole number within its range, fallback when not given.
-int numberOption(CliContext& ctx, Opt option, int lowest, int highest, int fallback, int* value);
 // The batch options the command line gives (--verify, --compare, --keep-going ...).
 int batchOptions(CliContext& ctx, BatchOptions* options);
 // Every fault of the file, before the reader is touched: a few named by line (all of them in

@@ -8,10 +8,10 @@
 const QList<const CliCommand*>& cliCommands()
 {
     static const QList<const CliCommand*> commands = {
-        &kVersionCommand, &kReadCommand,   &kWriteCommand,   &kVerifyCommand, &kBatchCommand,
-        &kGenerateCommand, &kCompareCommand, &kCopyCommand,  &kReportCommand, &kResetCommand,
-        &kLedCommand,     &kDecodeCommand, &kPortsCommand,   &kDoctorCommand, &kHelpCommand,
-        &kCompletionCommand,
+        &kVersionCommand, &kReadCommand,     &kWriteCommand,   &kVerifyCommand,
+        &kBatchCommand,   &kGenerateCommand, &kCompareCommand, &kCopyCommand,
+        &kReportCommand,  &kResetCommand,    &kLedCommand,     &kDecodeCommand,
+        &kPortsCommand,   &kDoctorCommand,   &kHelpCommand,    &kCompletionCommand,
     };
     return commands;
 }

@@ -89,3 +89,27 @@ QString oneLine(QString text)
 {
     return text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
 }
+
+int wholeNumberOption(CliContext& ctx, Opt option, qint64 lowest, qint64 highest, qint64* value)
+{
+    if (!ctx.args.has(option))
+        return exitcode::Ok;
+    bool ok = false;
+    const qint64 given = ctx.args.value(option).toLongLong(&ok);
+    if (!ok || given < lowest || given > highest)
+        return ctx.usage(QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
+                             .arg(QLatin1String(cliOption(option).longName))
+                             .arg(lowest)
+                             .arg(highest)
+                             .arg(ctx.args.value(option)));
+    *value = given;
+    return exitcode::Ok;
+}
+
+int numberOption(CliContext& ctx, Opt option, int lowest, int highest, int fallback, int* value)
+{
+    qint64 number = fallback;
+    const int status = wholeNumberOption(ctx, option, lowest, highest, &number);
+    *value = int(number);
+    return status;
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/cliargs.h"
 #include "link/protocol/cardmethod.h"
 
 #include <QString>
@@ -21,6 +22,12 @@ QString uncheckedRefusal(CardMethodId method);
 
 // write and verify: the data checked, written to one card and, for verify, read back.
 int writeCard(CliContext& ctx, bool verify);
+
+// An option's whole number from lowest to highest, left as it is when the option is not given;
+// a usage error otherwise.
+int wholeNumberOption(CliContext& ctx, Opt option, qint64 lowest, qint64 highest, qint64* value);
+// The same for an int, fallback when the option is not given.
+int numberOption(CliContext& ctx, Opt option, int lowest, int highest, int fallback, int* value);
 
 // Message texts of the window break lines with CR LF.
 QString oneLine(QString text);

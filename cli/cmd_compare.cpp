@@ -25,10 +25,9 @@ int compare(CliContext& ctx)
         return ctx.fail(expected.problems.isEmpty() || expected.problems.first().data
                             ? ErrorCode::Rejected
                             : ErrorCode::InvalidBatch,
-                        expected.problems.isEmpty()
-                            ? QStringLiteral("no data to compare with")
-                            : QStringLiteral("the data to compare with: %1")
-                                  .arg(expected.problems.first().text));
+                        expected.problems.isEmpty() ? QStringLiteral("no data to compare with")
+                                                    : QStringLiteral("the data to compare with: %1")
+                                                          .arg(expected.problems.first().text));
     const BatchCard& card = expected.cards.first();
     if (const int status = session.bringUp())
         return status;
@@ -39,8 +38,8 @@ int compare(CliContext& ctx)
         methods << track.method;
     }
     const int boxes = session.messages().shownCount();
-    CardOutcome outcome = session.operations().readTracks(
-        methods, QStringLiteral("Swipe the card to compare"));
+    CardOutcome outcome =
+        session.operations().readTracks(methods, QStringLiteral("Swipe the card to compare"));
     if (const int status = session.finish(outcome, QStringLiteral("compare"), boxes))
         return status;
     const std::optional<CardDifference> difference = firstDifference(card, outcome.tracks);
@@ -57,9 +56,8 @@ int compare(CliContext& ctx)
         ctx.jsonPrinted = true;
     }
     if (difference)
-        return ctx.fail(ErrorCode::Mismatch,
-                        QStringLiteral("compare: the card differs: %1")
-                            .arg(differenceText(*difference, reveal)));
+        return ctx.fail(ErrorCode::Mismatch, QStringLiteral("compare: the card differs: %1")
+                                                 .arg(differenceText(*difference, reveal)));
     ctx.console.message(QStringLiteral("compare: the card matches (%1 track%2)")
                             .arg(card.tracks.size())
                             .arg(card.tracks.size() == 1 ? QString() : QStringLiteral("s")));

@@ -3,6 +3,7 @@
 #include "cards/cardbatch.h"
 #include "cards/cardmethods.h"
 #include "cli/batchrun.h"
+#include "cli/clishared.h"
 #include "cli/command.h"
 #include "cli/readersession.h"
 #include "link/readerlink.h"
@@ -35,9 +36,8 @@ int copiedMethods(CliContext& ctx, ReaderSession& session, QList<CardMethodId>* 
                 *methods << method;
         }
     }
-    std::sort(methods->begin(), methods->end(), [](CardMethodId a, CardMethodId b) {
-        return a.track() < b.track();
-    });
+    std::sort(methods->begin(), methods->end(),
+              [](CardMethodId a, CardMethodId b) { return a.track() < b.track(); });
     return exitcode::Ok;
 }
 

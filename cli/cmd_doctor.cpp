@@ -52,10 +52,9 @@ int doctor(CliContext& ctx)
     std::unique_ptr<TracingPort> tracer;
     ISerialPort* live = serial.get();
     if (args.has(Opt::Trace)) {
-        tracer =
-            std::make_unique<TracingPort>(*serial, args.has(Opt::Reveal), [&ctx](const QString& line) {
-                ctx.console.err(line + QLatin1Char('\n'));
-            });
+        tracer = std::make_unique<TracingPort>(
+            *serial, args.has(Opt::Reveal),
+            [&ctx](const QString& line) { ctx.console.err(line + QLatin1Char('\n')); });
         live = tracer.get();
     }
     ctx.env.interrupts.install();
@@ -65,10 +64,10 @@ int doctor(CliContext& ctx)
 
     const DoctorCheck* failed = report.firstFailure();
     // The checks name their kinds by the codes' names; one not in the table is a usage fault.
-    const int status =
-        report.answered ? exitcode::Ok
-        : failed        ? ctx.statusOf(errorCodeNamed(failed->code).value_or(ErrorCode::Usage))
-                        : exitcode::NoReply;
+    const int status = report.answered ? exitcode::Ok
+                       : failed
+                           ? ctx.statusOf(errorCodeNamed(failed->code).value_or(ErrorCode::Usage))
+                           : exitcode::NoReply;
     if (args.has(Opt::Json)) {
         QJsonObject json = doctorJson(report);
         json.insert(QStringLiteral("exit"), status);

@@ -26,23 +26,22 @@ int generate(CliContext& ctx)
     // Every card checked before a line goes out; then the same cards again, a line each, so
     // that memory stays flat however many there are.
     JobProblem problem;
-    if (!renderJob(job.job, allowEmpty, [](const JobCard&) { return true; }, &problem))
+    if (!renderJob(
+            job.job, allowEmpty, [](const JobCard&) { return true; }, &problem))
         return ctx.fail(ErrorCode::Rejected, problemText(csv, problem));
     QByteArray lines;
     QString error;
     bool written = true;
     int cards = 0;
-    renderCheckedJob(
-        job.job,
-        [&](const JobCard& card) {
-            lines += batchLine(card);
-            ++cards;
-            if (lines.size() < 64 * 1024)
-                return true;
-            written = ctx.console.out(lines, &error);
-            lines.clear();
-            return written;
-        });
+    renderCheckedJob(job.job, [&](const JobCard& card) {
+        lines += batchLine(card);
+        ++cards;
+        if (lines.size() < 64 * 1024)
+            return true;
+        written = ctx.console.out(lines, &error);
+        lines.clear();
+        return written;
+    });
     if (written && !lines.isEmpty())
         written = ctx.console.out(lines, &error);
     if (!written)

@@ -16,9 +16,10 @@ int report(CliContext& ctx)
         inDoubt += batch.counts().inDoubt;
     const int status = inDoubt > 0 ? ctx.statusOf(ErrorCode::CardsInDoubt) : exitcode::Ok;
     QString written;
-    const bool out = ctx.args.has(Opt::Json)  ? ctx.console.out(reportJson(batches, status), &written)
-                     : ctx.args.has(Opt::Csv) ? ctx.console.out(reportCsv(batches), &written)
-                                              : ctx.console.out(reportText(batches).toUtf8(), &written);
+    const bool out =
+        ctx.args.has(Opt::Json)  ? ctx.console.out(reportJson(batches, status), &written)
+        : ctx.args.has(Opt::Csv) ? ctx.console.out(reportCsv(batches), &written)
+                                 : ctx.console.out(reportText(batches).toUtf8(), &written);
     if (!out)
         return ctx.fail(ErrorCode::ResultsUnwritable,
                         QStringLiteral("report: standard output: %1").arg(written));

@@ -285,8 +285,9 @@ QString zshScript()
         const QString name = QLatin1String(command->name);
         commands +=
             QStringLiteral("        '%1:%2'\n")
-                .arg(name,
-                     oneLineHelp(command->summary).replace(QLatin1Char(':'), QStringLiteral("\\:")));
+                .arg(
+                    name,
+                    oneLineHelp(command->summary).replace(QLatin1Char(':'), QStringLiteral("\\:")));
         QString operands;
         switch (operandsOf(*command)) {
         case Operands::Files:

@@ -1,5 +1,6 @@
 #include "cli/jobargs.h"
 
+#include "cli/clishared.h"
 #include "cli/command.h"
 #include "platform/boundedinput.h"
 
@@ -8,22 +9,6 @@
 #include <unistd.h>
 
 namespace {
-
-// --from, --step, --count: whole numbers within their range.
-int wholeNumber(CliContext& ctx, Opt option, qint64 lowest, qint64 highest, qint64* value)
-{
-    if (!ctx.args.has(option))
-        return exitcode::Ok;
-    bool ok = false;
-    *value = ctx.args.value(option).toLongLong(&ok);
-    if (!ok || *value < lowest || *value > highest)
-        return ctx.usage(QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
-                             .arg(QLatin1String(cliOption(option).longName))
-                             .arg(lowest)
-                             .arg(highest)
-                             .arg(ctx.args.value(option)));
-    return exitcode::Ok;
-}
 
 // The whole CSV file, within its bound.
 int readCsv(CliContext& ctx, const QString& path, QByteArray* text)
@@ -50,8 +35,8 @@ int readCsv(CliContext& ctx, const QString& path, QByteArray* text)
                             QStringLiteral("%1: more than %2 of CSV; split the job")
                                 .arg(path, sizeText(kCsvMaxBytes)));
         if (n < 0)
-            return ctx.fail(ErrorCode::InputUnreadable, QStringLiteral("cannot read %1: %2")
-                                                            .arg(path, qt_error_string(errno)));
+            return ctx.fail(ErrorCode::InputUnreadable,
+                            QStringLiteral("cannot read %1: %2").arg(path, qt_error_string(errno)));
         return exitcode::Ok;
     }
 }
@@ -66,16 +51,18 @@ int jobFromArgs(CliContext& ctx, const QString& csvPath, CliJob* job)
             return ctx.usage(error);
     }
     qint64 count = 0;
-    if (const int status = wholeNumber(ctx, Opt::From, 0, 999999999999999999LL, &job->job.first))
+    if (const int status =
+            wholeNumberOption(ctx, Opt::From, 0, 999999999999999999LL, &job->job.first))
         return status;
-    if (const int status = wholeNumber(ctx, Opt::Step, 1, 999999999999999LL, &job->job.step))
+    if (const int status = wholeNumberOption(ctx, Opt::Step, 1, 999999999999999LL, &job->job.step))
         return status;
-    if (const int status = wholeNumber(ctx, Opt::Count, 1, kBatchMaxCards, &count))
+    if (const int status = wholeNumberOption(ctx, Opt::Count, 1, kBatchMaxCards, &count))
         return status;
     job->job.count = int(count);
     if (!csvPath.isEmpty()) {
         if (ctx.args.has(Opt::Count))
-            return ctx.usage(QStringLiteral("--count and a CSV file: the file's rows are the cards"));
+            return ctx.usage(
+                QStringLiteral("--count and a CSV file: the file's rows are the cards"));
         QByteArray text;
         if (const int status = readCsv(ctx, csvPath, &text))
             return status;
@@ -89,15 +76,15 @@ int jobFromArgs(CliContext& ctx, const QString& csvPath, CliJob* job)
                                     .arg(problems.at(i).line)
                                     .arg(problems.at(i).text));
         if (!problems.isEmpty())
-            return ctx.fail(ErrorCode::InvalidBatch,
-                            QStringLiteral("%1: %2 row%3 with faults%4; no card was written")
-                                .arg(csvPath)
-                                .arg(problems.size())
-                                .arg(problems.size() == 1 ? QString() : QStringLiteral("s"))
-                                .arg(problems.size() > kShown
-                                         ? QStringLiteral(" (%1 not shown)")
-                                               .arg(problems.size() - kShown)
-                                         : QString()));
+            return ctx.fail(
+                ErrorCode::InvalidBatch,
+                QStringLiteral("%1: %2 row%3 with faults%4; no card was written")
+                    .arg(csvPath)
+                    .arg(problems.size())
+                    .arg(problems.size() == 1 ? QString() : QStringLiteral("s"))
+                    .arg(problems.size() > kShown
+                             ? QStringLiteral(" (%1 not shown)").arg(problems.size() - kShown)
+                             : QString()));
         job->job.table = &job->table;
     }
     const QString problem = jobProblem(job->job);

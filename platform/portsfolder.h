@@ -49,7 +49,7 @@ struct ComEntry {
     // its device and, for tarnavel-sim's, the emulator still holds it; one without a mark was
     // made by hand and opens.
     bool emulator = false; // held by a running tarnavel-sim (mark.pid)
-    bool byHand = false;    // linked with ports link, which vouches for it
+    bool byHand = false;   // linked with ports link, which vouches for it
     // Why it must not be opened; empty when it may. ESTALE: a pseudo-terminal link nobody
     // vouches for; EPERM: another user decides where it leads.
     int refusalNumber = 0;

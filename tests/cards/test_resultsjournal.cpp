@@ -348,20 +348,26 @@ void TestResultsJournal::report_data()
     QTest::newRow("every fate a card can have")
         << QByteArrayList{verified + '\n' +
                           R"({"index": 2, "line": 2, "result": "written", "step": "written", )"
-                          R"("written": true})" "\n"
+                          R"("written": true})"
+                          "\n"
                           R"({"index": 3, "line": 3, "result": "failed", "step": "armed", )"
-                          R"("written": false})" "\n"
-                          R"({"index": 4, "line": 5, "step": "armed"})" "\n"
+                          R"("written": false})"
+                          "\n"
+                          R"({"index": 4, "line": 5, "step": "armed"})"
+                          "\n"
                           R"({"index": 6, "line": 7, "result": "failed", "step": "verified", )"
-                          R"("written": true})" "\n"}
+                          R"("written": true})"
+                          "\n"}
         << "3 written (1 verified), 2 failed, 1 in doubt, 2 not attempted, of 7 cards"
-        << QStringList{"verified", "written", "failed", "in doubt", "not attempted", "failed",
-                       "not attempted"}
+        << QStringList{"verified",      "written", "failed",       "in doubt",
+                       "not attempted", "failed",  "not attempted"}
         << QString();
     QTest::newRow("a batch in two files, the later word kept")
-        << QByteArrayList{R"({"index": 1, "line": 1, "step": "armed"})" "\n", verified + '\n'}
+        << QByteArrayList{R"({"index": 1, "line": 1, "step": "armed"})"
+                          "\n",
+                          verified + '\n'}
         << "1 written (1 verified), 0 failed, 0 in doubt, 6 not attempted, of 7 cards"
-        << QStringList{"verified", "not attempted", "not attempted", "not attempted",
+        << QStringList{"verified",      "not attempted", "not attempted", "not attempted",
                        "not attempted", "not attempted", "not attempted"}
         << QString();
     QTest::newRow("a box checked after its writing")
@@ -374,16 +380,17 @@ void TestResultsJournal::report_data()
                           "\n"}
         << "1 matched, 1 differ, 1 written (0 verified), 1 failed, 0 in doubt, 4 not attempted, "
            "of 7 cards"
-        << QStringList{"differs", "matched", "failed", "not attempted", "not attempted",
-                       "not attempted", "not attempted"}
+        << QStringList{"differs",       "matched",       "failed",       "not attempted",
+                       "not attempted", "not attempted", "not attempted"}
         << QString();
     QTest::newRow("two tracks a card, the second cut off")
-        << QByteArrayList{
-               R"({"index": 1, "line": 1, "track": "iso1", "result": "verified", "step": )"
-               R"("verified", "written": true})" "\n"
-               R"({"index": 1, "line": 1, "track": "iso2", "step": "armed"})" "\n"}
+        << QByteArrayList{R"({"index": 1, "line": 1, "track": "iso1", "result": "verified", "step": )"
+                          R"("verified", "written": true})"
+                          "\n"
+                          R"({"index": 1, "line": 1, "track": "iso2", "step": "armed"})"
+                          "\n"}
         << "0 written (0 verified), 0 failed, 1 in doubt, 6 not attempted, of 7 cards"
-        << QStringList{"in doubt", "not attempted", "not attempted", "not attempted",
+        << QStringList{"in doubt",      "not attempted", "not attempted", "not attempted",
                        "not attempted", "not attempted", "not attempted"}
         << "iso1: 1 written (1 verified), 0 failed, 0 in doubt, 0 not attempted, of 7 cards";
 }
@@ -401,7 +408,8 @@ void TestResultsJournal::report()
     for (const QByteArray& lines : std::as_const(files)) {
         paths << dir.filePath(QStringLiteral("r%1.jsonl").arg(paths.size()));
         writeFile(paths.last(), R"({"batch": "job", "id": "abc", "cards": 7, "time": "x"})"
-                                "\n" + lines);
+                                "\n" +
+                                    lines);
     }
     QList<ReportBatch> batches;
     QString error;
@@ -431,8 +439,8 @@ void TestResultsJournal::boxCheckNeverUndoesAWrite()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("r.jsonl"));
     const CardBatch batch = cardsOf(";1=1?\n;2=2?\n");
-    QByteArray text = runOf(batch, QStringLiteral("cards"), kKey,
-                            {BatchStep::Verified, BatchStep::Verified});
+    QByteArray text =
+        runOf(batch, QStringLiteral("cards"), kKey, {BatchStep::Verified, BatchStep::Verified});
     for (const BatchCard& card : batch.cards) {
         BatchResult result;
         result.step = BatchStep::Compared;

@@ -86,10 +86,12 @@ void TestTrackFiles::accountNumber_data()
     QTest::addColumn<int>("method");
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QString>("masked");
-    QTest::newRow("decodable") << 1 << QByteArray(";4111111111111111=2512101?000") << "411111******1111";
+    QTest::newRow("decodable") << 1 << QByteArray(";4111111111111111=2512101?000")
+                               << "411111******1111";
     QTest::newRow("a gift card without service code")
         << 1 << QByteArray(";60357100000000019=2912?") << "603571*******0019";
-    QTest::newRow("track 1 layout") << 0 << QByteArray("%B6035710000000001^?") << "603571******0001";
+    QTest::newRow("track 1 layout")
+        << 0 << QByteArray("%B6035710000000001^?") << "603571******0001";
     QTest::newRow("too short for a number") << 1 << QByteArray(";12345678901=1?") << QString();
     QTest::newRow("digits run into other data") << 1 << QByteArray(";123456789012A?") << QString();
     QTest::newRow("bare, as a reader hands it out")

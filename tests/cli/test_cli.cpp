@@ -618,8 +618,8 @@ void TestCli::commands_data()
         << QStringList{"A;1=1?" + zeros(32), "A;3=3?" + zeros(32)} << QString();
     QTest::newRow("generate numbered cards")
         << none
-        << QStringList{"generate", "--template", "iso2=;603571{seq:10}{luhn}=2912?", "--from",
-                       "9", "--count", "2"}
+        << QStringList{"generate", "--template", "iso2=;603571{seq:10}{luhn}=2912?", "--from", "9",
+                       "--count",  "2"}
         << QByteArray() << none << 0
         << "{\"method\": \"iso2\", \"data\": \";60357100000000092=2912?\"}\n"
            "{\"method\": \"iso2\", \"data\": \";60357100000000100=2912?\"}\n"
@@ -631,12 +631,15 @@ void TestCli::commands_data()
                        "nothing was written"}
         << none << QString();
     QTest::newRow("generate from a spreadsheet, two tracks a card")
-        << none
-        << QStringList{"generate", "--template", "iso2=;{room}{seq:3}?", "--template",
-                       "iso1=%B{room}^{name}^?", "-"}
+        << none << QStringList{"generate",
+                               "--template",
+                               "iso2=;{room}{seq:3}?",
+                               "--template",
+                               "iso1=%B{room}^{name}^?",
+                               "-"}
         << QByteArray("\xEF\xBB\xBFroom,name\r\n101,\"ANN, A\"\r\n") << none << 0
-        << "{\"iso1\": \"%B101^ANN, A^?\", \"iso2\": \";101001?\"}\n" << none << none
-        << QString();
+        << "{\"iso1\": \"%B101^ANN, A^?\", \"iso2\": \";101001?\"}\n"
+        << none << none << QString();
     QTest::newRow("a spreadsheet's bad row is named before any card")
         << QStringList{"auto"} << QStringList{"batch", "--csv", "--template", "iso2=;{room}?", "-"}
         << QByteArray("room\n101\n\"102\n") << none << 1 << QString()
@@ -644,8 +647,8 @@ void TestCli::commands_data()
         << QString();
     QTest::newRow("a spreadsheet written a swipe a track")
         << QStringList{"auto"}
-        << QStringList{"batch", "--csv", "--template", "iso2=;{room}?", "--template",
-                       "iso1=%B{room}^?", "-"}
+        << QStringList{"batch",      "--csv",           "--template", "iso2=;{room}?",
+                       "--template", "iso1=%B{room}^?", "-"}
         << QByteArray("room\n101\n") << none << 0 << "re:\\{\"index\": 1, \"line\": 2, .*\n"
         << QStringList{"Card 1 of 1, ISO on Track 1 (track 1 of 2): swipe",
                        "Card 1 of 1, ISO on Track 2 (track 2 of 2): swipe"}
@@ -815,8 +818,8 @@ void TestCli::commands_data()
     // The status line fits a narrow terminal.
     QTest::newRow("data on the terminal of the status line")
         << QStringList{"auto", "one terminal"} << QStringList{"batch", "-"} << good << none << 0
-        << "re:(\\{\"index\": [^\n]*\n){2}" << QStringList{"\r\033[Kcard 2 of 2: 1 written"}
-        << none << QString();
+        << "re:(\\{\"index\": [^\n]*\n){2}" << QStringList{"\r\033[Kcard 2 of 2: 1 written"} << none
+        << QString();
     QTest::newRow("progress cut to the terminal's width")
         << QStringList{"auto", "terminal", "width 40"} << QStringList{"batch", "-"} << good << none
         << 0 << "re:.*" << QStringList{"\r\033[Kcard 2 of 2: 1 written, 0 failed, "} << none
@@ -882,8 +885,8 @@ void TestCli::commands()
     // Where both streams are one terminal, every line of data starts a line of its own.
     for (const QByteArray& line : run.out.split('\n')) {
         if (!line.isEmpty() && run.screen.contains(line))
-            QVERIFY2(run.screen.startsWith(line) ||
-                         run.screen.contains('\n' + line) || run.screen.contains("\033[K" + line),
+            QVERIFY2(run.screen.startsWith(line) || run.screen.contains('\n' + line) ||
+                         run.screen.contains("\033[K" + line),
                      run.screen.constData());
     }
     QCOMPARE(done, actions.size());

@@ -75,21 +75,20 @@ CliRun CliRig::run(const QStringList& arguments, const QByteArray& input)
     streams.width = width;
     streams.outFailure = outFailure;
     Interrupts interrupts;
-    const CliEnvironment environment{[this](const QString& device) { return makePort(device); },
-                                     store,
-                                     QStringLiteral("user.reg"),
-                                     clock,
-                                     pump,
-                                     streams,
-                                     interrupts,
-                                     [this](ReaderLink* link) {
-                                         pump.setLink(link);
-                                         if (!link)
-                                             port = nullptr;
-                                     },
-                                     [](QString*) {
-                                         return std::optional<QByteArray>(QByteArray(32, 'k'));
-                                     }};
+    const CliEnvironment environment{
+        [this](const QString& device) { return makePort(device); },
+        store,
+        QStringLiteral("user.reg"),
+        clock,
+        pump,
+        streams,
+        interrupts,
+        [this](ReaderLink* link) {
+            pump.setLink(link);
+            if (!link)
+                port = nullptr;
+        },
+        [](QString*) { return std::optional<QByteArray>(QByteArray(32, 'k')); }};
     pump.onPass = [&] {
         if (onPass && port)
             onPass(QString::fromLocal8Bit(streams.err));
