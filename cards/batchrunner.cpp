@@ -243,21 +243,17 @@ BatchResult BatchRunner::handleTrack(const BatchCard& card, const BatchTrack& tr
         result.step = BatchStep::Written;
         result.written = WriteState::Yes;
         if (fromEarlierRun)
-            m_front.note(QStringLiteral("card %1 (line %2)%3: written by an earlier run, not read "
-                                        "back yet")
-                             .arg(card.index)
-                             .arg(card.line)
-                             .arg(card.severalTracks() ? QStringLiteral(", ") + track.method.name()
+            m_front.note(QStringLiteral("%1%2: written by an earlier run, not read back yet")
+                             .arg(m_front.cardName(card),
+                                  card.severalTracks() ? QStringLiteral(", ") + track.method.name()
                                                        : QString()));
     } else if (prior.written == WriteState::InDoubt) {
         phase = Phase::Settle;
         result.step = BatchStep::Armed;
         result.written = WriteState::InDoubt;
-        m_front.note(QStringLiteral("card %1 (line %2)%3: the last run ended while it was being "
-                                    "written")
-                         .arg(card.index)
-                         .arg(card.line)
-                         .arg(card.severalTracks() ? QStringLiteral(", ") + track.method.name()
+        m_front.note(QStringLiteral("%1%2: the last run ended while it was being written")
+                         .arg(m_front.cardName(card),
+                              card.severalTracks() ? QStringLiteral(", ") + track.method.name()
                                                    : QString()));
     }
     while (phase != Phase::Done) {

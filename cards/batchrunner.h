@@ -66,6 +66,11 @@ public:
     virtual void progress(const BatchTally& tally) = 0;
     // A signal asked the program to stop.
     virtual bool stopRequested() = 0;
+    // How the operator knows a card: "card 3 (line 5)", or a copy's number.
+    virtual QString cardName(const BatchCard& card) const
+    {
+        return QStringLiteral("card %1 (line %2)").arg(card.index).arg(card.line);
+    }
 };
 
 // Writes a batch of cards exactly once: a track counts as written the moment the reader

@@ -52,19 +52,23 @@ public:
     void note(const QString& text) override { m_ctx.console.message(text); }
     void cardFailed(const BatchCard& card, const BatchResult& result) override
     {
-        const QString written = result.written == WriteState::Yes
+        // Said once: the error may tell it already.
+        const QString written = result.error.contains(QLatin1String("the card was written")) ||
+                                        result.error.contains(QLatin1String("not known"))
+                                    ? QString()
+                                : result.written == WriteState::Yes
                                     ? QStringLiteral("; it was written")
                                 : result.written == WriteState::InDoubt
                                     ? QStringLiteral("; whether it was written is not known")
                                     : QString();
+        m_ctx.console.message(
+            QStringLiteral("%1: %2%3").arg(cardName(card), result.error, written));
+    }
+    QString cardName(const BatchCard& card) const override
+    {
         if (m_ctx.args.command == QLatin1String("copy"))
-            m_ctx.console.message(
-                QStringLiteral("copy %1: %2%3").arg(card.index).arg(result.error, written));
-        else
-            m_ctx.console.message(QStringLiteral("card %1 (line %2): %3%4")
-                                      .arg(card.index)
-                                      .arg(card.line)
-                                      .arg(result.error, written));
+            return QStringLiteral("copy %1").arg(card.index);
+        return BatchFrontEnd::cardName(card);
     }
     bool emitResult(const QByteArray& line, QString* error) override
     {

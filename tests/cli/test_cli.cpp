@@ -679,7 +679,8 @@ void TestCli::commands_data()
         << QStringList{"deck"} << QStringList{"copy", "-n3", "-m", "iso2"} << QByteArray()
         << QStringList{"swipe 1", "pull"} << 2
         << "re:\\{\"index\": 1, [^\n]*\"written\": null, \"code\": \"reader_lost\"[^\n]*\n"
-        << QStringList{"copy 1 may have been written; compare copy 1 with the master "
+        << QStringList{"tarnavel-cli: copy 1: write: The card reader/writer on COM1",
+                       "copy 1 may have been written; compare copy 1 with the master "
                        "(tarnavel-cli compare), then go on with: tarnavel-cli copy -n 3 -m iso2, "
                        "one copy fewer if it matches"}
         << QStringList{"A" + visa2 + zeros(11)} << "4111111111111111";
