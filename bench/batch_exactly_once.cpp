@@ -4,8 +4,8 @@
 // emulator's log says what was written on every swipe; every card's data must have been written
 // exactly once. Each trial is one of these scenarios, in turn:
 //   kills           one track a card, ended as above;
-//   torn last line  after a SIGKILL the results file loses the end of its last line, as a power
-//                   cut leaves it; the next run cuts it, says so and goes on;
+//   torn last line  a power cut (SIGKILL, the reader off at once) leaves the results file without
+//                   the end of its last line; the next run cuts it, says so and goes on;
 //   two runs        a second run on the same results file while the first one runs: refused
 //                   (exit 7), with nothing written to the file or to a card;
 //   verify          --verify, ended while the reader waits for the read-back swipe; every card
@@ -270,7 +270,6 @@ struct Emulator {
 
 struct Cli {
     QProcess process;
-    QStringList arguments;
     QByteArray out;
     QByteArray err;
     qsizetype scanned = 0;
@@ -285,7 +284,6 @@ struct Cli {
 
     void start(const QString& config, const QStringList& args)
     {
-        arguments = args;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
         process.setProcessEnvironment(env);
