@@ -37,11 +37,6 @@ JsonLine cardFields(const BatchCard& card)
     return json;
 }
 
-QByteArray keyedHash(const QByteArray& key, const QByteArray& text)
-{
-    return QMessageAuthenticationCode::hash(text, key, QCryptographicHash::Sha256).toHex();
-}
-
 // What one line says of a card or a track.
 ResumeState::Track recordedTrack(const QJsonObject& object)
 {
@@ -235,20 +230,28 @@ QString batchStepName(BatchStep step)
     return QString();
 }
 
+QByteArray CardIdentity::keyed(const QByteArray& text) const
+{
+    m_mac.reset();
+    m_mac.addData(text);
+    return m_mac.result().toHex();
+}
+
 QByteArray CardIdentity::of(const BatchCard& card) const
 {
     QByteArray text("card\n");
     for (const BatchTrack& track : card.tracks)
         text += QByteArray::number(track.method.index()) + ':' + track.bytes.toHex() + '\n';
-    return keyedHash(m_key, text).left(32);
+    return keyed(text).left(32);
 }
 
 QByteArray CardIdentity::ofBatch(const QList<BatchCard>& cards) const
 {
     QByteArray text("batch\n");
+    // A card identified already (by this key) is not hashed again.
     for (const BatchCard& card : cards)
-        text += of(card) + '\n';
-    return keyedHash(m_key, text);
+        text += (card.id.isEmpty() ? of(card) : card.id) + '\n';
+    return keyed(text);
 }
 
 QByteArray batchHeaderLine(const QString& source, const QByteArray& id, int cards,
@@ -327,9 +330,14 @@ ResumeState::Track ResumeState::track(int index, CardMethodId method, bool sever
     if (!severalTracks)
         return card.whole;
     // Every arm of a track is recorded with the track first: one never named was never armed.
-    if (card.tracks.contains(method.shortName()))
-        return card.tracks.value(method.shortName());
-    return card.whole.written == WriteState::Yes ? card.whole : Track{};
+    // The card's own result comes after all its tracks: written there, every track is, and
+    // verified there, every track was read back.
+    Track found = card.tracks.value(method.shortName());
+    if (card.whole.written == WriteState::Yes) {
+        found.written = WriteState::Yes;
+        found.verified = found.verified || card.whole.verified;
+    }
+    return found;
 }
 
 int ResumeState::writtenCards(const QList<BatchCard>& batch) const

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QMessageAuthenticationCode>
 #include <QSet>
 #include <QString>
 #include <functional>
@@ -43,7 +44,10 @@ struct BatchResult {
 class CardIdentity
 {
 public:
-    explicit CardIdentity(const QByteArray& key) : m_key(key) {}
+    explicit CardIdentity(const QByteArray& key)
+        : m_key(key), m_mac(QCryptographicHash::Sha256, key)
+    {
+    }
     // 32 hex digits for a card, from its tracks' methods and data.
     QByteArray of(const BatchCard& card) const;
     // 64 hex digits for a batch: its cards' identities in order, so that comments, blank lines
@@ -51,7 +55,11 @@ public:
     QByteArray ofBatch(const QList<BatchCard>& cards) const;
 
 private:
+    QByteArray keyed(const QByteArray& text) const;
+
     QByteArray m_key;
+    // One keyed hash set up once: a job hashes every card.
+    mutable QMessageAuthenticationCode m_mac;
 };
 
 // The lines of a results file and of a batch's standard output: one JSON object each.

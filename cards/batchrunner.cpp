@@ -174,7 +174,10 @@ BatchResult BatchRunner::handle(const BatchCard& card, const ResumeState& resume
             failed = result;
             if (several)
                 failed.error = track.method.shortName() + QStringLiteral(": ") + failed.error;
-        } else if (several && !progressLine(card, track, BatchStep::Written)) {
+        } else if (several && !progressLine(card, track,
+                                            // A track settled by reading it back is verified too.
+                                            states.at(t).verified ? BatchStep::Verified
+                                                                  : BatchStep::Written)) {
             failed = {result.step,
                       result.written,
                       false,

@@ -367,9 +367,9 @@ QList<BatchProblem> duplicateCards(const QList<BatchCard>& cards)
         QStringList numbers;
         for (const BatchTrack& track : card.tracks) {
             data += QByteArray::number(track.method.index()) + ':' + track.bytes + '\n';
-            const DecodedTrack decoded = decodeMethodTrack(track.method, track.bytes);
-            if (decoded.decodable && !numbers.contains(decoded.pan))
-                numbers << decoded.pan;
+            const QString number = accountNumberOf(track.method, track.bytes);
+            if (!number.isEmpty() && !numbers.contains(number))
+                numbers << number;
         }
         const BatchCard* earlier = sameData.value(data);
         QString what = QStringLiteral("the same data");

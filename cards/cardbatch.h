@@ -45,9 +45,10 @@ struct CardBatch {
     QByteArray sha256; // of the whole input, to tie a results file to it
 };
 
-// Limits of a batch file: a card a line, so no line needs more than a few hundred bytes.
+// Limits of a batch file: a card a line, so no line needs more than a few hundred bytes, and the
+// most cards, each of three full tracks as generate writes them, fit in the whole.
 inline constexpr qint64 kBatchMaxLine = 4096;
-inline constexpr qint64 kBatchMaxBytes = 4 * 1024 * 1024;
+inline constexpr qint64 kBatchMaxBytes = 48 * 1024 * 1024;
 inline constexpr int kBatchMaxCards = 100000;
 inline constexpr int kBatchMaxProblems = 100;
 

@@ -311,8 +311,10 @@ int runCards(CliContext& ctx, ReaderSession& session, CardBatch& cards, const QS
     const CliArgs& args = ctx.args;
     const int total = int(cards.cards.size());
     QByteArray identity;
-    if (const int status = identifyCards(ctx, &cards, &identity))
-        return status;
+    // A check alone needs no identities, unless earlier results are to be looked in.
+    if (!args.has(Opt::Check) || args.has(Opt::NotIn))
+        if (const int status = identifyCards(ctx, &cards, &identity))
+            return status;
     const QString resultsPath =
         args.has(Opt::Resume) ? args.value(Opt::Resume) : args.value(Opt::Results);
     if (!options.allowDuplicates)

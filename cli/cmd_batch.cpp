@@ -112,7 +112,7 @@ const CliCommand kBatchCommand = {
     "fault exits 1 or 5 naming the lines, and no card is written (--check does only\n"
     "this, without a reader). Two cards with the same data or account number, or a\n"
     "card a --not-in file records as written, stop the job (exit 5) unless\n"
-    "--allow-duplicates. Limits: 4 MiB, 4 KiB a line, 100000 cards.\n"
+    "--allow-duplicates. Limits: 48 MiB, 4 KiB a line, 100000 cards.\n"
     "--compare writes nothing: each card is read and compared with its line (a box of\n"
     "cards checked against their list; \"matched\" or \"differs\", exit 6).\n"
     "The reader is reset first. For each card \"Card k of n: swipe ...\" goes to\n"

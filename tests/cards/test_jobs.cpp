@@ -1,6 +1,7 @@
 // Jobs described rather than listed: CSV tables, track templates, and the cards they make.
 
 #include "cards/cardjob.h"
+#include "cards/cardmethods.h"
 #include "cards/csvtable.h"
 #include "cards/jsonline.h"
 #include "cards/trackdecode.h"
@@ -19,6 +20,7 @@ private slots:
     void job_data();
     void job();
     void jsonQuotingAsQt();
+    void theLargestJobFitsABatchFile();
 };
 
 // A table as one line of text: the header, then each row as "number:field|field".
@@ -214,6 +216,37 @@ void TestJobs::jsonQuotingAsQt()
     }
     const QString pair = QString::fromUcs4(U"\U0001F600 \"q\" \\");
     QCOMPARE(JsonLine::quote(pair), JsonLine::quoteAsQt(pair));
+}
+
+// generate may write up to the most cards a batch takes, each with every track full of the
+// character its line quotes longest: batch must take that file whole.
+void TestJobs::theLargestJobFitsABatchFile()
+{
+    // On each track the method whose longest data quotes longest.
+    QMap<int, QPair<CardMethodId, QString>> longest;
+    for (int index = 0; index < CARD_METHOD_COUNT; ++index) {
+        const CardMethodId method = *CardMethodId::fromIndex(index);
+        for (const QChar c : {QLatin1Char('"'), QLatin1Char('0')}) {
+            const QString data(method.capacity(), c);
+            if (inspectCardData(method, data, false).verdict == TrackDataCheck::Invalid)
+                continue;
+            JobCard one;
+            one.tracks.append({method, data});
+            JobCard kept;
+            if (longest.contains(method.track()))
+                kept.tracks.append(*longest.constFind(method.track()));
+            if (kept.tracks.isEmpty() || batchLine(one).size() > batchLine(kept).size())
+                longest.insert(method.track(), {method, data});
+            break;
+        }
+    }
+    JobCard card;
+    for (const auto& track : std::as_const(longest))
+        card.tracks.append(track);
+    QCOMPARE(card.tracks.size(), qsizetype(3));
+    const qsizetype line = batchLine(card).size();
+    QVERIFY2(line <= kBatchMaxLine, qPrintable(QString::number(line)));
+    QVERIFY2(line * kBatchMaxCards <= kBatchMaxBytes, qPrintable(QString::number(line)));
 }
 
 QTEST_GUILESS_MAIN(TestJobs)

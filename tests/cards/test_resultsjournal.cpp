@@ -78,6 +78,7 @@ private slots:
     void report_data();
     void report();
     void boxCheckNeverUndoesAWrite();
+    void aCardsResultCoversItsTracks();
 };
 
 void TestResultsJournal::refusedFiles_data()
@@ -467,6 +468,43 @@ void TestResultsJournal::boxCheckNeverUndoesAWrite()
     QSet<QByteArray> ids;
     QVERIFY2(readWrittenIdentities(path, &ids, &error), qPrintable(error));
     QCOMPARE(ids.size(), qsizetype(2));
+}
+
+// A card of several tracks verified as a whole is not asked for again, whatever its tracks'
+// own lines got to say before the run moved on.
+void TestResultsJournal::aCardsResultCoversItsTracks()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("r.jsonl"));
+    CardBatch batch = parseCardBatch(R"({"iso1": "%B1^A^2912?", "iso2": ";1=2912?"})"
+                                     "\n",
+                                     *CardMethodId::fromIndex(1), false);
+    QCOMPARE(batch.cards.size(), qsizetype(1));
+    BatchCard& card = batch.cards.first();
+    card.id = CardIdentity(kKey).of(card);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QByteArray text = batchHeaderLine(QStringLiteral("cards"), identityOf(batch), 1, now);
+    text += batchProgressLine(card, &card.tracks.at(0), BatchStep::Verified, now);
+    text += batchProgressLine(card, &card.tracks.at(1), BatchStep::Written, now);
+    BatchResult result;
+    result.ok = true;
+    result.step = BatchStep::Verified;
+    result.written = WriteState::Yes;
+    result.time = now;
+    text += batchResultLine(card, result, BatchMode::Verify, false);
+    writeFile(path, text);
+    ResultsJournal journal;
+    QString error;
+    QVERIFY(journal.open(path, &error));
+    ResumeState state;
+    QVERIFY2(journal.read(batch.cards, identityOf(batch), batch.sha256, QStringLiteral("cards"),
+                          &state, &error),
+             qPrintable(error));
+    for (const BatchTrack& track : card.tracks) {
+        const ResumeState::Track found = state.track(1, track.method, true);
+        QCOMPARE(found.written, WriteState::Yes);
+        QVERIFY2(found.verified, qPrintable(track.method.shortName()));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestResultsJournal)

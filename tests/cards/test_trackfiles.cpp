@@ -215,9 +215,8 @@ void TestTrackFiles::batchInputBounds_data()
     QTest::newRow("a giant line after a good one")
         << QByteArray(";1=1?\n") + QByteArray(5000, '1') << "line 2 is longer than 4 KiB";
     QTest::newRow("too much in all")
-        << (QByteArray("{\"method\": 0, \"data\": \"") + QByteArray(70, 'A') + "\"}\n")
-               .repeated(45000)
-        << "more than 4 MiB of input";
+        << (QByteArray("# ") + QByteArray(4000, 'A') + '\n').repeated(13000)
+        << "more than 48 MiB of input";
 }
 
 void TestTrackFiles::batchInputBounds()
