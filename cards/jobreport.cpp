@@ -28,10 +28,10 @@ QString stateOf(const QJsonObject& object)
                : QStringLiteral("in doubt");
 }
 
-void count(ReportCounts& counts, const QString& state, bool written)
+void count(ReportCounts& counts, const QString& state, bool written, bool verified)
 {
     counts.written += written ? 1 : 0;
-    counts.verified += state == QLatin1String("verified") ? 1 : 0;
+    counts.verified += verified ? 1 : 0;
     counts.failed += state == QLatin1String("failed") ? 1 : 0;
     counts.inDoubt += state == QLatin1String("in doubt") ? 1 : 0;
     counts.notAttempted += state == QLatin1String("not attempted") ? 1 : 0;
@@ -83,7 +83,7 @@ ReportCounts ReportBatch::counts() const
 {
     ReportCounts counts;
     for (const ReportCard& card : cards)
-        count(counts, card.state, card.written);
+        count(counts, card.state, card.written, card.verified);
     return counts;
 }
 
@@ -95,7 +95,8 @@ ReportCounts ReportBatch::trackCounts(const QString& method) const
             continue;
         const QString state = card.tracks.value(method, QStringLiteral("not attempted"));
         count(counts, state,
-              state == QLatin1String("verified") || state == QLatin1String("written"));
+              state == QLatin1String("verified") || state == QLatin1String("written"),
+              state == QLatin1String("verified"));
     }
     return counts;
 }
@@ -144,10 +145,12 @@ bool readReport(const QStringList& paths, QList<ReportBatch>* batches, QString* 
             }
             card.state = state;
             // A box check says nothing of what was written before.
-            if (object.value(QLatin1String("step")).toString() != QLatin1String("compared"))
+            if (object.value(QLatin1String("step")).toString() != QLatin1String("compared")) {
                 card.written = object.value(QLatin1String("written"))
                                    .toBool(state == QLatin1String("written") ||
                                            state == QLatin1String("verified"));
+                card.verified = state == QLatin1String("verified");
+            }
             card.pan = object.value(QLatin1String("pan")).toString(card.pan);
             card.error = object.value(QLatin1String("error")).toString();
         });
@@ -160,9 +163,11 @@ bool readReport(const QStringList& paths, QList<ReportBatch>* batches, QString* 
     for (const QString& id : std::as_const(order)) {
         ReportBatch batch = found.value(id);
         for (int index = 1; index <= batch.total; ++index) {
-            if (!batch.cards.contains(index))
-                batch.cards[index] = {index, 0, QStringLiteral("not attempted"), false, {}, {},
-                                      {},    {}};
+            if (!batch.cards.contains(index)) {
+                ReportCard& card = batch.cards[index];
+                card.index = index;
+                card.state = QStringLiteral("not attempted");
+            }
         }
         *batches << batch;
     }

@@ -12,8 +12,9 @@ struct ReportCard {
     int line = 0;
     // "verified", "written", "failed", "in doubt", "matched", "differs", "not attempted".
     QString state;
-    bool written = false; // every track written (a card whose read-back failed included)
-    QString pan;          // masked, when the card has an account number
+    bool written = false;  // every track written (a card whose read-back failed included)
+    bool verified = false; // read back after its write (a box check since leaves it so)
+    QString pan;           // masked, when the card has an account number
     QString time;
     QString error;
     QMap<QString, QString> tracks; // a card of several tracks: each track's state, by method

@@ -379,7 +379,7 @@ void TestResultsJournal::report_data()
                           "\n"
                           R"({"index": 3, "line": 3, "result": "failed", "step": "compared"})"
                           "\n"}
-        << "1 matched, 1 differ, 1 written (0 verified), 1 failed, 0 in doubt, 4 not attempted, "
+        << "1 matched, 1 differ, 1 written (1 verified), 1 failed, 0 in doubt, 4 not attempted, "
            "of 7 cards"
         << QStringList{"differs",       "matched",       "failed",       "not attempted",
                        "not attempted", "not attempted", "not attempted"}
