@@ -198,6 +198,7 @@ private slots:
     void resultsFile_data();
     void resultsFile();
     void errorTables();
+    void doctorCodesAreInTheTable();
 };
 
 void TestCli::usage_data()
@@ -1121,6 +1122,33 @@ void TestCli::errorTables()
          helpRow.globalMatch(help.section(QStringLiteral("Exit status:\n"), 1)))
         listed += numbersIn(match.captured(1));
     QCOMPARE(sorted(listed), statuses);
+}
+
+// The doctor's checks live below the error table and name their kinds by the codes' names: each
+// name they give is one the table holds, or its exit status would silently be a usage error's.
+void TestCli::doctorCodesAreInTheTable()
+{
+    static const QRegularExpression given(
+        QStringLiteral("code = .*QStringLiteral\\(\"([a-z_]+)\"\\)"));
+    static const QRegularExpression other(QStringLiteral(": QStringLiteral\\(\"([a-z_]+)\"\\)"));
+    int names = 0;
+    for (const char* path : {"config/doctorchecks.cpp", "link/doctor.cpp"}) {
+        const QString source = sourceFile(path);
+        QVERIFY(!source.isEmpty());
+        for (const QString& line : source.split(QLatin1Char('\n'))) {
+            if (!line.contains(QLatin1String("code = ")))
+                continue;
+            for (const QRegularExpression* pattern : {&given, &other}) {
+                for (const QRegularExpressionMatch& match : pattern->globalMatch(line)) {
+                    ++names;
+                    QVERIFY2(
+                        errorCodeNamed(match.captured(1)),
+                        qPrintable(QLatin1String(path) + QLatin1String(": ") + match.captured(1)));
+                }
+            }
+        }
+    }
+    QVERIFY(names >= 10);
 }
 
 QTEST_GUILESS_MAIN(TestCli)
