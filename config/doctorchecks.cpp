@@ -686,7 +686,8 @@ void Checker::checkSettings()
         } else if (!m_stored.parses) {
             check.verdict = Verdict::Fail;
             check.summary = QStringLiteral("%1 is no settings file this program can read; the "
-                                           "defaults count instead: %2")
+                                           "window takes the defaults instead (%2); tarnavel-cli "
+                                           "stops unless -p, -s and -t stand in for them")
                                 .arg(path, given);
             check.cure << QStringLiteral("press OK in Settings > Options: the file is kept aside "
                                          "and a fresh one written");
@@ -696,16 +697,20 @@ void Checker::checkSettings()
         break;
     case regfile::FileState::TooLarge:
         check.verdict = Verdict::Fail;
-        check.summary = QStringLiteral("%1 is larger than a settings file can be; the defaults "
-                                       "count instead: %2")
+        check.summary = QStringLiteral("%1 is larger than a settings file can be; the window "
+                                       "takes the defaults instead (%2); tarnavel-cli stops "
+                                       "unless -p, -s and -t stand in for them")
                             .arg(path, given);
         check.cure << QStringLiteral("press OK in Settings > Options: the file is kept aside and "
                                      "a fresh one written");
         break;
     case regfile::FileState::Unusable:
         check.verdict = Verdict::Fail;
-        check.summary = QStringLiteral("%1 is not a regular file; the defaults count instead: %2")
-                            .arg(path, given);
+        check.summary =
+            QStringLiteral("%1 is not a regular file; the window takes the defaults instead "
+                           "(%2); tarnavel-cli stops unless -p, -s and -t stand "
+                           "in for them")
+                .arg(path, given);
         check.cure << QStringLiteral("move it away: mv %1 %2")
                           .arg(quoted(m_target.storePath),
                                quoted(m_target.storePath + QStringLiteral(".old")));

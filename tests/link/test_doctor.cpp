@@ -289,8 +289,9 @@ void TestDoctor::checks_data()
                        "Fix: " + cure};
     QTest::newRow("a settings file that is none; the defaults still reach the reader")
         << Scene::CorruptSettings << "ok ok ok ok ok ok fail ok" << QString()
-        << QStringList{"is no settings file this program can read; the defaults count instead: "
-                       "COM1, line settings 9600,e,7,1, time-out 10 s",
+        << QStringList{"is no settings file this program can read; the window takes the defaults "
+                       "instead (COM1, line settings 9600,e,7,1, time-out 10 s); tarnavel-cli "
+                       "stops unless -p, -s and -t stand in for them",
                        "Fix: press OK in Settings > Options"};
 }
 
