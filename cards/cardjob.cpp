@@ -163,18 +163,18 @@ bool jobBatch(const CardJob& job, bool allowEmpty, CardBatch* batch, JobProblem*
     return true;
 }
 
-bool addJobTemplate(CardJob* job, const QString& spec, QString* error)
+bool addJobTemplate(CardJob* job, const QString& given, QString* error)
 {
-    const qsizetype equals = spec.indexOf(QLatin1Char('='));
+    const qsizetype equals = given.indexOf(QLatin1Char('='));
     const std::optional<CardMethodId> method =
-        equals > 0 ? CardMethodId::fromText(spec.left(equals)) : std::nullopt;
+        equals > 0 ? CardMethodId::fromText(given.left(equals)) : std::nullopt;
     if (!method) {
         *error = QStringLiteral("a template is METHOD=TEXT with METHOD one of %1, not \"%2\"")
-                     .arg(CardMethodId::shortNames(), spec);
+                     .arg(CardMethodId::shortNames(), given);
         return false;
     }
     QString why;
-    const std::optional<CardTemplate> parsed = CardTemplate::parse(spec.mid(equals + 1), &why);
+    const std::optional<CardTemplate> parsed = CardTemplate::parse(given.mid(equals + 1), &why);
     if (!parsed) {
         *error = QStringLiteral("the %1 template: %2").arg(method->shortName(), why);
         return false;

@@ -60,4 +60,4 @@ bool jobBatch(const CardJob& job, bool allowEmpty, CardBatch* batch, JobProblem*
 
 // Parses "METHOD=TEMPLATE" (iso2=;603571{seq:10}{luhn}=2912?) into the job's tracks, in the order
 // of the card's tracks. False with *error set.
-bool addJobTemplate(CardJob* job, const QString& spec, QString* error);
+bool addJobTemplate(CardJob* job, const QString& given, QString* error);

@@ -45,9 +45,9 @@ int readCsv(CliContext& ctx, const QString& path, QByteArray* text)
 
 int jobFromArgs(CliContext& ctx, const QString& csvPath, CliJob* job)
 {
-    for (const QString& spec : ctx.args.values(Opt::Template)) {
+    for (const QString& given : ctx.args.values(Opt::Template)) {
         QString error;
-        if (!addJobTemplate(&job->job, spec, &error))
+        if (!addJobTemplate(&job->job, given, &error))
             return ctx.usage(error);
     }
     qint64 count = 0;

@@ -174,11 +174,12 @@ void TestJobs::job()
 
     CardJob job;
     job.count = count;
-    for (const QString& spec : templates) {
+    for (const QString& given : templates) {
         QString error;
-        const auto parsed = CardTemplate::parse(spec.section(QLatin1Char('='), 1), &error);
+        const auto parsed = CardTemplate::parse(given.section(QLatin1Char('='), 1), &error);
         QVERIFY2(parsed, qPrintable(error));
-        job.tracks.append({*CardMethodId::fromText(spec.section(QLatin1Char('='), 0, 0)), *parsed});
+        job.tracks.append(
+            {*CardMethodId::fromText(given.section(QLatin1Char('='), 0, 0)), *parsed});
     }
     CsvTable table;
     if (!csv.isEmpty()) {
