@@ -71,8 +71,11 @@ QStringList topLevelKeys(const QByteArray& text)
 std::optional<CardMethodId> methodOfValue(const QJsonValue& value)
 {
     if (value.isDouble()) {
+        // Range first: a huge number has no int to compare with.
         const double number = value.toDouble();
-        return number == double(int(number)) ? CardMethodId::fromIndex(int(number)) : std::nullopt;
+        return number >= 0 && number < CARD_METHOD_COUNT && number == double(int(number))
+                   ? CardMethodId::fromIndex(int(number))
+                   : std::nullopt;
     }
     return value.isString() ? CardMethodId::fromText(value.toString()) : std::nullopt;
 }

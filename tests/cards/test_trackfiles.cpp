@@ -171,6 +171,11 @@ void TestTrackFiles::batchFaults_data()
                                  << "unknown key \"extra\"" << false;
     QTest::newRow("bad method") << QByteArray("{\"method\": 9, \"data\": \"1\"}")
                                 << "\"method\" is 0 to 4" << false;
+    QTest::newRow("a method number beyond any int")
+        << QByteArray("{\"method\": 1" + QByteArray(80, '4') + ", \"data\": \"1\"}")
+        << "\"method\" is 0 to 4" << false;
+    QTest::newRow("a negative method")
+        << QByteArray("{\"method\": -1, \"data\": \"1\"}") << "\"method\" is 0 to 4" << false;
     QTest::newRow("data not text")
         << QByteArray("{\"method\": 1}") << "\"data\" must be a string" << false;
     QTest::newRow("not JSON") << QByteArray("{not json") << "not a JSON object" << false;
