@@ -240,7 +240,7 @@ QString bashScript()
              quiet.join(QLatin1Char('|')), optionCases, bashList(commandNames()), operandCases);
 }
 
-// zsh: an _arguments spec for each option, its value completed as the option wants.
+// zsh: an _arguments entry for each option, its value completed as the option wants.
 QString zshOptionSpec(const CliOption& known)
 {
     QString value;
