@@ -241,7 +241,7 @@ QString bashScript()
 }
 
 // zsh: an _arguments entry for each option, its value completed as the option wants.
-QString zshOptionSpec(const CliOption& known)
+QString zshOptionEntry(const CliOption& known)
 {
     QString value;
     switch (known.id) {
@@ -269,12 +269,12 @@ QString zshOptionSpec(const CliOption& known)
     return QStringLiteral("'(%1 %2)'{%1,%2}'[%3]%4'").arg(shortForm, longForm, help, value);
 }
 
-QString zshOptionSpecs(const QList<Opt>& options)
+QString zshOptionEntries(const QList<Opt>& options)
 {
-    QStringList specs;
+    QStringList entries;
     for (const Opt id : options)
-        specs << zshOptionSpec(cliOption(id));
-    return specs.join(QLatin1Char(' '));
+        entries << zshOptionEntry(cliOption(id));
+    return entries.join(QLatin1Char(' '));
 }
 
 QString zshScript()
@@ -316,7 +316,7 @@ QString zshScript()
             break;
         }
         cases += QStringLiteral("        %1) _arguments %2 %3 ;;\n")
-                     .arg(name, zshOptionSpecs(optionsOf(*command)), operands);
+                     .arg(name, zshOptionEntries(optionsOf(*command)), operands);
     }
     return QStringLiteral(
                "#compdef tarnavel-cli\n"
@@ -377,7 +377,7 @@ QString zshScript()
                "    esac\n"
                "}\n"
                "_tarnavel_cli \"$@\"\n")
-        .arg(commands, zshOptionSpecs(optionsBefore()), cases);
+        .arg(commands, zshOptionEntries(optionsBefore()), cases);
 }
 
 QString fishScript()
